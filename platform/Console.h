@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+// Every console message of the tool goes through here, so that tests can read exactly what a
+// service engineer would see.
+namespace orv {
+
+[[gnu::format(printf, 1, 2)]] void ConsolePrintf(const char* format, ...);
+
+// Flushes all streams, so that progress shows at once.
+void ConsoleFlush();
+
+// While alive, console output lands in a buffer instead of standard output.
+class ConsoleCapture {
+public:
+    ConsoleCapture();
+    ~ConsoleCapture();
+    ConsoleCapture(const ConsoleCapture&) = delete;
+    ConsoleCapture& operator=(const ConsoleCapture&) = delete;
+
+    const std::string& Text() const { return text_; }
+    // Returns the text captured so far and starts a new buffer.
+    std::string Take();
+
+private:
+    std::string text_;
+    std::string* previous_;
+};
+
+}  // namespace orv

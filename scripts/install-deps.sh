@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what building, testing and the demo need, on a Debian machine, when it is missing.
+set -euo pipefail
+packages=(cmake make g++ clang googletest libgtest-dev libgmock-dev libcli11-dev
+          nlohmann-json3-dev python3 python3-can srecord clang-format)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    SUDO=""
+    [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y "${missing[@]}"
+fi

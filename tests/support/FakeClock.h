@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+#include "platform/Clock.h"
+
+namespace orv::test {
+
+// Records every requested pause and returns at once; time advances by the pauses alone.
+class FakeClock : public IClock {
+public:
+    FakeClock() { SetClock(this); }
+    ~FakeClock() override { SetClock(nullptr); }
+    FakeClock(const FakeClock&) = delete;
+    FakeClock& operator=(const FakeClock&) = delete;
+
+    void SleepMs(uint32_t ms) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sleeps_.push_back(ms);
+        now_ += ms;
+    }
+    uint64_t NowMs() override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return now_;
+    }
+    std::vector<uint32_t> Sleeps() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return sleeps_;
+    }
+    uint64_t TotalSleptMs() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        uint64_t total = 0;
+        for (uint32_t s : sleeps_) total += s;
+        return total;
+    }
+    void ClearSleeps() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sleeps_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<uint32_t> sleeps_;
+    uint64_t now_ = 1000000;
+};
+
+}  // namespace orv::test
