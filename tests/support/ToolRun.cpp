@@ -1,0 +1,138 @@
+#include "support/ToolRun.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <map>
+
+extern char** environ;
+
+namespace orv::test {
+namespace {
+
+std::vector<std::string> MergedEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& extra) {
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        const size_t equals = text.find('=');
+        if (equals != std::string::npos) {
+            merged[text.substr(0, equals)] = text.substr(equals + 1);
+        }
+    }
+    for (const auto& [key, value] : extra)
+        merged[key] = value;
+    std::vector<std::string> result;
+    for (const auto& [key, value] : merged)
+        result.push_back(key + "=" + value);
+    return result;
+}
+
+std::vector<char*> PointersOf(std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (std::string& text : texts)
+        pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// Reads what is available; false once the pipe has reached its end.
+bool Drain(int fd, std::string& into) {
+    char buffer[4096];
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got > 0) {
+        into.append(buffer, static_cast<size_t>(got));
+        return true;
+    }
+    return got < 0 && errno == EINTR;
+}
+
+}  // namespace
+
+ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& options) {
+    ToolResult result;
+    std::vector<std::string> argv = {options.program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> envp = MergedEnvironment(options.env);
+    std::vector<char*> argvPointers = PointersOf(argv);
+    std::vector<char*> envPointers = PointersOf(envp);
+
+    int outPipe[2];
+    int errPipe[2];
+    if (pipe2(outPipe, O_CLOEXEC) != 0)
+        return result;
+    if (pipe2(errPipe, O_CLOEXEC) != 0) {
+        close(outPipe[0]);
+        close(outPipe[1]);
+        return result;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        // Only async-signal-safe calls between fork and exec.
+        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0)
+            _exit(127);
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        execve(argvPointers[0], argvPointers.data(), envPointers.data());
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    if (child < 0) {
+        close(outPipe[0]);
+        close(errPipe[0]);
+        return result;
+    }
+
+    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    int openPipes = 2;
+    while (openPipes > 0) {
+        const int64_t left = options.timeoutMs - ElapsedMs(start);
+        if (left <= 0) {
+            result.timedOut = true;
+            kill(child, SIGKILL);
+            break;
+        }
+        if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR)
+            break;
+        for (pollfd& fd : fds) {
+            if (fd.fd >= 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+                if (!Drain(fd.fd, fd.fd == outPipe[0] ? result.out : result.err)) {
+                    fd.fd = -1;
+                    --openPipes;
+                }
+            }
+        }
+    }
+    close(outPipe[0]);
+    close(errPipe[0]);
+
+    int status = 0;
+    pid_t waited;
+    while ((waited = waitpid(child, &status, WNOHANG)) == 0 || (waited < 0 && errno == EINTR)) {
+        if (ElapsedMs(start) >= options.timeoutMs) {
+            result.timedOut = true;
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            break;
+        }
+        usleep(2000);
+    }
+    result.elapsedMs = ElapsedMs(start);
+    result.exitCode = waited == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+}  // namespace orv::test
