@@ -1,0 +1,310 @@
+#include "platform/Console.h"
+#include "protocol/PucDownloadProtocol.h"
+#include "protocol/RequestCatalogue.h"
+#include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
+
+using orv::ConsoleFlush;
+using orv::ConsolePrintf;
+
+using namespace orv::protocol;
+
+namespace {
+constexpr uint32_t kNoReply = 0xFFFFFFFF;
+}  // namespace
+
+CPucDownloadProtocol::CPucDownloadProtocol(CCommAdapter* transport, CProgramImage* image,
+                                           uint32_t nodeId, uint32_t mode)
+    : transport(transport), image(image), nodeId(nodeId), mode(mode) {
+    if (image != nullptr && image->loaded == 0) {
+        ConsolePrintf("Error: Bad program file\n");
+        ConsoleFlush();
+        valid = false;
+    }
+}
+
+CPucDownloadProtocol::~CPucDownloadProtocol() = default;
+
+int CPucDownloadProtocol::Exchange(uint32_t command, int capacity, uint32_t timeoutMs) {
+    request.command = command;
+    reply.status = kNoReply;
+    return transport->Transact(&request, &reply, capacity, timeoutMs);
+}
+
+int CPucDownloadProtocol::ExchangeData(uint32_t command, const void* data, uint32_t count,
+                                       int capacity, uint32_t timeoutMs) {
+    request.SetData(data, count);
+    return Exchange(command, capacity, timeoutMs);
+}
+
+bool CPucDownloadProtocol::ReplyOk() const {
+    return reply.status == CCB_STATUS_OK;
+}
+
+bool CPucDownloadProtocol::Judge(const char* done, const char* failed) {
+    const bool ok = ReplyOk();
+    const char* message = ok ? done : failed;
+    if (message != nullptr) {
+        ConsolePrintf("%s", message);
+        ConsoleFlush();
+    }
+    return ok;
+}
+
+bool CPucDownloadProtocol::ReportTransportFailure() {
+    ConsolePrintf("Error in TCP/IP communication\n");
+    ConsoleFlush();
+    return false;
+}
+
+bool CPucDownloadProtocol::SetNodeId(uint8_t node) {
+    nodeId = node;
+    return true;
+}
+
+bool CPucDownloadProtocol::IsValid() {
+    return valid;
+}
+
+bool CPucDownloadProtocol::ResetTransport() {
+    return transport->Reset() == 0;
+}
+
+bool CPucDownloadProtocol::AbortDownload() {
+    if (!IsValid()) {
+        return false;
+    }
+    Exchange(CCB_CMD_ABORT, kStatusOnlyCapacity, kAbortTimeoutMs);
+    return Judge("Abort download DONE\n", "Error: Abort download  FAILED\n");
+}
+
+bool CPucDownloadProtocol::WriteEnable() {
+    if (!IsValid()) {
+        return false;
+    }
+    Exchange(CCB_CMD_WRITE_ENABLE, kStatusOnlyCapacity, kShortTimeoutMs);
+    return Judge("Write enable DONE\n", "Error: Write enable FAILED\n");
+}
+
+bool CPucDownloadProtocol::ValidateDescriptors() {
+    if (!IsValid()) {
+        return false;
+    }
+    Exchange(CCB_CMD_VALIDATE, kStatusOnlyCapacity, kShortTimeoutMs);
+    return Judge("Validating descriptors DONE\n", "Error: Validating descriptors FAILED\n");
+}
+
+bool CPucDownloadProtocol::ProgramSubblock() {
+    if (!IsValid()) {
+        return false;
+    }
+    // Programming takes a while; show what is going on before the reply arrives.
+    ConsolePrintf("ProgramSubblock");
+    ConsoleFlush();
+    Exchange(CCB_CMD_PROGRAM_SUBBLOCK, kStatusOnlyCapacity, kShortTimeoutMs);
+    return Judge(" DONE\n", " FAILED\n");
+}
+
+bool CPucDownloadProtocol::FinalizeDownloading() {
+    if (!IsValid()) {
+        return false;
+    }
+    Exchange(CCB_CMD_FINALIZE, kStatusOnlyCapacity, kShortTimeoutMs);
+    if (!Judge("Finalize downloading DONE\n", "Error: Finalize downloading FAILED\n")) {
+        return false;
+    }
+    ResetTransport();
+    return true;
+}
+
+bool CPucDownloadProtocol::JumpToApplication() {
+    if (!IsValid()) {
+        return false;
+    }
+    Exchange(CCB_CMD_JUMP_TO_APP, kStatusOnlyCapacity, kShortTimeoutMs);
+    return Judge("Jump to application DONE\n", "Error: Jump to application FAILED\n");
+}
+
+bool CPucDownloadProtocol::JumpToApplicationQuiet() {
+    if (!IsValid()) {
+        return false;
+    }
+    Exchange(CCB_CMD_JUMP_TO_APP, kStatusOnlyCapacity, kShortTimeoutMs);
+    return Judge(nullptr, "Error: Jump to application FAILED\n");
+}
+
+bool CPucDownloadProtocol::IsStatusOK() {
+    if (!IsValid()) {
+        return false;
+    }
+    // Only the gateway's verdict counts here, not the node's status byte.
+    Exchange(CCB_CMD_GET_STATUS, kStatusOnlyCapacity, kShortTimeoutMs);
+    return Judge("IsStatusOK DONE\n", "Error: IsStatusOK FAILED\n");
+}
+
+bool CPucDownloadProtocol::QueryStatus() {
+    Exchange(CCB_CMD_GET_STATUS, kWithDataCapacity, kShortTimeoutMs);
+    return Judge(nullptr, "Error: Get status FAILED\n");
+}
+
+bool CPucDownloadProtocol::GetStatus() {
+    if (!IsValid() || !QueryStatus()) {
+        return false;
+    }
+    ConsolePrintf("Status: ");
+    ConsoleFlush();
+    const uint8_t* data = reply.GetData();
+    if (data == nullptr) {
+        return false;
+    }
+    if (data[0] == 0) {
+        ConsolePrintf("OK\n");
+    } else {
+        ConsolePrintf("Error: 0x%x\n", static_cast<unsigned>(data[0]));
+    }
+    ConsoleFlush();
+    return data[0] == 0;
+}
+
+bool CPucDownloadProtocol::GetStatusCode(uint8_t* status) {
+    if (!IsValid()) {
+        return false;
+    }
+    const bool answered = QueryStatus();
+    const uint8_t* data = reply.GetData();
+    if (!answered || data == nullptr) {
+        *status = 0xFF;
+        return false;
+    }
+    if (data[0] == 0) {
+        return true;
+    }
+    *status = data[0];
+    return false;
+}
+
+bool CPucDownloadProtocol::GetStatusQuiet() {
+    if (!IsValid() || !QueryStatus()) {
+        return false;
+    }
+    const uint8_t* data = reply.GetData();
+    return data != nullptr && data[0] == 0;
+}
+
+const uint8_t* CPucDownloadProtocol::QueryBootCodeInfo(bool quiet) {
+    if (Exchange(CCB_CMD_GET_INFO, kWithDataCapacity, kShortTimeoutMs) != 0) {
+        if (!quiet) {
+            ReportTransportFailure();
+        }
+        return nullptr;
+    }
+    if (!quiet) {
+        ConsoleFlush();
+    }
+    return ReplyOk() ? reply.GetData() : nullptr;
+}
+
+void CPucDownloadProtocol::StoreBootCodeVersion(const uint8_t* info) {
+    for (size_t i = 0; i < 4; ++i) {
+        const uint8_t c = info[1 + i];
+        bootCodeVersion[i] = static_cast<char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c);
+    }
+    bootCodeVersion[4] = '\0';
+    if (bootCodeVersion[0] != 'V') {
+        extendedInfoSupported = 1;
+    }
+}
+
+bool CPucDownloadProtocol::GetBootCodeInfo() {
+    if (!IsValid()) {
+        return false;
+    }
+    const uint8_t* info = QueryBootCodeInfo(false);
+    if (info == nullptr) {
+        return false;
+    }
+    StoreBootCodeVersion(info);
+    ConsolePrintf("Boot code version: %s ", bootCodeVersion);
+    ConsolePrintf("Application board hardware ID: 0x%0X\n", static_cast<unsigned>(info[7]));
+    ConsoleFlush();
+    return true;
+}
+
+bool CPucDownloadProtocol::GetBootCodeInfoQuiet() {
+    if (!IsValid()) {
+        return false;
+    }
+    const uint8_t* info = QueryBootCodeInfo(true);
+    if (info == nullptr) {
+        return false;
+    }
+    StoreBootCodeVersion(info);
+    return true;
+}
+
+const uint8_t* CPucDownloadProtocol::GetHardwareName() {
+    if (!IsValid()) {
+        return nullptr;
+    }
+    return QueryBootCodeInfo(false);
+}
+
+bool CPucDownloadProtocol::DnlContSelection() {
+    if (!IsValid()) {
+        return false;
+    }
+    // Every mode but the HT ones speaks the first boot protocol variant.
+    const uint32_t command =
+        (mode & ~uint32_t{MODE_HT_PDO}) != 0 ? CCB_CMD_SELECT_VARIANT_1 : CCB_CMD_SELECT_VARIANT_2;
+    const int result = image != nullptr
+                           ? ExchangeData(command, &image->bootParams, sizeof(BootInitParams),
+                                          kStatusOnlyCapacity, kShortTimeoutMs)
+                           : Exchange(command, kStatusOnlyCapacity, kShortTimeoutMs);
+    if (result != 0) {
+        return ReportTransportFailure();
+    }
+    return Judge(nullptr, "Dnl. CONT. SELECTION: FAILED\n");
+}
+
+bool CPucDownloadProtocol::DnlInitialization() {
+    if (!IsValid() || image == nullptr) {
+        return false;
+    }
+    fileChecksum = image->bootParams.checksum;
+    if (ExchangeData(CCB_CMD_BOOT_INIT, &image->bootParams, sizeof(BootInitParams),
+                     kStatusOnlyCapacity, kBootInitTimeoutMs) != 0) {
+        return ReportTransportFailure();
+    }
+    return Judge("Dnl. initialization: DONE\n", "Dnl. initialization: FAILED\n");
+}
+
+int CPucDownloadProtocol::SendNodeParameters(uint32_t command, uint8_t node,
+                                             uint32_t replyTimeoutMs, uint32_t timeoutMs) {
+    BootInitParams params;
+    params.nodeId = node;
+    params.replyTimeoutMs = replyTimeoutMs;
+    return ExchangeData(command, &params, sizeof(params), kStatusOnlyCapacity, timeoutMs);
+}
+
+bool CPucDownloadProtocol::SelectBootNode(uint8_t node, int quiet) {
+    if (!IsValid()) {
+        return false;
+    }
+    // The configure status is never judged: the information request after it shows whether a
+    // boot loader answers under the node.
+    if (SendNodeParameters(CCB_CMD_CONFIGURE, node, kProbeReplyTimeoutMs, kConfigureTimeoutMs) !=
+        0) {
+        return ReportTransportFailure();
+    }
+    if (quiet != 0) {
+        return GetBootCodeInfoQuiet();
+    }
+    if (!GetBootCodeInfo()) {
+        ConsolePrintf(
+            "PUC is not in BOOT code, or there is no connection with it\nCheck PUC or try other "
+            "nodeID!\n");
+        ConsoleFlush();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,389 @@
+#include <algorithm>
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/Console.h"
+#include "protocol/PucDownloadProtocol.h"
+#include "protocol/RequestCatalogue.h"
+#include "protocol/ToolIdentity.h"
+#include "transport/GatewayCodes.h"
+
+using orv::ConsoleFlush;
+using orv::ConsolePrintf;
+using orv::SleepMs;
+using namespace orv::protocol;
+
+namespace {
+constexpr uint16_t kRawRequestBase = 0x0200;
+constexpr uint8_t kFirstFrameHeader = 0x10;
+constexpr uint8_t kDataFrameHeader = 0x20;
+constexpr uint8_t kToggleBit = 0x08;
+constexpr uint32_t kBytesPerDataFrame = 7;
+constexpr uint32_t kStatusRetries = 10;
+// Fixed delays that give the boot loader time to erase and program flash.
+constexpr uint32_t kProgramWaitMs = 12000;
+constexpr uint32_t kHtLongWaitEvery = 5;
+
+void PrintSleeping() {
+    ConsolePrintf("sleeping...\n");
+    ConsoleFlush();
+}
+
+void PutLe32(uint8_t* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+}  // namespace
+
+bool CPucDownloadProtocol::ForEachUsedSubblock(const std::function<bool(uint16_t)>& step) {
+    for (uint16_t i = 0; i < CProgramImage::kSubblockCount; ++i) {
+        if (image->IsBlockUsed(i) && !step(i)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+const SubblockDescriptor* CPucDownloadProtocol::CurrentDescriptor() const {
+    if (image == nullptr || currentSubblock >= CProgramImage::kSubblockCount) {
+        return nullptr;
+    }
+    return &image->subblocks[currentSubblock];
+}
+
+bool CPucDownloadProtocol::SendSubblock() {
+    if (!IsValid()) {
+        return false;
+    }
+    const SubblockDescriptor* descriptor = CurrentDescriptor();
+    if (descriptor == nullptr) {
+        return false;
+    }
+    request.SetData(descriptor, sizeof(SubblockDescriptor));
+    request.AppendData(image->data + currentSubblock * CProgramImage::kSubblockSize,
+                       CProgramImage::kSubblockSize);
+    const uint32_t shownAddress = descriptor->address + (descriptor->page != 0 ? 0x10000u : 0u);
+    ConsolePrintf("Subblock starting at 0x%X ... ", shownAddress);
+    ConsoleFlush();
+    if (Exchange(CCB_CMD_WRITE_SUBBLOCK, kStatusOnlyCapacity, kSubblockTimeoutMs) != 0) {
+        return ReportTransportFailure();
+    }
+    return Judge("SENT\n", "FAILED\n");
+}
+
+int CPucDownloadProtocol::SendFrame(uint8_t lengthCode, const uint8_t (&bytes)[8],
+                                    uint8_t (&replyBytes)[12]) {
+    CanFrameRequest frame;
+    frame.nodeId = static_cast<uint8_t>(nodeId);
+    frame.baseId = kRawRequestBase;
+    frame.dataLengthCode = lengthCode;
+    std::memcpy(frame.data, bytes, sizeof(frame.data));
+    std::memset(replyBytes, 0, sizeof(replyBytes));
+    return transport->SendRaw(&frame, sizeof(frame), replyBytes, kRawReplySize, kRawFrameTimeoutMs);
+}
+
+bool CPucDownloadProtocol::SendSubblockPdo() {
+    if (!IsValid()) {
+        return false;
+    }
+    const SubblockDescriptor* descriptor = CurrentDescriptor();
+    if (descriptor == nullptr) {
+        return false;
+    }
+    ConsolePrintf("Subblock starting at 0x%X ... ",
+                  descriptor->page * 0x10000u + descriptor->address);
+    ConsoleFlush();
+    const auto failed = [] {
+        ConsolePrintf("FAILED\n");
+        ConsoleFlush();
+        return false;
+    };
+    uint8_t replyBytes[kRawReplySize];
+    const uint8_t first[8] = {kFirstFrameHeader,
+                              static_cast<uint8_t>(descriptor->address & 0xFF),
+                              static_cast<uint8_t>(descriptor->address >> 8),
+                              descriptor->page,
+                              static_cast<uint8_t>(descriptor->length & 0xFF),
+                              static_cast<uint8_t>(descriptor->length >> 8),
+                              static_cast<uint8_t>(descriptor->checksum & 0xFF),
+                              static_cast<uint8_t>(descriptor->checksum >> 8)};
+    if (SendFrame(8, first, replyBytes) != 0) {
+        return failed();
+    }
+    SleepMs(10);
+    const uint32_t start = currentSubblock * CProgramImage::kSubblockSize;
+    // A descriptor longer than the rest of the image cannot send more than the image holds.
+    const uint32_t length =
+        std::min<uint32_t>(descriptor->length, CProgramImage::kImageSize - start);
+    uint8_t toggle = 0;
+    for (uint32_t done = 0; done < length; done += kBytesPerDataFrame) {
+        const uint32_t count = std::min(kBytesPerDataFrame, length - done);
+        uint8_t frame[8];
+        std::memset(frame, 0xFF, sizeof(frame));
+        frame[0] = static_cast<uint8_t>(kDataFrameHeader | toggle | count);
+        std::memcpy(frame + 1, image->data + start + done, count);
+        if (SendFrame(8, frame, replyBytes) != 0) {
+            return failed();
+        }
+        SleepMs(1);
+        toggle ^= kToggleBit;
+    }
+    ConsolePrintf("SENT\n");
+    ConsoleFlush();
+    return true;
+}
+
+bool CPucDownloadProtocol::DnlInitialization2(int step) {
+    if (!IsValid() || image == nullptr) {
+        return false;
+    }
+    const BootInitParams& params = image->bootParams;
+    uint8_t bytes[8] = {};
+    uint8_t lengthCode = 8;
+    switch (step) {
+        case 2:
+            lengthCode = 1;
+            bytes[0] = 0xFF;
+            break;
+        case 3:
+            bytes[1] = static_cast<uint8_t>(params.startAddress & 0xFF);
+            bytes[2] = static_cast<uint8_t>(params.startAddress >> 8);
+            PutLe32(bytes + 4, image->totalUsedBytes);
+            break;
+        case 4:
+            bytes[0] = 0x01;
+            bytes[2] = static_cast<uint8_t>(params.checksum & 0xFF);
+            bytes[3] = static_cast<uint8_t>(params.checksum >> 8);
+            PutLe32(bytes + 4, image->totalUsedBytes);
+            break;
+        default:
+            return true;
+    }
+    uint8_t replyBytes[kRawReplySize];
+    if (SendFrame(lengthCode, bytes, replyBytes) != 0) {
+        return ReportTransportFailure();
+    }
+    if (step != 2) {
+        return true;
+    }
+    uint32_t status = 0;
+    std::memcpy(&status, replyBytes + 8, sizeof(status));
+    const bool ok = status == CCB_STATUS_OK;
+    ConsolePrintf("%s", ok ? "Dnl. initialization 2: DONE\n" : "Dnl. initialization 2: FAILED\n");
+    ConsoleFlush();
+    return ok;
+}
+
+bool CPucDownloadProtocol::WaitForStatus() {
+    uint8_t status = 0;
+    if (GetStatusCode(&status)) {
+        return true;
+    }
+    for (uint32_t retry = 0; retry < kStatusRetries; ++retry) {
+        SleepMs(1000);
+        if (GetStatusCode(&status)) {
+            ConsolePrintf("Status: OK\n");
+            ConsoleFlush();
+            return true;
+        }
+    }
+    ConsolePrintf("Status: Error 0x%x\n", static_cast<unsigned>(status));
+    ConsoleFlush();
+    return false;
+}
+
+bool CPucDownloadProtocol::ConnectForDownload() {
+    if (transport->Open(static_cast<uint8_t>(nodeId)) != 0 || !DnlContSelection()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(2000);
+    return true;
+}
+
+bool CPucDownloadProtocol::CancelDownload() {
+    GetStatus();
+    AbortDownload();
+    return FinalizeDownloading();
+}
+
+bool CPucDownloadProtocol::RunCompatibilityCheck() {
+    ConsolePrintf("%s %s: BOOT-code compatibility validation.\n", orv::kPlatformName,
+                  orv::kToolVersion);
+    ConsoleFlush();
+    if (!IsValid()) {
+        return false;
+    }
+    // Only boot codes numbered from 3 on (the 'V' line excepted) can check the client.
+    if (bootCodeVersion[0] == 'V' || BootCodeLead() < '3') {
+        return true;
+    }
+    ConsolePrintf(
+        "This version of the BOOT-code supports a client/firmware compatibility check.\n");
+    ConsoleFlush();
+    Exchange(CCB_CMD_VALIDATE, kStatusOnlyCapacity, kShortTimeoutMs);
+    return Judge("BOOT-code compatibility validation DONE.\n",
+                 "Error: BOOT-code compatibility validation FAILED.\n");
+}
+
+bool CPucDownloadProtocol::DownloadPuc(int8_t applicationNodeId) {
+    applNodeId = static_cast<uint8_t>(applicationNodeId);
+    extendedInfoSupported = 0;
+    if (transport->Open(static_cast<uint8_t>(nodeId)) != 0 || !DnlContSelection() ||
+        !DnlInitialization() || !GetStatus() || !GetBootCodeInfo()) {
+        return false;
+    }
+    PrintInfoBlock();
+    if (chipChecksum == fileChecksum) {
+        ConsolePrintf(
+            "The application being flashed has the same CS as the application in chip.\n");
+        ConsoleFlush();
+    }
+    if (!GetStatus() || !RunCompatibilityCheck()) {
+        return false;
+    }
+    // Every sub-block is transferred first and programmed by one request at the end.
+    const bool sent = ForEachUsedSubblock([this](uint16_t index) {
+        currentSubblock = index;
+        return SendSubblock() && GetStatus();
+    });
+    if (!sent) {
+        return false;
+    }
+    if (extendedInfoSupported != 0) {
+        SendInfoBlockData();
+    }
+    if (!WriteEnable() || (extendedInfoSupported != 0 && !GetStatus()) || !ProgramSubblock()) {
+        return false;
+    }
+    SleepMs(kProgramWaitMs);
+    if (!GetStatus() || !JumpToApplication()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(1000);
+    return FinalizeDownloading();
+}
+
+bool CPucDownloadProtocol::SendHtSubblock(uint16_t index) {
+    currentSubblock = index;
+    if (!WriteEnable()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(100);
+    if (!SendSubblock()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(100);
+    if (!GetStatus()) {
+        return false;
+    }
+    PrintSleeping();
+    if (!WriteEnable()) {
+        return false;
+    }
+    PrintSleeping();
+    if (index % kHtLongWaitEvery == 0) {
+        ConsolePrintf("sleeping long\n");
+        ConsoleFlush();
+        SleepMs(2000);
+    } else {
+        SleepMs(1000);
+    }
+    if (!ProgramSubblock()) {
+        return false;
+    }
+    PrintSleeping();
+    return true;
+}
+
+bool CPucDownloadProtocol::DownloadHt() {
+    if (transport->Open(static_cast<uint8_t>(nodeId)) != 0 || !DnlContSelection()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(2000);
+    if (!DnlInitialization()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(100);
+    GetStatus();
+    PrintSleeping();
+    SleepMs(100);
+    if (!ForEachUsedSubblock([this](uint16_t index) { return SendHtSubblock(index); })) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(1000);
+    if (!GetStatus()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(1000);
+    if (!WriteEnable()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(1000);
+    if (!ValidateDescriptors()) {
+        return false;
+    }
+    SleepMs(1000);
+    if (!GetStatus() || !JumpToApplication()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(1000);
+    return FinalizeDownloading();
+}
+
+bool CPucDownloadProtocol::SendPdoSubblock() {
+    if (!SendSubblockPdo()) {
+        return false;
+    }
+    SleepMs(10);
+    return WaitForStatus() && WriteEnable() && ProgramSubblock() && WaitForStatus();
+}
+
+bool CPucDownloadProtocol::DownloadHtPdo() {
+    if (!DnlInitialization()) {
+        return false;
+    }
+    // Only the status wait after them tells whether the node took the raw initialisation.
+    DnlInitialization2(2);
+    DnlInitialization2(3);
+    DnlInitialization2(4);
+    if (!WaitForStatus()) {
+        return false;
+    }
+    PrintSleeping();
+    SleepMs(100);
+    if (!WriteEnable()) {
+        return false;
+    }
+    const bool sent = ForEachUsedSubblock([this](uint16_t index) {
+        currentSubblock = index;
+        return SendPdoSubblock();
+    });
+    if (!sent || !WriteEnable()) {
+        return false;
+    }
+    SleepMs(1);
+    if (!ValidateDescriptors()) {
+        return false;
+    }
+    SleepMs(1000);
+    if (!WaitForStatus()) {
+        return false;
+    }
+    SleepMs(5000);
+    if (!JumpToApplication()) {
+        return false;
+    }
+    SleepMs(1000);
+    return FinalizeDownloading();
+}
