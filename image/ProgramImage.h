@@ -9,7 +9,7 @@
 // The 128 KiB flash image of one Intel HEX file, with the records the boot loader receives
 // with it. The protocol reads and writes the public fields directly.
 class CProgramImage {
-public:
+  public:
     static constexpr uint32_t kImageSize = 0x20000;
     static constexpr uint32_t kSubblockSize = 2048;
     static constexpr uint32_t kSubblockCount = 64;
@@ -47,11 +47,18 @@ public:
     uint32_t blockBase = 0;
     uint8_t readBack[kImageSize];
 
-private:
+  private:
     bool Load();
     bool ParseRecord();
+    int ReadChar();
+    bool AtEndOrError() const;
+    // Prints the message, marks the image unusable and returns false.
+    bool Fail(const char* message);
     bool ReadHexByte(uint8_t& value);
     bool ReadHexWord(uint16_t& value);
     void DeriveDownloadValues();
+    // Counts a used sub-block into the download: its checksum into its descriptor and the
+    // header, its size into the total.
+    void AddToDownload(uint32_t index);
     void WriteDump(const char* extension, const uint8_t* bytes) const;
 };
