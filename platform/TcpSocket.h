@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Request/reply connection to a CAN gateway board. Every reply starts with its own byte count
+// (u32, little-endian), which is how the stream is cut into replies.
+class CTcpSocket {
+  public:
+    // Replies shorter than a status reply, or longer than the largest gateway message, mean
+    // the stream is out of step.
+    static constexpr uint32_t kMinReplyBytes = 12;
+    static constexpr uint32_t kMaxReplyBytes = 4016;
+    static constexpr int kConnectTimeoutMs = 3000;
+    // Shortest wait for a reply: the gateway answers some commands at once, but a round trip
+    // through a loaded host takes longer than the 2 ms the protocol allows for them.
+    static constexpr uint32_t kMinReplyWaitMs = 50;
+    // How long a reply that came too late may still take before the connection is given up.
+    static constexpr int kLateReplyWaitMs = 1000;
+
+    // Results of Connect, Send, Receive and SendReceive.
+    static constexpr int kOk = 0;
+    static constexpr int kTimedOut = 1;
+    // Not connected, refused, closed or reset, or a reply out of step: the connection is closed.
+    static constexpr int kFailed = 2;
+
+    CTcpSocket() = default;
+    CTcpSocket(const CTcpSocket&) = delete;
+    CTcpSocket& operator=(const CTcpSocket&) = delete;
+
+    // 0 on success; there is nothing to set up on this platform.
+    static int Initialize();
+
+    // The virtual operations keep the order of the original table: SendReceive is the seventh.
+    virtual ~CTcpSocket();
+    // address: four octets, first octet first. guard is unused and may be null.
+    virtual void SetParam(const uint8_t address[4], int port, void* guard);
+    // 0 when connected; gives up after kConnectTimeoutMs.
+    virtual int Connect();
+    virtual void Disconnect();
+    // Sends count bytes whole; 0 on success. First drops the replies of requests that timed out.
+    virtual int Send(uint32_t count, const void* request, uint32_t timeoutMs);
+    // Receives the next reply: at most *replyLength bytes land in reply, the rest of that reply
+    // is dropped; *replyLength becomes the bytes stored. 0 on success.
+    virtual int Receive(int* replyLength, void* reply, uint32_t timeoutMs);
+    // One exchange: 0 when the request went out and its reply came back within timeoutMs.
+    virtual int SendReceive(uint32_t count, const void* request, int* replyLength, void* reply,
+                            uint32_t timeoutMs, void* guard);
+
+  private:
+    enum class Wait { Ready, TimedOut, Failed };
+
+    Wait WaitFor(short events, uint64_t deadlineMs) const;
+    // Reads until inbox_ holds one whole reply; its byte count on success.
+    Wait ReceiveReply(uint64_t deadlineMs, uint32_t& replyBytes);
+    bool DropLateReplies();
+    void ConsumeInbox(uint32_t count);
+
+    uint8_t address_[4] = {};
+    int port_ = 0;
+    int fd_ = -1;
+    // Requests whose replies had not come when they timed out; those replies come first.
+    int lateReplies_ = 0;
+    // Received bytes not yet handed out: the start of the next reply.
+    std::vector<uint8_t> inbox_;
+};
