@@ -1,0 +1,214 @@
+#include "pccard/UsbLight.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "platform/Clock.h"
+
+namespace {
+
+constexpr uint32_t kDisableSettleMs = 100;
+constexpr uint32_t kThreadEndMs = 400;
+constexpr uint64_t kTransmitRetryMs = 100;
+constexpr uint32_t kPollIntervalMs = 1;
+
+// The receive thread reaches its adapter through here; there is one per process.
+std::atomic<USBLight*> currentAdapter{nullptr};
+
+}  // namespace
+
+USBLight::USBLight() {
+    currentAdapter = this;
+    if (!LoadLibrary()) {
+        return;
+    }
+    receiveThread_ = std::thread(&USBLight::ReceiveThread);
+    if (api_.initApi(canapi::kApiVersion, canapi::kApiBufferSize) != 0) {
+        ready_ = 1;
+    }
+}
+
+bool USBLight::LoadLibrary() {
+    library_ = orv::LoadLibraryByWindowsName("CANAPI.DLL");
+    if (!library_) {
+        return false;
+    }
+    const orv::CLoadedLibrary& lib = *library_;
+    const bool complete =
+        orv::BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
+        orv::BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
+        orv::BindEntryPoint(lib, "ca_InitCanCard_1", api_.initCanCard) &&
+        orv::BindEntryPoint(lib, "ca_TransmitCanCard_1", api_.transmitCanCard) &&
+        orv::BindEntryPoint(lib, "ca_GetData_1", api_.getData) &&
+        orv::BindEntryPoint(lib, "ca_ResetSoftwareFilterMask_1", api_.resetSoftwareFilterMask) &&
+        orv::BindEntryPoint(lib, "ca_SetAllId_1", api_.setAllId) &&
+        orv::BindEntryPoint(lib, "ca_SetFilterId_1", api_.setFilterId) &&
+        orv::BindEntryPoint(lib, "ca_Instruction_1", api_.instruction) &&
+        orv::BindEntryPoint(lib, "ca_GetCharData_1", api_.getCharData) &&
+        orv::BindEntryPoint(lib, "ca_GetCharCplxData_1", api_.getCharCplxData) &&
+        orv::BindEntryPoint(lib, "ca_ClearFifo_1", api_.clearFifo) &&
+        orv::BindEntryPoint(lib, "ca_SetFilterVar_1", api_.setFilterVar) &&
+        orv::BindEntryPoint(lib, "ca_CloseApi", api_.closeApi);
+    if (!complete) {
+        library_.reset();
+    }
+    return complete;
+}
+
+USBLight::~USBLight() {
+    if (ready_ != 0) {
+        if (running_ != 0 && library_) {
+            DisableReception();
+        }
+        stopEvent_.Set();
+        orv::SleepMs(kThreadEndMs);
+    }
+    // Also when the library refused to start: the thread exists and must end before the
+    // library goes.
+    stopEvent_.Set();
+    if (receiveThread_.joinable()) {
+        receiveThread_.join();
+    }
+    if (ready_ != 0) {
+        ready_ = 0;
+        api_.closeApi();
+    }
+    library_.reset();
+    USBLight* self = this;
+    currentAdapter.compare_exchange_strong(self, nullptr);
+}
+
+bool USBLight::InitCard() {
+    if (!library_ || ready_ == 0) {
+        return false;
+    }
+    if (api_.resetCanCard() == 0) {
+        return false;
+    }
+    const canapi::InstructionRecord instruction;
+    api_.instruction(&instruction);
+    const canapi::FilterBlock filters;
+    return api_.initCanCard(1, 0, 0, 0, &filters, 201, 62, 0, 0, 0) != 0;
+}
+
+int USBLight::EnableReception() {
+    if (!InitCard() || !library_ || ready_ == 0) {
+        return CARD_ERR_NO_LIBRARY;
+    }
+    enableEvent_.Set();
+    running_ = 1;
+    return 0;
+}
+
+void USBLight::DisableReception() {
+    enableEvent_.Reset();
+    orv::SleepMs(kDisableSettleMs);
+}
+
+int USBLight::Open() {
+    if (ready_ == 0) {
+        return CARD_ERR_NO_LIBRARY;
+    }
+    return EnableReception();
+}
+
+int USBLight::Close() {
+    if (ready_ == 0) {
+        return CARD_ERR_NO_LIBRARY;
+    }
+    if (running_ != 0 && library_) {
+        DisableReception();
+    }
+    return 0;
+}
+
+int USBLight::Write(uint16_t id, const uint8_t* data, int length) {
+    if (ready_ == 0) {
+        return CARD_ERR_NO_LIBRARY;
+    }
+    return Transmit(id, data, length) ? 0 : CARD_ERR_NO_LIBRARY;
+}
+
+int USBLight::Reset() {
+    if (running_ != 0) {
+        if (!library_ || ready_ == 0) {
+            return CARD_ERR_NO_LIBRARY;
+        }
+        DisableReception();
+    }
+    return EnableReception();
+}
+
+int USBLight::Read(CanCardFrame* frame, uint32_t timeoutMs) {
+    if (ready_ == 0) {
+        return CARD_ERR_NO_LIBRARY;
+    }
+    return ring_.Take(frame, timeoutMs, CReceiveRing::EventReset::AfterUnlock);
+}
+
+// The adapter may be busy for a moment; it gets 100 ms to take the frame.
+bool USBLight::Transmit(uint16_t id, const uint8_t* data, int length) {
+    if (ready_ == 0) {
+        return false;
+    }
+    canapi::TransmitRecord record;
+    record.id = id;
+    record.length = static_cast<uint32_t>(length);
+    for (int i = 0; data != nullptr && i < std::min(length, 8); ++i) {
+        record.data[i] = data[i];
+    }
+    const uint64_t start = orv::NowMs();
+    if (api_.transmitCanCard(1, 0, &record) != 0) {
+        return true;
+    }
+    for (;;) {
+        if (ready_ == 0 || orv::NowMs() - start >= kTransmitRetryMs) {
+            return false;
+        }
+        orv::SleepMs(0);
+        if (api_.transmitCanCard(1, 0, &record) != 0) {
+            return true;
+        }
+    }
+}
+
+// The thread's 1 ms pauses are waits on the stop event: the thread ends as soon as it is told.
+void USBLight::ReceiveThread() {
+    USBLight* adapter = currentAdapter;
+    if (adapter == nullptr) {
+        return;
+    }
+    while (!adapter->stopEvent_.IsSet()) {
+        adapter->ReceiveWhileEnabled();
+        if (adapter->stopEvent_.Wait(kPollIntervalMs) == CManualResetEvent::WaitResult::Signalled) {
+            return;
+        }
+    }
+}
+
+void USBLight::ReceiveWhileEnabled() {
+    while (enableEvent_.IsSet()) {
+        if (stopEvent_.IsSet()) {
+            return;
+        }
+        bool stored = false;
+        canapi::ReceiveRecord record;
+        while (api_.getData(&record) == 1) {
+            if (record.type != canapi::kRecordCanFrame) {
+                continue;
+            }
+            CanCardFrame frame;
+            frame.id = record.id & 0xFFFF;
+            frame.length = std::min<uint32_t>(record.lengthWord & 0x0F, 8);
+            for (uint32_t i = 0; i < frame.length; ++i) {
+                frame.data[i] = static_cast<uint8_t>(record.data[i]);
+            }
+            ring_.StoreOverwriting(frame);
+            stored = true;
+        }
+        if (stored) {
+            ring_.SignalStored();
+        }
+        stopEvent_.Wait(kPollIntervalMs);
+    }
+}
