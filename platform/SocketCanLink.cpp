@@ -1,0 +1,116 @@
+#include "platform/SocketCanLink.h"
+
+#include <linux/can.h>
+#include <linux/can/raw.h>
+#include <net/if.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/WakeablePoll.h"
+
+namespace orv {
+namespace {
+
+class SocketCanLink : public ICanLink {
+  public:
+    explicit SocketCanLink(int fd) : fd_(fd) {}
+    ~SocketCanLink() override { close(fd_); }
+    SocketCanLink(const SocketCanLink&) = delete;
+    SocketCanLink& operator=(const SocketCanLink&) = delete;
+
+    bool Send(const CanFrame& frame) override {
+        if (closed_.load() || frame.length > CAN_MAX_DLEN) {
+            return false;
+        }
+        can_frame raw{};
+        raw.can_id = frame.id > CAN_SFF_MASK ? (frame.id & CAN_EFF_MASK) | CAN_EFF_FLAG : frame.id;
+        raw.len = frame.length;
+        std::memcpy(raw.data, frame.data, frame.length);
+        ssize_t written;
+        do {
+            written = write(fd_, &raw, sizeof raw);
+        } while (written < 0 && errno == EINTR);
+        return written == static_cast<ssize_t>(sizeof raw);
+    }
+
+    ReceiveResult Receive(CanFrame& frame, int timeoutMs) override {
+        for (;;) {
+            if (closed_.load()) {
+                return ReceiveResult::Closed;
+            }
+            switch (poll_.WaitReadable(fd_, timeoutMs)) {
+                case CWakeablePoll::Result::TimedOut:
+                    return ReceiveResult::Timeout;
+                case CWakeablePoll::Result::Woken:
+                case CWakeablePoll::Result::Failed:
+                    return ReceiveResult::Closed;
+                case CWakeablePoll::Result::Readable:
+                    break;
+            }
+            can_frame raw{};
+            const ssize_t got = read(fd_, &raw, sizeof raw);
+            if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+                closed_.store(true);
+                return ReceiveResult::Closed;
+            }
+            // Short records, error frames and remote requests carry no data for anyone here.
+            if (got != static_cast<ssize_t>(sizeof raw) ||
+                (raw.can_id & (CAN_ERR_FLAG | CAN_RTR_FLAG)) != 0) {
+                continue;
+            }
+            frame.id =
+                raw.can_id & ((raw.can_id & CAN_EFF_FLAG) != 0 ? CAN_EFF_MASK : CAN_SFF_MASK);
+            frame.length = raw.len > CAN_MAX_DLEN ? CAN_MAX_DLEN : raw.len;
+            std::memcpy(frame.data, raw.data, sizeof frame.data);
+            return ReceiveResult::Frame;
+        }
+    }
+
+    void Close() override {
+        closed_.store(true);
+        poll_.Wake();
+    }
+
+  private:
+    int fd_;
+    std::atomic<bool> closed_{false};
+    CWakeablePoll poll_;
+};
+
+}  // namespace
+
+std::unique_ptr<ICanLink> MakeSocketCanLink(int fd) {
+    return std::make_unique<SocketCanLink>(fd);
+}
+
+std::unique_ptr<ICanLink> OpenSocketCanLink(const std::string& interfaceName, std::string& error) {
+    if (interfaceName.empty() || interfaceName.size() >= IFNAMSIZ) {
+        error = "SocketCAN: '" + interfaceName + "' is no interface name";
+        return nullptr;
+    }
+    const int fd = socket(PF_CAN, SOCK_RAW | SOCK_CLOEXEC, CAN_RAW);
+    if (fd < 0) {
+        error = std::string("SocketCAN: cannot open a CAN socket: ") + std::strerror(errno);
+        return nullptr;
+    }
+    sockaddr_can address{};
+    address.can_family = AF_CAN;
+    address.can_ifindex = static_cast<int>(if_nametoindex(interfaceName.c_str()));
+    if (address.can_ifindex == 0) {
+        error = "SocketCAN: no interface " + interfaceName + ": " + std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        error = "SocketCAN: cannot bind to " + interfaceName + ": " + std::strerror(errno);
+        close(fd);
+        return nullptr;
+    }
+    return MakeSocketCanLink(fd);
+}
+
+}  // namespace orv
