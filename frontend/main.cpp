@@ -1,1 +1,5 @@
-int main() { return 255; }
+#include "frontend/CommandDriver.h"
+
+int main(int argc, char** argv) {
+    return RunCommandDriver(argc, argv);
+}

@@ -1,0 +1,5 @@
+#pragma once
+
+// What a command run ends with; -1 reaches the shell as 255.
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = -1;
