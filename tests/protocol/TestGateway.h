@@ -1,0 +1,97 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "image/ProgramImage.h"
+#include "support/FakeClock.h"
+#include "support/TestFiles.h"
+#include "transport/CommAdapter.h"
+
+namespace orv::test {
+
+// A boot-loader node as the gateway sees it.
+struct BootNode {
+    uint8_t bootId = 5;         // answers under this ID while in boot mode
+    uint8_t applicationId = 5;  // its application listens for the boot request under this ID
+    bool inBootMode = true;
+    std::string version = "V3.0";
+    uint8_t hardwareId = 0x11;
+    uint8_t statusByte = 0;
+    std::vector<uint8_t> memory = std::vector<uint8_t>(CProgramImage::kImageSize, 0xFF);
+    std::string identification;  // when set, the information reply carries this text instead
+};
+
+// Spoils the n-th exchange of one command (every one when occurrence is 0).
+struct Fault {
+    uint32_t command = 0;
+    unsigned occurrence = 0;
+    int transportResult = 0;
+    std::optional<uint32_t> status;
+    bool dropData = false;
+    unsigned seen = 0;  // exchanges of the command since the fault was set
+};
+
+inline Fault StatusFault(uint32_t command, uint32_t status, unsigned occurrence = 0) {
+    return Fault{command, occurrence, 0, status, false, 0};
+}
+inline Fault TransportFault(uint32_t command, unsigned occurrence = 0) {
+    return Fault{command, occurrence, 7, std::nullopt, false, 0};
+}
+inline Fault MissingDataFault(uint32_t command, unsigned occurrence = 0) {
+    return Fault{command, occurrence, 0, std::nullopt, true, 0};
+}
+
+struct GatewayCall {
+    uint32_t command;  // CCB_CMD_OPEN, CCB_CMD_RESET and CCB_CMD_SEND_FRAME for those calls
+    std::vector<uint8_t> payload;
+    uint32_t length;
+    int capacity;
+    uint32_t timeoutMs;
+};
+
+// Carries gateway commands out on a small model of boot-loader nodes and records every call in
+// a one-line-per-step trace, pauses included.
+class TestGateway : public CCommAdapter {
+  public:
+    int Open(uint8_t nodeId) override;
+    int SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
+                uint32_t timeoutMs) override;
+    int Transact(const CCcbMessage* request, CCcbMessage* reply, int replyCapacity,
+                 uint32_t timeoutMs) override;
+    int Reset() override;
+
+    BootNode& AddNode(uint8_t bootId, const std::string& version = "V3.0");
+    std::vector<GatewayCall> CallsOf(uint32_t command) const;
+
+    std::vector<BootNode> nodes;
+    std::vector<Fault> faults;
+    std::vector<GatewayCall> calls;
+    std::vector<std::string> trace;
+    uint8_t addressed = 0;  // the node spoken to; Open, 200 and 218 change it
+
+  private:
+    const Fault* FaultFor(uint32_t command);
+    BootNode* AddressedBootNode();
+    void Execute(uint32_t command, const std::vector<uint8_t>& payload, CCcbMessage& reply);
+};
+
+// Puts every pause into the gateway's trace, between the requests around it.
+class TracingClock : public FakeClock {
+  public:
+    explicit TracingClock(TestGateway& gateway) : gateway_(gateway) {}
+    void SleepMs(uint32_t ms) override;
+
+  private:
+    TestGateway& gateway_;
+};
+
+// A HEX file with the given sub-blocks (image offsets index * 2048) filled with their byte,
+// loaded into an image for node 5 on bus 1.
+std::unique_ptr<CProgramImage> BuildImage(const TempDir& dir, TargetMode mode,
+                                          const std::vector<std::pair<uint16_t, uint8_t>>& blocks);
+
+}  // namespace orv::test
