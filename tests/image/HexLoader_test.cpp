@@ -153,8 +153,8 @@ TEST(HexLoader, FailedLoadKeepsStoredBytesAndDerivesNothing) {
     EXPECT_EQ(result.image->loaded, 0);
     EXPECT_EQ(result.image->data[0x5000], 0x42);
     EXPECT_EQ(result.image->totalUsedBytes, 0u);
-    EXPECT_EQ(result.image->bootParams.checksum, 0);
-    EXPECT_EQ(result.image->subblocks[10].checksum, 0);
+    EXPECT_EQ(+result.image->bootParams.checksum, 0);
+    EXPECT_EQ(+result.image->subblocks[10].checksum, 0);
 }
 
 TEST(HexLoader, PdoImageStartsAtItsBaseAddress) {

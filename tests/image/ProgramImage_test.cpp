@@ -17,6 +17,9 @@ namespace {
 
 constexpr uint32_t kBlock = CProgramImage::kSubblockSize;
 
+// Packed wire fields are compared through unary plus: the assertions bind references, which a
+// misaligned field cannot back.
+
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i) {
@@ -51,18 +54,18 @@ TEST(ProgramImage, PucSingleSubblock) {
     for (uint16_t i = 0; i < 64; ++i) {
         EXPECT_EQ(image.IsBlockUsed(i), i == 10) << i;
     }
-    EXPECT_EQ(image.bootParams.startAddress, 0x2000);
-    EXPECT_EQ(image.bootParams.length, 0x0800);
+    EXPECT_EQ(+image.bootParams.startAddress, 0x2000);
+    EXPECT_EQ(+image.bootParams.length, 0x0800);
     EXPECT_EQ(image.totalUsedBytes, kBlock);
-    EXPECT_EQ(image.bootParams.checksum, SumOf(bytes, 0));
+    EXPECT_EQ(+image.bootParams.checksum, SumOf(bytes, 0));
     EXPECT_EQ(image.BlockChecksum(10), SumOf(bytes, 0));
     const SubblockDescriptor& d = image.subblocks[10];
-    EXPECT_EQ(d.page, 0);
-    EXPECT_EQ(d.address, 0x5000);
-    EXPECT_EQ(d.length, kBlock);
-    EXPECT_EQ(d.checksum, SumOf(bytes, 0));
-    EXPECT_EQ(d.parameter, 1000u);
-    EXPECT_EQ(image.subblocks[11].checksum, 0);
+    EXPECT_EQ(+d.page, 0);
+    EXPECT_EQ(+d.address, 0x5000);
+    EXPECT_EQ(+d.length, kBlock);
+    EXPECT_EQ(+d.checksum, SumOf(bytes, 0));
+    EXPECT_EQ(+d.parameter, 1000u);
+    EXPECT_EQ(+image.subblocks[11].checksum, 0);
 }
 
 TEST(ProgramImage, HeaderWireBytes) {
@@ -80,7 +83,7 @@ TEST(ProgramImage, HeaderWireBytes) {
     std::memcpy(wire, &image.bootParams, sizeof wire);
     EXPECT_EQ(std::vector<uint8_t>(wire, wire + 17), std::vector<uint8_t>(expected, expected + 17));
     image.SetNodeId(0x7F);
-    EXPECT_EQ(image.bootParams.nodeId, 0x7F);
+    EXPECT_EQ(+image.bootParams.nodeId, 0x7F);
 
     const uint8_t descriptor[11] = {0,    0x00, 0x50, 0x00, 0x08, uint8_t(sum), uint8_t(sum >> 8),
                                     0xE8, 0x03, 0,    0};
@@ -99,17 +102,17 @@ TEST(ProgramImage, PucDownloadsOnlyItsAreas) {
     for (uint16_t i = 0; i < 64; ++i) {
         const bool downloaded = (i >= 10 && i <= 29) || (i >= 36 && i <= 61);
         EXPECT_EQ(image.IsBlockUsed(i), downloaded) << i;
-        EXPECT_EQ(image.subblocks[i].checksum, downloaded ? image.BlockChecksum(i) : 0) << i;
+        EXPECT_EQ(+image.subblocks[i].checksum, downloaded ? image.BlockChecksum(i) : 0) << i;
         if (downloaded)
             expectedSum = static_cast<uint16_t>(expectedSum + image.BlockChecksum(i));
         // Bytes of the boot code's areas still stand in the image.
         EXPECT_EQ(image.data[i * kBlock], static_cast<uint8_t>(i)) << i;
-        EXPECT_EQ(image.subblocks[i].page, i < 32 ? 0 : 6) << i;
+        EXPECT_EQ(+image.subblocks[i].page, i < 32 ? 0 : 6) << i;
     }
     EXPECT_EQ(image.totalUsedBytes, 94208u);
-    EXPECT_EQ(image.bootParams.length, 0x7000);
-    EXPECT_EQ(image.bootParams.checksum, expectedSum);
-    EXPECT_EQ(image.bootParams.startAddress, 0x2000);
+    EXPECT_EQ(+image.bootParams.length, 0x7000);
+    EXPECT_EQ(+image.bootParams.checksum, expectedSum);
+    EXPECT_EQ(+image.bootParams.startAddress, 0x2000);
     EXPECT_FALSE(image.IsBlockUsed(64));
     EXPECT_FALSE(image.IsBlockUsed(0xFFFF));
 }
@@ -120,8 +123,8 @@ TEST(ProgramImage, PucDataOutsideItsAreasLoadsButIsNotDownloaded) {
     ASSERT_EQ(result.image->loaded, 1);
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.image->totalUsedBytes, 0u);
-    EXPECT_EQ(result.image->bootParams.startAddress, 0);
-    EXPECT_EQ(result.image->bootParams.checksum, 0);
+    EXPECT_EQ(+result.image->bootParams.startAddress, 0);
+    EXPECT_EQ(+result.image->bootParams.checksum, 0);
 }
 
 TEST(ProgramImage, HtUsesPageSixEverywhere) {
@@ -129,20 +132,20 @@ TEST(ProgramImage, HtUsesPageSixEverywhere) {
     const LoadedImage result = LoadBlocks(dir, {0}, MODE_HT);
     const CProgramImage& image = *result.image;
     ASSERT_EQ(image.loaded, 1);
-    EXPECT_EQ(image.bootParams.page, 6);
-    EXPECT_EQ(image.bootParams.startAddress, 0x0000);
+    EXPECT_EQ(+image.bootParams.page, 6);
+    EXPECT_EQ(+image.bootParams.startAddress, 0x0000);
     for (uint32_t i = 0; i < 64; ++i) {
-        EXPECT_EQ(image.subblocks[i].page, 6) << i;
-        EXPECT_EQ(image.subblocks[i].address, (i * kBlock) & 0xFFFF) << i;
+        EXPECT_EQ(+image.subblocks[i].page, 6) << i;
+        EXPECT_EQ(+image.subblocks[i].address, (i * kBlock) & 0xFFFF) << i;
     }
-    EXPECT_EQ(image.subblocks[32].address, image.subblocks[0].address);
+    EXPECT_EQ(+image.subblocks[32].address, +image.subblocks[0].address);
 }
 
 TEST(ProgramImage, HtStartAddressIsTheFirstUsedSubblock) {
     TempDir dir;
     const LoadedImage result = LoadBlocks(dir, {40, 5}, MODE_HT);
     ASSERT_EQ(result.image->loaded, 1);
-    EXPECT_EQ(result.image->bootParams.startAddress, 5 * kBlock);
+    EXPECT_EQ(+result.image->bootParams.startAddress, 5 * kBlock);
     EXPECT_EQ(result.image->totalUsedBytes, 2 * kBlock);
 }
 
@@ -169,10 +172,10 @@ TEST(ProgramImage, PdoPagesAndAddressesFollowTheBase) {
         const CProgramImage& image = *result.image;
         ASSERT_EQ(image.loaded, 1);
         EXPECT_EQ(image.blockBase, c.blockBase);
-        EXPECT_EQ(image.bootParams.page, 0);
-        EXPECT_EQ(image.subblocks[c.block].page, c.page);
-        EXPECT_EQ(image.subblocks[c.block].address, c.address);
-        EXPECT_EQ(image.bootParams.startAddress, c.address);
+        EXPECT_EQ(+image.bootParams.page, 0);
+        EXPECT_EQ(+image.subblocks[c.block].page, c.page);
+        EXPECT_EQ(+image.subblocks[c.block].address, c.address);
+        EXPECT_EQ(+image.bootParams.startAddress, c.address);
         EXPECT_EQ(image.data[c.block * kBlock], static_cast<uint8_t>(c.block));
     }
 }
@@ -195,7 +198,7 @@ TEST(ProgramImage, ChecksumsWrapAtSixteenBits) {
         many.Bytes(block * kBlock, std::vector<uint8_t>(kBlock, 0xFF));
     }
     const LoadedImage wrapped = LoadHexText(dir, many.EndOfFile().Text());
-    EXPECT_EQ(wrapped.image->bootParams.checksum, static_cast<uint16_t>(10 * 0xF800));
+    EXPECT_EQ(+wrapped.image->bootParams.checksum, static_cast<uint16_t>(10 * 0xF800));
 }
 
 TEST(ProgramImage, FillBlockGapsClosesTheRange) {
@@ -210,11 +213,11 @@ TEST(ProgramImage, FillBlockGapsClosesTheRange) {
         EXPECT_EQ(image.IsBlockUsed(i), i >= 3 && i <= 7) << i;
     }
     EXPECT_EQ(image.totalUsedBytes, 5 * kBlock);
-    EXPECT_EQ(image.bootParams.length, 5 * kBlock);
-    EXPECT_EQ(image.bootParams.checksum, static_cast<uint16_t>(sumBefore + 3 * 0xF800));
-    EXPECT_EQ(image.subblocks[5].checksum, 0xF800);
-    EXPECT_EQ(image.bootParams.startAddress, startAddress);
-    EXPECT_EQ(image.subblocks[8].checksum, 0);
+    EXPECT_EQ(+image.bootParams.length, 5 * kBlock);
+    EXPECT_EQ(+image.bootParams.checksum, static_cast<uint16_t>(sumBefore + 3 * 0xF800));
+    EXPECT_EQ(+image.subblocks[5].checksum, 0xF800);
+    EXPECT_EQ(+image.bootParams.startAddress, startAddress);
+    EXPECT_EQ(+image.subblocks[8].checksum, 0);
 }
 
 TEST(ProgramImage, FillBlockGapsWithNothingUsedChangesNothing) {
@@ -223,8 +226,8 @@ TEST(ProgramImage, FillBlockGapsWithNothingUsedChangesNothing) {
     ASSERT_EQ(result.image->loaded, 1);
     EXPECT_TRUE(result.image->FillBlockGaps());
     EXPECT_EQ(result.image->totalUsedBytes, 0u);
-    EXPECT_EQ(result.image->bootParams.length, 0);
-    EXPECT_EQ(result.image->bootParams.checksum, 0);
+    EXPECT_EQ(+result.image->bootParams.length, 0);
+    EXPECT_EQ(+result.image->bootParams.checksum, 0);
 }
 
 TEST(ProgramImage, CompareBlock) {

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The history of successful PUC downloads: one appended line per download.
+class CFlashLog {
+  public:
+    explicit CFlashLog(const char* fileName);
+
+    // True when the whole record was written.
+    bool Append(const char* hexFileName, uint16_t checksum, const char* modificationDate,
+                const char* flashingDate, uint8_t nodeId, uint32_t fileVersion);
+
+  private:
+    int handle_ = -1;  // open only within Append
+    std::string fileName_;
+};
