@@ -37,8 +37,9 @@ CE2CCommAdapter::CE2CCommAdapter(const std::wstring& left, const std::wstring& r
 
 CE2CCommAdapter::CE2CCommAdapter(std::unique_ptr<orv::ICanLink> link)
     : engine(CanOpenLibrary::CreateCanOpenEngine()) {
-    engine->Attach(std::move(link));
-    StartEngine();
+    if (engine->Attach(std::move(link)) == 0) {
+        StartEngine();
+    }
 }
 
 CE2CCommAdapter::CE2CCommAdapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine> givenEngine)
@@ -64,6 +65,9 @@ void CE2CCommAdapter::CreateConnection() {
 }
 
 void CE2CCommAdapter::StartEngine() {
+    if (engine == nullptr) {
+        return;
+    }
     engine->frameCallback = [this](const unsigned char* record) { PushFrame(record); };
     engine->Start();
 }

@@ -1,0 +1,69 @@
+#include "support/MemoryCanLink.h"
+
+#include <chrono>
+#include <cstring>
+
+namespace orv::test {
+
+void MemoryCanLink::Wire::Inject(const CanFrame& frame) {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        incoming.push_back(frame);
+    }
+    changed.notify_all();
+}
+
+void MemoryCanLink::Wire::HangUp() {
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        closed = true;
+    }
+    changed.notify_all();
+}
+
+std::vector<CanFrame> MemoryCanLink::Wire::Sent() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return sent;
+}
+
+bool MemoryCanLink::Send(const CanFrame& frame) {
+    std::function<void(const CanFrame&)> onSend;
+    {
+        std::lock_guard<std::mutex> lock(wire_->mutex);
+        if (wire_->closed || wire_->failSends) {
+            return false;
+        }
+        wire_->sent.push_back(frame);
+        onSend = wire_->onSend;
+    }
+    if (onSend) {
+        onSend(frame);
+    }
+    return true;
+}
+
+ICanLink::ReceiveResult MemoryCanLink::Receive(CanFrame& frame, int timeoutMs) {
+    std::unique_lock<std::mutex> lock(wire_->mutex);
+    auto ready = [this] { return wire_->closed || !wire_->incoming.empty(); };
+    if (timeoutMs < 0) {
+        wire_->changed.wait(lock, ready);
+    } else if (!wire_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+        return ReceiveResult::Timeout;
+    }
+    if (!wire_->incoming.empty()) {
+        frame = wire_->incoming.front();
+        wire_->incoming.pop_front();
+        return ReceiveResult::Frame;
+    }
+    return ReceiveResult::Closed;
+}
+
+CanFrame MakeFrame(uint32_t id, std::vector<uint8_t> data) {
+    CanFrame frame;
+    frame.id = id;
+    frame.length = static_cast<uint8_t>(data.size());
+    std::memcpy(frame.data, data.data(), data.size());
+    return frame;
+}
+
+}  // namespace orv::test

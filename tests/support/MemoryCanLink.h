@@ -1,0 +1,46 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+#include "platform/CanLink.h"
+
+namespace orv::test {
+
+// A CAN link held in memory: the test injects frames to be received and sees what was sent.
+// Safe to use from several threads at once.
+class MemoryCanLink : public ICanLink {
+  public:
+    // Shared state, so the test keeps a handle after the link moved into its owner.
+    struct Wire {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<CanFrame> incoming;
+        std::vector<CanFrame> sent;
+        bool closed = false;
+        bool failSends = false;
+        // Called for each sent frame, outside the lock; may Inject answers.
+        std::function<void(const CanFrame&)> onSend;
+
+        void Inject(const CanFrame& frame);
+        // Ends the link as a peer that hangs up would.
+        void HangUp();
+        std::vector<CanFrame> Sent();
+    };
+
+    explicit MemoryCanLink(std::shared_ptr<Wire> wire) : wire_(std::move(wire)) {}
+
+    bool Send(const CanFrame& frame) override;
+    ReceiveResult Receive(CanFrame& frame, int timeoutMs) override;
+    void Close() override { wire_->HangUp(); }
+
+  private:
+    std::shared_ptr<Wire> wire_;
+};
+
+CanFrame MakeFrame(uint32_t id, std::vector<uint8_t> data);
+
+}  // namespace orv::test
