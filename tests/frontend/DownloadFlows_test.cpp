@@ -1,0 +1,229 @@
+#include "frontend/DownloadFlows.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "FlowGateway.h"
+#include "frontend/ExitCodes.h"
+#include "platform/Console.h"
+#include "support/FakeClock.h"
+#include "support/HexWriter.h"
+#include "support/TestFiles.h"
+#include "transport/GatewayCodes.h"
+
+namespace {
+
+using orv::test::FlowGateway;
+
+constexpr char kFlashing[] = "Please wait... flashing\n";
+constexpr char kGoingToBoot[] = "Please wait... going to BOOT mode\n";
+
+std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
+    std::vector<uint8_t> bytes(count);
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>(seed + i * 13);
+    return bytes;
+}
+
+class DownloadFlowTest : public testing::Test {
+  protected:
+    DownloadFlowTest() : workDir_(dir_.Path()) {}
+
+    // A PUC image in two sub-blocks: 10 (0x5000) and 36 (0x12000).
+    void WritePucImage() {
+        orv::test::HexWriter hex;
+        hex.Bytes(0x5000, Pattern(2048, 1)).Bytes(0x12000, Pattern(2048, 7)).EndOfFile();
+        hex.Save(HexPath());
+    }
+
+    std::string HexPath() const { return dir_.File("app.hex"); }
+
+    RunSettings Settings(int command, int mode, int nodeId, const std::string& file) {
+        RunSettings settings;
+        settings.command = command;
+        settings.mode = mode;
+        settings.nodeId = nodeId;
+        std::strncpy(settings.hexFileName, file.c_str(), sizeof settings.hexFileName - 1);
+        return settings;
+    }
+
+    std::string FlashLog() const { return orv::test::ReadFile(dir_.File("FLASH.LOG")); }
+
+    orv::test::TempDir dir_;
+    orv::test::ScopedWorkDir workDir_;
+    orv::test::FakeClock clock_;
+    orv::ConsoleCapture console_;
+    FlowGateway gateway_;
+};
+
+TEST_F(DownloadFlowTest, PucWithoutApplicationNodeGoesStraightToFlashingAndLogsIt) {
+    WritePucImage();
+    gateway_.AddBoard({12, 12, true, FlowGateway::PucInfo()});
+    const RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, HexPath());
+
+    EXPECT_EQ(RunPucDownload(settings, gateway_), kExitSuccess);
+    const std::string& out = console_.Text();
+    EXPECT_EQ(out.find(kGoingToBoot), std::string::npos);
+    EXPECT_EQ(
+        out.find(std::string(kFlashing) + "BusId: 0 NodeId: 12 HexFileName: " + HexPath() + "\n"),
+        0u);
+    EXPECT_TRUE(out.ends_with("Download successful!\n")) << out;
+    EXPECT_EQ(gateway_.Count(CCB_CMD_WRITE_SUBBLOCK), 2u);
+    EXPECT_EQ(std::vector<uint8_t>(gateway_.Flash().begin() + 0x12000,
+                                   gateway_.Flash().begin() + 0x12800),
+              Pattern(2048, 7));
+    // File name, checksum, two dates, node, version.
+    EXPECT_THAT(FlashLog(), testing::MatchesRegex("app\\.hex [ 0-9A-F]{4} [0-9]{2}\\.[0-9]{2}\\."
+                                                  "[0-9]{2} [0-9]{2}\\.[0-9]{2}\\.[0-9]{2}"
+                                                  "  C        0\n"));
+}
+
+// The boot-mode search, by which boards answer once the application was sent to boot mode.
+struct SearchCase {
+    const char* name;
+    std::vector<FlowGateway::Board> boards;
+    int exitCode;
+    const char* verdict;
+    int nodeInUse;  // 0: no download
+};
+
+class BootModeSearchTest : public DownloadFlowTest,
+                           public testing::WithParamInterface<SearchCase> {};
+
+TEST_P(BootModeSearchTest, DecidesTheNodeFromWhoAnswers) {
+    const SearchCase& c = GetParam();
+    WritePucImage();
+    for (const FlowGateway::Board& board : c.boards)
+        gateway_.AddBoard(board);
+    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, HexPath());
+    settings.applNodeId = 31;
+
+    EXPECT_EQ(RunPucDownload(settings, gateway_), c.exitCode);
+    const std::string& out = console_.Text();
+    EXPECT_EQ(out.find(std::string(kGoingToBoot) + "BusId: 0 NodeId: 12\n"), 0u) << out;
+    const size_t checking = out.find("Checking boot mode NodeId ... ");
+    ASSERT_NE(checking, std::string::npos) << out;
+    EXPECT_NE(out.find(c.verdict, checking), std::string::npos) << out;
+    if (c.nodeInUse == 0) {
+        EXPECT_EQ(out.find(kFlashing), std::string::npos);
+        EXPECT_EQ(gateway_.Count(CCB_CMD_WRITE_SUBBLOCK), 0u);
+        EXPECT_TRUE(out.ends_with(c.verdict)) << out;
+        return;
+    }
+    EXPECT_NE(out.find("BusId: 0 NodeId: " + std::to_string(c.nodeInUse) + " HexFileName: "),
+              std::string::npos)
+        << out;
+    char node[8];
+    std::snprintf(node, sizeof node, " %2X ", c.nodeInUse);
+    EXPECT_NE(FlashLog().find(node), std::string::npos) << FlashLog();
+}
+
+const auto pucInfo = FlowGateway::PucInfo();
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BootModeSearchTest,
+    testing::Values(
+        SearchCase{"Accepted", {{31, 12, false, pucInfo}}, kExitSuccess, "Accepted.\n", 12},
+        SearchCase{"OtherNode",
+                   {{31, 40, false, pucInfo}},
+                   kExitSuccess,
+                   "New boot mode NodeId 40 will be used !\n",
+                   40},
+        SearchCase{"TwoInBootMode",
+                   {{20, 20, true, pucInfo}, {30, 30, true, pucInfo}},
+                   kExitFailure,
+                   "More than 2 nodes in boot mode !\n",
+                   0},
+        SearchCase{
+            "NoneAnswers", {}, kExitFailure, "Error searching for boot mode NodeId 12.\n", 0}),
+    [](const testing::TestParamInfo<SearchCase>& info) { return info.param.name; });
+
+TEST_F(DownloadFlowTest, AMissingHexFileStopsBeforeAnyRequest) {
+    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, dir_.File("missing.hex"));
+    settings.applNodeId = 31;
+    EXPECT_EQ(RunPucDownload(settings, gateway_), kExitFailure);
+    EXPECT_EQ(console_.Text(), "Error: Can not find HEX file\n");
+    EXPECT_TRUE(gateway_.Commands().empty());
+}
+
+TEST_F(DownloadFlowTest, AFailedPucDownloadCancelsAndLogsNothing) {
+    WritePucImage();
+    gateway_.AddBoard({12, 12, true, FlowGateway::PucInfo()});
+    gateway_.Refuse(CCB_CMD_WRITE_SUBBLOCK);
+    const RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, HexPath());
+
+    EXPECT_EQ(RunPucDownload(settings, gateway_), kExitFailure);
+    EXPECT_TRUE(console_.Text().ends_with("Download failed!")) << console_.Text();
+    const std::vector<uint32_t>& commands = gateway_.Commands();
+    ASSERT_GE(commands.size(), 3u);
+    EXPECT_EQ(std::vector<uint32_t>(commands.end() - 3, commands.end()),
+              (std::vector<uint32_t>{CCB_CMD_GET_STATUS, CCB_CMD_ABORT, CCB_CMD_FINALIZE}));
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("FLASH.LOG")));
+}
+
+TEST_F(DownloadFlowTest, HtSucceedsOnlyAfterItsSettlingPauseAndLogsNothing) {
+    orv::test::HexWriter hex;
+    hex.Bytes(0x0000, Pattern(2048, 3)).EndOfFile();
+    hex.Save(HexPath());
+    gateway_.AddBoard({5, 5, true, FlowGateway::PucInfo()});
+    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_HT, 5, HexPath());
+
+    EXPECT_EQ(RunHtDownload(settings, gateway_), kExitSuccess);
+    ASSERT_FALSE(clock_.Sleeps().empty());
+    EXPECT_EQ(clock_.Sleeps().back(), 5000u);
+    EXPECT_TRUE(console_.Text().ends_with("Download successful!\n"));
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("FLASH.LOG")));
+}
+
+TEST_F(DownloadFlowTest, AFailedHtDownloadEndsWithoutThePause) {
+    orv::test::HexWriter hex;
+    hex.Bytes(0x0000, Pattern(2048, 3)).EndOfFile();
+    hex.Save(HexPath());
+    gateway_.AddBoard({5, 5, true, FlowGateway::PucInfo()});
+    gateway_.Refuse(CCB_CMD_PROGRAM_SUBBLOCK);
+    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_HT, 5, HexPath());
+
+    EXPECT_EQ(RunHtDownload(settings, gateway_), kExitFailure);
+    EXPECT_TRUE(console_.Text().ends_with("Download failed!"));
+    for (uint32_t pause : clock_.Sleeps())
+        EXPECT_NE(pause, 5000u);
+}
+
+// DnlHTpdo: the firmware comes from the list; a base address fills the gaps between the used
+// sub-blocks, so three sub-blocks go out where the file fills two.
+TEST_F(DownloadFlowTest, HtPdoTakesItsFirmwareFromTheListAndFillsGapsOnlyWithABase) {
+    for (const uint32_t base : {0x10000u, 0u}) {
+        SCOPED_TRACE(base);
+        FlowGateway gateway;
+        gateway.AddBoard({5, 5, false, FlowGateway::HtInfo("HT-0001")});
+        orv::test::HexWriter hex;
+        hex.Bytes(base, Pattern(2048, 1)).Bytes(base + 2 * 2048, Pattern(2048, 2)).EndOfFile();
+        hex.Save(dir_.File("ht.hex"));
+        char list[64];
+        std::snprintf(list, sizeof list, "HT-0001\tht.hex\t0x%X\n", base);
+        orv::test::WriteFile(dir_.File("firmware.lst"), list);
+        RunSettings settings = Settings(CMD_DOWNLOAD, MODE_HT_PDO, 5, dir_.File("firmware.lst"));
+
+        EXPECT_EQ(RunHtDownload(settings, gateway), kExitSuccess) << console_.Text();
+        EXPECT_STREQ(settings.hexFileName, dir_.File("ht.hex").c_str());
+        const std::vector<uint8_t>& heads = gateway.RawFrameHeads();
+        EXPECT_EQ(std::count(heads.begin(), heads.end(), 0x10), base != 0 ? 3 : 2);
+        EXPECT_NE(console_.Take().find("HexFileName: " + dir_.File("ht.hex") + "\n"),
+                  std::string::npos);
+    }
+}
+
+TEST_F(DownloadFlowTest, HtPdoWithAnUnlistedBoardSendsItBackAndDownloadsNothing) {
+    gateway_.AddBoard({5, 5, false, FlowGateway::HtInfo("HT-0009")});
+    orv::test::WriteFile(dir_.File("firmware.lst"), "HT-0001\tht.hex\t0\n");
+    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_HT_PDO, 5, dir_.File("firmware.lst"));
+
+    EXPECT_EQ(RunHtDownload(settings, gateway_), kExitFailure);
+    EXPECT_TRUE(console_.Text().ends_with("Firmware: HT-0009 -> no file found\n"));
+    EXPECT_EQ(gateway_.Commands().back(), CCB_CMD_JUMP_TO_APP);
+    EXPECT_EQ(console_.Text().find(kFlashing), std::string::npos);
+}
+
+}  // namespace
