@@ -67,7 +67,7 @@ class DownloadHtPdoTest : public ProtocolTest {
             CanFrameRequest frame;
             std::memcpy(&frame, call.payload.data(), sizeof frame);
             EXPECT_EQ(frame.nodeId, 5);
-            EXPECT_EQ(frame.baseId, 0x200);
+            EXPECT_EQ(static_cast<int>(frame.baseId), 0x200);
             frames.push_back(frame);
         }
         return frames;
