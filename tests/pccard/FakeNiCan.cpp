@@ -34,6 +34,8 @@ nican::Status FakeOpenObject(const char* objectName, nican::Handle* object) {
 
 nican::Status FakeCloseObject(nican::Handle object) {
     FakeNiCan::current->Record("ncCloseObject " + Hex(object));
+    // As the real library: no notification is still running once the object is closed.
+    FakeNiCan::current->WaitIdle();
     return FakeNiCan::current->closeResult;
 }
 

@@ -58,6 +58,7 @@ class FakeNiCan {
     nican::Status TakeFrame(void* data, uint32_t size);
     void Register(nican::NotifyCallback callback);
     void PostNotification(nican::State state);
+    void WaitIdle() { thread_.WaitIdle(); }
 
   private:
     mutable std::mutex mutex_;
