@@ -8,8 +8,8 @@
 namespace orv::test {
 
 struct ToolRunOptions {
-    std::string workDir;  // empty: the test's own working directory
-    std::vector<std::pair<std::string, std::string>> env;  // added to (or replacing in) ours
+    std::string workDir{};  // empty: the test's own working directory
+    std::vector<std::pair<std::string, std::string>> env{};  // added to (or replacing in) ours
     int timeoutMs = 120000;
     std::string program = ORV_FLASH_PUC_BIN;
 };
