@@ -1,7 +1,82 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows the tool.
+# Installs what is missing, builds, and shows the tool at work on a simulated instrument: a PUC
+# (node 12) and an HT board (node 5) behind a CAN gateway board. About a minute.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh plain
-build/OrvFlashPuc -h || true
+
+work=$(mktemp -d /tmp/orvdemo-XXXXXX)
+sim_pid=""
+finish() {
+    [ -z "$sim_pid" ] || stop_sim
+    rm -rf "$work"
+}
+trap finish EXIT
+
+step() { printf '\n=== %s\n' "$*"; }
+
+stop_sim() {
+    kill "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+    sim_pid=""
+}
+
+# Starts the simulator and sets $port; a port that is a multiple of 100 would be read as a
+# gateway board's base, so such a port is given back and another taken.
+start_sim() {
+    for _ in 1 2 3 4 5; do
+        build/OrvCanSim --puc 12 --ht 5 --gateway 0:0 >"$work/sim.out" 2>"$work/sim.log" &
+        sim_pid=$!
+        for _ in $(seq 1 150); do
+            grep -q '^READY' "$work/sim.out" && break
+            kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.log"; exit 1; }
+            sleep 0.1
+        done
+        grep -q '^READY' "$work/sim.out" || { echo "OrvCanSim did not get ready"; exit 1; }
+        port=$(awk '$1 == "LISTEN" && $2 == "gateway" && $3 == 0 { print $4 }' "$work/sim.out")
+        [ $((port % 100)) -ne 0 ] && return
+        stop_sim
+    done
+    echo "OrvCanSim found no usable port"
+    exit 1
+}
+
+step "Starting OrvCanSim: PUC 12 and HT 5 on the bus, gateway board 0 on a free port"
+start_sim
+gateway="127.0.0.1:$port"
+echo "Gateway board 0 listens on $gateway"
+
+cp examples/puc-demo.hex examples/ht-pdo.hex examples/ht-firmware.lst "$work/"
+tool="$PWD/build/OrvFlashPuc"
+cd "$work"
+run() {
+    echo "\$ OrvFlashPuc $*"
+    "$tool" "$@"
+    echo
+}
+
+step "Flashing the PUC with an example program (the boot loader takes about 15 s)"
+run "$gateway" 0 DnlPUC 12 puc-demo.hex
+echo "FLASH.LOG now reads:"
+cat FLASH.LOG
+
+step "Verifying the flash against the file"
+run "$gateway" 0 VerPUC 12 puc-demo.hex
+
+step "Sending the PUC to its boot loader and reading its information block"
+run "$gateway" 0 ToBoot 12
+run "$gateway" 0 GetInfoPUC 12
+
+step "Scanning the bus for nodes in boot mode (about 10 s)"
+run "$gateway" 0 Scan
+
+step "Starting the PUC's application again"
+run "$gateway" 0 ToApp 12
+
+step "Identifying the HT board and finding its firmware in the list"
+run "$gateway" 0 IDENTIFY 5 ht-firmware.lst
+
+step "Stopping OrvCanSim"
+stop_sim
+echo "Done."

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,8 +121,10 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
     close(errPipe[0]);
 
     int status = 0;
+    rusage usage{};
     pid_t waited;
-    while ((waited = waitpid(child, &status, WNOHANG)) == 0 || (waited < 0 && errno == EINTR)) {
+    while ((waited = wait4(child, &status, WNOHANG, &usage)) == 0 ||
+           (waited < 0 && errno == EINTR)) {
         if (ElapsedMs(start) >= options.timeoutMs) {
             result.timedOut = true;
             kill(child, SIGKILL);
@@ -131,6 +134,9 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
         usleep(2000);
     }
     result.elapsedMs = ElapsedMs(start);
+    const auto toMs = [](const timeval& t) { return int64_t{t.tv_sec} * 1000 + t.tv_usec / 1000; };
+    result.cpuMs = toMs(usage.ru_utime) + toMs(usage.ru_stime);
+    result.peakRssKiB = usage.ru_maxrss;
     result.exitCode = waited == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }

@@ -20,6 +20,8 @@ struct ToolResult {
     std::string out;
     std::string err;
     int64_t elapsedMs = 0;
+    int64_t cpuMs = 0;       // user and system time of the tool
+    int64_t peakRssKiB = 0;  // its largest resident set
 };
 
 // Runs the tool with the given arguments (argv[0] is added), collects both output streams and
