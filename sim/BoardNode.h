@@ -1,0 +1,37 @@
+#pragma once
+
+#include <chrono>
+#include <mutex>
+
+#include "sim/BootBoard.h"
+#include "sim/VirtualBus.h"
+
+namespace orv::sim {
+
+// A board attached to the bus: it sees every frame and puts its answers on the bus after the
+// reply delay, unless it is silent.
+class BoardNode : private IBusNode {
+  public:
+    BoardNode(VirtualBus& bus, const BoardConfig& config, std::chrono::milliseconds replyDelay);
+    ~BoardNode() override;
+    BoardNode(const BoardNode&) = delete;
+    BoardNode& operator=(const BoardNode&) = delete;
+
+    // Runs f with the board while no frame reaches it.
+    template <typename F>
+    auto Inspect(F f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(static_cast<const BootBoard&>(board_));
+    }
+
+  private:
+    void Deliver(const CanFrame& frame, WallTime when) override;
+
+    VirtualBus& bus_;
+    std::mutex mutex_;
+    BootBoard board_;
+    const std::chrono::milliseconds replyDelay_;
+    int port_;
+};
+
+}  // namespace orv::sim

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+#include "platform/CanLink.h"
+
+namespace orv::sim {
+
+// Bits that a standard (11-bit) data frame occupies on the wire: start of frame through CRC
+// with their stuff bits, then CRC delimiter, acknowledge slot and delimiter, end of frame and
+// the three bits of intermission.
+uint32_t FrameBitCount(const CanFrame& frame);
+
+// How long the frame holds a bus running at bitrate bits per second.
+std::chrono::nanoseconds FrameDuration(const CanFrame& frame, uint32_t bitrate);
+
+}  // namespace orv::sim
