@@ -1,10 +1,5 @@
 #include "frontend/CommandDriver.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -20,70 +15,6 @@
 namespace {
 
 using orv::test::FlowGateway;
-
-// A loopback listener; closing it leaves a port where nothing listens.
-class Listener {
-  public:
-    Listener() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), size);
-        listen(fd_, 4);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size);
-        port_ = ntohs(address.sin_port);
-    }
-    ~Listener() { Close(); }
-    void Close() {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
-    }
-    int Port() const { return port_; }
-
-  private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
-RunSettings GatewaySettings(int port) {
-    RunSettings settings;
-    const uint8_t loopback[4] = {127, 0, 0, 1};
-    std::memcpy(settings.ipAddress, loopback, 4);
-    settings.port = port;
-    return settings;
-}
-
-TEST(OpenTransport, ConnectsToTheGatewayAndSaysSo) {
-    orv::ConsoleCapture console;
-    Listener listener;
-    CTcpSocket socket;
-    EXPECT_NE(OpenTransport(GatewaySettings(listener.Port()), socket), nullptr);
-    EXPECT_EQ(console.Text(), "TCP/IP (CCB based communication)\n");
-}
-
-TEST(OpenTransport, AGatewayThatCannotBeReachedEndsTheRun) {
-    Listener listener;
-    const int port = listener.Port();
-    listener.Close();
-    orv::ConsoleCapture console;
-    CTcpSocket socket;
-    EXPECT_EQ(OpenTransport(GatewaySettings(port), socket), nullptr);
-    EXPECT_EQ(console.Text(), "Can not connect to CCB\n");
-}
-
-TEST(RunCommandDriver, EndsWithFailureBeforeAnyTransportOnBadArguments) {
-    orv::ConsoleCapture console;
-    char program[] = "OrvFlashPuc";
-    char gateway[] = "127.0.0.1:15006";
-    char busId[] = "0";
-    char command[] = "Bogus";
-    char* argv[] = {program, gateway, busId, command, nullptr};
-    EXPECT_EQ(RunCommandDriver(4, argv), kExitFailure);
-    EXPECT_EQ(console.Text(), "Error: Unknown command!\n");
-}
 
 class DispatchTest : public testing::Test {
   protected:
@@ -236,13 +167,6 @@ TEST_F(VerifyTest, DifferentFlashFails) {
     EXPECT_NE(console_.Text().find("Checking... Failed!\n"), std::string::npos);
     EXPECT_TRUE(console_.Text().ends_with("Finalize downloading DONE\nVerify failed!"))
         << console_.Text();
-}
-
-TEST_F(VerifyTest, AMissingFileEndsBeforeVerifying) {
-    std::strcpy(settings_.hexFileName, dir_.File("missing.hex").c_str());
-    EXPECT_EQ(DispatchCommand(settings_, gateway_), kExitFailure);
-    EXPECT_EQ(console_.Text(), "Error: Can not find HEX file\n");
-    EXPECT_TRUE(gateway_.Commands().empty());
 }
 
 }  // namespace

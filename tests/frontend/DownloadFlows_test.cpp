@@ -1,6 +1,5 @@
 #include "frontend/DownloadFlows.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -58,28 +57,6 @@ class DownloadFlowTest : public testing::Test {
     orv::ConsoleCapture console_;
     FlowGateway gateway_;
 };
-
-TEST_F(DownloadFlowTest, PucWithoutApplicationNodeGoesStraightToFlashingAndLogsIt) {
-    WritePucImage();
-    gateway_.AddBoard({12, 12, true, FlowGateway::PucInfo()});
-    const RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, HexPath());
-
-    EXPECT_EQ(RunPucDownload(settings, gateway_), kExitSuccess);
-    const std::string& out = console_.Text();
-    EXPECT_EQ(out.find(kGoingToBoot), std::string::npos);
-    EXPECT_EQ(
-        out.find(std::string(kFlashing) + "BusId: 0 NodeId: 12 HexFileName: " + HexPath() + "\n"),
-        0u);
-    EXPECT_TRUE(out.ends_with("Download successful!\n")) << out;
-    EXPECT_EQ(gateway_.Count(CCB_CMD_WRITE_SUBBLOCK), 2u);
-    EXPECT_EQ(std::vector<uint8_t>(gateway_.Flash().begin() + 0x12000,
-                                   gateway_.Flash().begin() + 0x12800),
-              Pattern(2048, 7));
-    // File name, checksum, two dates, node, version.
-    EXPECT_THAT(FlashLog(), testing::MatchesRegex("app\\.hex [ 0-9A-F]{4} [0-9]{2}\\.[0-9]{2}\\."
-                                                  "[0-9]{2} [0-9]{2}\\.[0-9]{2}\\.[0-9]{2}"
-                                                  "  C        0\n"));
-}
 
 // The boot-mode search, by which boards answer once the application was sent to boot mode.
 struct SearchCase {
@@ -140,14 +117,6 @@ INSTANTIATE_TEST_SUITE_P(
             "NoneAnswers", {}, kExitFailure, "Error searching for boot mode NodeId 12.\n", 0}),
     [](const testing::TestParamInfo<SearchCase>& info) { return info.param.name; });
 
-TEST_F(DownloadFlowTest, AMissingHexFileStopsBeforeAnyRequest) {
-    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, dir_.File("missing.hex"));
-    settings.applNodeId = 31;
-    EXPECT_EQ(RunPucDownload(settings, gateway_), kExitFailure);
-    EXPECT_EQ(console_.Text(), "Error: Can not find HEX file\n");
-    EXPECT_TRUE(gateway_.Commands().empty());
-}
-
 TEST_F(DownloadFlowTest, AFailedPucDownloadCancelsAndLogsNothing) {
     WritePucImage();
     gateway_.AddBoard({12, 12, true, FlowGateway::PucInfo()});
@@ -175,20 +144,6 @@ TEST_F(DownloadFlowTest, HtSucceedsOnlyAfterItsSettlingPauseAndLogsNothing) {
     EXPECT_EQ(clock_.Sleeps().back(), 5000u);
     EXPECT_TRUE(console_.Text().ends_with("Download successful!\n"));
     EXPECT_FALSE(std::filesystem::exists(dir_.File("FLASH.LOG")));
-}
-
-TEST_F(DownloadFlowTest, AFailedHtDownloadEndsWithoutThePause) {
-    orv::test::HexWriter hex;
-    hex.Bytes(0x0000, Pattern(2048, 3)).EndOfFile();
-    hex.Save(HexPath());
-    gateway_.AddBoard({5, 5, true, FlowGateway::PucInfo()});
-    gateway_.Refuse(CCB_CMD_PROGRAM_SUBBLOCK);
-    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_HT, 5, HexPath());
-
-    EXPECT_EQ(RunHtDownload(settings, gateway_), kExitFailure);
-    EXPECT_TRUE(console_.Text().ends_with("Download failed!"));
-    for (uint32_t pause : clock_.Sleeps())
-        EXPECT_NE(pause, 5000u);
 }
 
 // DnlHTpdo: the firmware comes from the list; a base address fills the gaps between the used
