@@ -120,8 +120,8 @@ class CPucDownloadProtocol {
     // Runs the step for each used sub-block in rising order; stops at the first failure.
     bool ForEachUsedSubblock(const std::function<bool(uint16_t)>& step);
     bool RunCompatibilityCheck();
-    bool SendHtSubblock(uint16_t index);
-    bool SendPdoSubblock();
+    bool TransferHtSubblock(uint16_t index);
+    bool TransferPdoSubblock();
 
     bool WriteInfoText(uint16_t address, const char* text, size_t capacity);
 

@@ -266,7 +266,7 @@ bool CPucDownloadProtocol::DownloadPuc(int8_t applicationNodeId) {
     return FinalizeDownloading();
 }
 
-bool CPucDownloadProtocol::SendHtSubblock(uint16_t index) {
+bool CPucDownloadProtocol::TransferHtSubblock(uint16_t index) {
     currentSubblock = index;
     if (!WriteEnable()) {
         return false;
@@ -314,7 +314,7 @@ bool CPucDownloadProtocol::DownloadHt() {
     GetStatus();
     PrintSleeping();
     SleepMs(100);
-    if (!ForEachUsedSubblock([this](uint16_t index) { return SendHtSubblock(index); })) {
+    if (!ForEachUsedSubblock([this](uint16_t index) { return TransferHtSubblock(index); })) {
         return false;
     }
     PrintSleeping();
@@ -341,7 +341,7 @@ bool CPucDownloadProtocol::DownloadHt() {
     return FinalizeDownloading();
 }
 
-bool CPucDownloadProtocol::SendPdoSubblock() {
+bool CPucDownloadProtocol::TransferPdoSubblock() {
     if (!SendSubblockPdo()) {
         return false;
     }
@@ -367,7 +367,7 @@ bool CPucDownloadProtocol::DownloadHtPdo() {
     }
     const bool sent = ForEachUsedSubblock([this](uint16_t index) {
         currentSubblock = index;
-        return SendPdoSubblock();
+        return TransferPdoSubblock();
     });
     if (!sent || !WriteEnable()) {
         return false;
