@@ -67,6 +67,15 @@ std::vector<std::string> LibraryCandidates(const std::string& windowsName,
     return candidates;
 }
 
+std::unique_ptr<CLoadedLibrary> LoadFirstOf(const std::vector<std::string>& candidates) {
+    for (const std::string& candidate : candidates) {
+        if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
+            return std::make_unique<CSharedObject>(handle);
+        }
+    }
+    return nullptr;
+}
+
 std::unique_ptr<CLoadedLibrary> LoadLibraryByWindowsName(const std::string& windowsName) {
     return currentOpener.load()->Open(windowsName);
 }

@@ -35,6 +35,9 @@ void SetLibraryOpener(ILibraryOpener* opener);
 std::vector<std::string> LibraryCandidates(const std::string& windowsName,
                                            const std::string& executableDirectory);
 
+// The first of the files that the dynamic loader can load, or null.
+std::unique_ptr<CLoadedLibrary> LoadFirstOf(const std::vector<std::string>& candidates);
+
 // Looks an entry point up and gives it its real type; false when it is missing.
 template <typename Function>
 bool BindEntryPoint(const CLoadedLibrary& library, const char* name, Function& out) {

@@ -1,5 +1,6 @@
 #include "FakeNiCan.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -192,7 +193,7 @@ nican::TimedFrame NiFrame(uint32_t id, std::vector<uint8_t> data) {
     frame.timestamp = 0x0102030405060708ULL;
     frame.arbitrationId = id;
     frame.dataLength = static_cast<uint8_t>(data.size());
-    std::memcpy(frame.data, data.data(), std::min<size_t>(data.size(), 8));
+    std::copy_n(data.begin(), std::min<size_t>(data.size(), 8), frame.data);
     return frame;
 }
 

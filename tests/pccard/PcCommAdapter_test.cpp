@@ -56,7 +56,7 @@ ReadStep Frame(uint32_t id, std::vector<uint8_t> data) {
     ReadStep step;
     step.frame.id = id;
     step.frame.length = static_cast<uint32_t>(data.size());
-    std::memcpy(step.frame.data, data.data(), data.size());
+    std::copy(data.begin(), data.end(), step.frame.data);
     return step;
 }
 ReadStep Result(int result) {
