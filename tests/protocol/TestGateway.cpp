@@ -108,8 +108,11 @@ int TestGateway::Reset() {
 int TestGateway::SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
                          uint32_t timeoutMs) {
     const auto* bytes = static_cast<const uint8_t*>(request);
-    calls.push_back({CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
-                     static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs});
+    const auto* replyBytes = static_cast<const uint8_t*>(reply);
+    calls.push_back(
+        {CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
+         static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs,
+         std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return b == 0; })});
     const auto* frame = static_cast<const CanFrameRequest*>(request);
     trace.push_back("raw" + Hex(frame->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);

@@ -51,6 +51,7 @@ struct GatewayCall {
     uint32_t length;
     int capacity;
     uint32_t timeoutMs;
+    bool replyCleared = true;  // raw frames: the reply buffer held only zeros when handed over
 };
 
 // Carries gateway commands out on a small model of boot-loader nodes and records every call in

@@ -166,6 +166,9 @@ TEST_F(DownloadHtPdoTest, OnlyTheFirstRawInitialisationFrameIsJudged) {
         EXPECT_EQ(protocol.DnlInitialization2(c.step), c.result);
         EXPECT_EQ(console.Take(), c.text);
     }
+    for (const GatewayCall& call : gateway.CallsOf(CCB_CMD_SEND_FRAME)) {
+        EXPECT_TRUE(call.replyCleared);
+    }
 }
 
 TEST_F(DownloadHtPdoTest, AFailedDataFrameEndsTheSubblock) {
