@@ -213,14 +213,14 @@ void BootBoard::Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers) 
     }
 }
 
+// The first condition stays reported until an abort or a new download clears it: later ones
+// are often just its consequences.
 void BootBoard::Report(uint8_t status) {
-    if (status == kStatusOk) {
+    if (status == kStatusOk || status_ != kStatusOk) {
         return;
     }
-    if (status != status_) {
-        SimLog("%s: status 0x%02X (%s)", name_.c_str(), status, BootStatusText(status));
-    }
     status_ = status;
+    SimLog("%s: status 0x%02X (%s)", name_.c_str(), status, BootStatusText(status));
 }
 
 void BootBoard::InjectStatusError(uint32_t gatewayCode) {

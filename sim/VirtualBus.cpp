@@ -50,8 +50,8 @@ bool VirtualBus::Transmit(int port, const CanFrame& frame, std::chrono::millisec
     if (stopping_) {
         return false;
     }
-    const QueueKey key{std::chrono::steady_clock::now() + delay, nextSequence_++};
-    queue_.emplace(key, Pending{port, clean});
+    const auto due = std::chrono::steady_clock::now() + delay;
+    queue_.emplace(QueueKey{due, nextSequence_++}, Pending{port, clean, due});
     queueChanged_.notify_all();
     return true;
 }
@@ -102,7 +102,9 @@ void VirtualBus::Run() {
     Pending next{};
     while (NextFrame(next)) {
         if (settings_.bitrate != 0) {
-            const auto start = std::max(std::chrono::steady_clock::now(), busFreeAt_);
+            // A frame starts when it was due or when the bus came free, not when this thread
+            // woke up: wake-up latency must not add up over a burst.
+            const auto start = std::max(next.due, busFreeAt_);
             busFreeAt_ = start + FrameDuration(next.frame, settings_.bitrate);
             std::this_thread::sleep_until(busFreeAt_);
         }

@@ -62,6 +62,7 @@ class VirtualBus {
     struct Pending {
         int sender;
         CanFrame frame;
+        std::chrono::steady_clock::time_point due;
     };
     using QueueKey = std::pair<std::chrono::steady_clock::time_point, uint64_t>;
 
