@@ -15,6 +15,14 @@ const std::vector<Transport>& AllTransports() {
             .usable = [](const SimProcess& sim) { return sim.GatewayPort(0) % 100 != 0; },
             .connectionCanBeCut = true,
         },
+        {
+            .name = "Ethernet2Can",
+            .simArgs = {"--bridge", "0"},
+            .firstArgument =
+                [](const SimProcess& sim) {
+                    return "Ethernet2CAN:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0";
+                },
+        },
     };
     return transports;
 }
