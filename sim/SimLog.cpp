@@ -44,9 +44,11 @@ void SimLog(const char* format, ...) {
     }
 }
 
-void SetSimLogSink(std::function<void(const std::string&)> sink) {
+std::function<void(const std::string&)> SetSimLogSink(
+    std::function<void(const std::string&)> sink) {
     std::lock_guard<std::mutex> lock(LogMutex());
-    Sink() = std::move(sink);
+    std::swap(Sink(), sink);
+    return sink;
 }
 
 }  // namespace orv::sim

@@ -9,8 +9,8 @@ namespace orv::sim {
 
 [[gnu::format(printf, 1, 2)]] void SimLog(const char* format, ...);
 
-// Replaces the destination of the log lines (each without its line end); an empty function
-// restores standard error.
-void SetSimLogSink(std::function<void(const std::string&)> sink);
+// Replaces the destination of the log lines (each without its line end) and returns the one
+// before; an empty function means standard error.
+std::function<void(const std::string&)> SetSimLogSink(std::function<void(const std::string&)> sink);
 
 }  // namespace orv::sim

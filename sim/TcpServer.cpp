@@ -121,6 +121,9 @@ void TcpServer::AcceptLoop() {
         connection.fd = fd;
         connection.thread = std::thread([this, &connection, peer] {
             handler_(connection.fd, peer);
+            // The peer learns of the end now, not when the descriptor is reaped at the next
+            // accept.
+            shutdown(connection.fd, SHUT_RDWR);
             SimLog("%s: %s disconnected", name_.c_str(), peer.c_str());
             connection.finished = true;
         });

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "BoardFrames.h"
+#include "SimLogCapture.h"
 #include "sim/BootStatus.h"
-#include "sim/SimLog.h"
 #include "support/HexWriter.h"
 #include "support/TestFiles.h"
 
@@ -23,13 +23,11 @@ using Bytes = std::vector<uint8_t>;
 class BoardUnderTest {
   public:
     BoardUnderTest(BoardKind kind, const std::string& spec) {
-        SetSimLogSink([this](const std::string& line) { log.push_back(line); });
         BoardConfig config;
         const std::string error = ParseBoardSpec(kind, spec, config);
         EXPECT_EQ(error, "");
         board = std::make_unique<BootBoard>(config);
     }
-    ~BoardUnderTest() { SetSimLogSink(nullptr); }
 
     uint8_t Node() const { return board->BootNodeId(); }
 
@@ -92,7 +90,7 @@ class BoardUnderTest {
     static uint8_t Lo(uint32_t value) { return static_cast<uint8_t>(value); }
     static uint8_t Hi(uint32_t value) { return static_cast<uint8_t>(value >> 8); }
 
-    std::vector<std::string> log;
+    SimLogCapture log;
     std::unique_ptr<BootBoard> board;
 };
 
@@ -110,12 +108,12 @@ TEST(BootBoardModes, AnApplicationHearsOnlyTheNmtCommandForItsOwnNode) {
     EXPECT_EQ(puc.Node(), 20);
     puc.Quiet(ToNode(12, {0x70}));
     EXPECT_THAT(puc.Ask(ToNode(20, {0x70})), ElementsAre(0, '3', 'A', '0', '1', 0, 0, 0x5C));
-    EXPECT_THAT(puc.log, testing::Contains(HasSubstr("boot loader started as node 20")));
+    EXPECT_THAT(puc.log.Lines(), testing::Contains(HasSubstr("boot loader started as node 20")));
 
     puc.Quiet(ToNode(20, {0x80}));
     EXPECT_FALSE(puc.board->InBootLoader());
     puc.Quiet(ToNode(20, {0x50}));
-    EXPECT_THAT(puc.log.back(), HasSubstr("application started"));
+    EXPECT_THAT(puc.log.Lines().back(), HasSubstr("application started"));
 }
 
 TEST(BootBoardModes, BootCodeInformationIsVersionAndHardwareIdOrTheIdentificationText) {
@@ -193,7 +191,7 @@ TEST(BootBoardDownload, AVariantTwoSubblockErasesThenProgramsWithBusyBits) {
     ht.WriteEnable();
     ht.Quiet(ToNode(30, {0x40}));
     EXPECT_EQ(ht.StatusByte(), kStatusOk);
-    EXPECT_THAT(ht.log, testing::Contains(HasSubstr("descriptors valid")));
+    EXPECT_THAT(ht.log.Lines(), testing::Contains(HasSubstr("descriptors valid")));
     EXPECT_EQ(ht.Read(6, 0x1000, 2048), data);
     EXPECT_EQ(ht.Read(0, 0x1000, 8), Bytes(8, 0xFF)) << "HT pages are 64 KiB apart";
 }
