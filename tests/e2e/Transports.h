@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,5 +33,10 @@ struct Transport {
 };
 
 const std::vector<Transport>& AllTransports();
+
+// Test names and failure messages show the transport by its name.
+inline void PrintTo(const Transport& transport, std::ostream* out) {
+    *out << transport.name;
+}
 
 }  // namespace orv::test
