@@ -5,8 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <future>
 #include <thread>
 
@@ -39,8 +39,8 @@ struct LinkOverPair {
     void Put(canid_t id, std::vector<uint8_t> data) const {
         can_frame raw{};
         raw.can_id = id;
-        raw.len = static_cast<uint8_t>(data.size());
-        std::memcpy(raw.data, data.data(), data.size());
+        raw.len = static_cast<uint8_t>(std::min<size_t>(data.size(), CAN_MAX_DLEN));
+        std::copy_n(data.begin(), raw.len, raw.data);
         Put(&raw, sizeof raw);
     }
 };

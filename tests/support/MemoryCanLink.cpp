@@ -1,7 +1,7 @@
 #include "support/MemoryCanLink.h"
 
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 
 namespace orv::test {
 
@@ -61,8 +61,8 @@ ICanLink::ReceiveResult MemoryCanLink::Receive(CanFrame& frame, int timeoutMs) {
 CanFrame MakeFrame(uint32_t id, std::vector<uint8_t> data) {
     CanFrame frame;
     frame.id = id;
-    frame.length = static_cast<uint8_t>(data.size());
-    std::memcpy(frame.data, data.data(), data.size());
+    frame.length = static_cast<uint8_t>(std::min<size_t>(data.size(), sizeof frame.data));
+    std::copy_n(data.begin(), frame.length, frame.data);
     return frame;
 }
 

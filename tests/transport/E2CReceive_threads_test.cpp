@@ -93,10 +93,11 @@ TEST(E2CReceiveThreads, AZeroWaitReturnsAtOnce) {
 
 // A node on the far side of the link: answers the boot loader's info request and polls.
 void AnswerLikeANode(const std::shared_ptr<MemoryCanLink::Wire>& wire) {
-    wire->onSend = [wire](const orv::CanFrame& frame) {
+    // The wire holds this callback: a pointer, not a share of itself.
+    wire->onSend = [bus = wire.get()](const orv::CanFrame& frame) {
         if (frame.id == (0x200u | kNode) && (frame.data[0] == 0x70 || frame.data[0] == 0x50)) {
-            wire->Inject(MakeFrame(0x393, {0xEE}));
-            wire->Inject(MakeFrame(0x180 | kNode, {frame.data[0], 0x00, 'V', '3', '1'}));
+            bus->Inject(MakeFrame(0x393, {0xEE}));
+            bus->Inject(MakeFrame(0x180 | kNode, {frame.data[0], 0x00, 'V', '3', '1'}));
         }
     };
 }
