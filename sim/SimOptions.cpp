@@ -56,6 +56,7 @@ std::optional<int> ParseSimOptions(int argc, const char* const* argv, SimOptions
     CLI::App app(kDescription, "OrvCanSim");
     app.footer(kBoardOptions);
     app.config_formatter(std::make_shared<ScenarioFile>());
+    app.allow_config_extras(CLI::config_extras_mode::error);
     app.set_config("--scenario", "", "JSON file: an object of these options by their long names")
         ->type_name("FILE.json");
 

@@ -39,6 +39,18 @@ bool TcpClient::Read(void* bytes, size_t count, int timeoutMs) {
     return ReadExactly(fd_, bytes, count, timeoutMs);
 }
 
+std::string TcpClient::ReadMessage(int timeoutMs) {
+    std::string text;
+    char c = 0;
+    while (c != '>') {
+        if (!Read(&c, 1, timeoutMs)) {
+            return "";
+        }
+        text += c;
+    }
+    return text;
+}
+
 std::string TcpClient::ReadAll(int timeoutMs) {
     std::string text;
     char buffer[4096];

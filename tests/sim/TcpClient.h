@@ -21,6 +21,9 @@ class TcpClient {
     bool Send(const void* bytes, size_t count);
     bool Send(const std::string& text) { return Send(text.data(), text.size()); }
     bool Read(void* bytes, size_t count, int timeoutMs);
+    // The next "<...>" message of a socketcand stream (with whatever came before it); empty
+    // when none is complete within timeoutMs.
+    std::string ReadMessage(int timeoutMs);
     // What arrives until timeoutMs pass without anything more.
     std::string ReadAll(int timeoutMs);
     // True when the peer closes the connection within timeoutMs (whatever it sends first).
