@@ -149,7 +149,10 @@ class CInterfaceObject {
             lock.unlock();
             const nican::State wanted = callback(kObjectHandle, state, 0, refData);
             lock.lock();
-            desired_ = wanted;
+            // A callback answers with the state it served to stay armed, with 0 to stop.
+            if (wanted == 0) {
+                desired_ = 0;
+            }
             // A callback that leaves the frame waiting is not called for it again until
             // another one arrives.
             if (state == nican::kStateReadAvailable && !readsSinceNotification_) {
