@@ -55,10 +55,11 @@ void SocketcandBridge::Serve(int fd, const std::string& peer) {
                 return write("< error open a channel first >");
             }
             state = ClientState::Raw;
+            // Attached before the client hears "< ok >", so it misses nothing sent after that.
+            port = std::make_unique<BusPort>(bus_, "bridge client " + peer);
             if (!write("< ok >")) {
                 return false;
             }
-            port = std::make_unique<BusPort>(bus_, "bridge client " + peer);
             forwarder = std::thread([&] {
                 StampedFrame received;
                 while (port->Receive(received, -1) == ICanLink::ReceiveResult::Frame) {
@@ -111,6 +112,8 @@ void SocketcandBridge::Serve(int fd, const std::string& peer) {
     }
     if (port) {
         port->Close();
+    }
+    if (forwarder.joinable()) {
         forwarder.join();
     }
 }
