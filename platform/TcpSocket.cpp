@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,8 +16,6 @@
 #include "platform/Clock.h"
 
 namespace {
-
-constexpr size_t kReceiveChunk = 4096;
 
 uint32_t ReadU32Le(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
@@ -65,9 +64,12 @@ int CTcpSocket::Connect() {
         Disconnect();
         return kFailed;
     }
-    // Requests are small and each waits for its reply: never hold one back.
+    // Requests are small and each waits for its reply: never hold one back. Reads block, each
+    // bounded by its receive time-out, so that an exchange costs one send and one receive.
     const int on = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
+    receiveWaitMs_ = 0;
     return kOk;
 }
 
@@ -76,7 +78,7 @@ void CTcpSocket::Disconnect() {
         close(fd_);
     fd_ = -1;
     lateReplies_ = 0;
-    inbox_.clear();
+    held_ = 0;
 }
 
 int CTcpSocket::Send(uint32_t count, const void* request, uint32_t timeoutMs) {
@@ -86,7 +88,7 @@ int CTcpSocket::Send(uint32_t count, const void* request, uint32_t timeoutMs) {
     const auto* bytes = static_cast<const uint8_t*>(request);
     uint32_t sent = 0;
     while (sent < count) {
-        const ssize_t done = send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL);
+        const ssize_t done = send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (done > 0) {
             sent += static_cast<uint32_t>(done);
             continue;
@@ -119,7 +121,7 @@ int CTcpSocket::Receive(int* replyLength, void* reply, uint32_t timeoutMs) {
     }
     const uint32_t capacity = *replyLength > 0 ? static_cast<uint32_t>(*replyLength) : 0;
     const uint32_t stored = std::min(capacity, replyBytes);
-    std::memcpy(reply, inbox_.data(), stored);
+    std::memcpy(reply, inbox_, stored);
     *replyLength = static_cast<int>(stored);
     ConsumeInbox(replyBytes);
     return kOk;
@@ -149,25 +151,41 @@ CTcpSocket::Wait CTcpSocket::WaitFor(short events, uint64_t deadlineMs) const {
 
 CTcpSocket::Wait CTcpSocket::ReceiveReply(uint64_t deadlineMs, uint32_t& replyBytes) {
     for (;;) {
-        if (inbox_.size() >= 4) {
-            replyBytes = ReadU32Le(inbox_.data());
+        if (held_ >= 4) {
+            replyBytes = ReadU32Le(inbox_);
             if (replyBytes < kMinReplyBytes || replyBytes > kMaxReplyBytes)
                 return Wait::Failed;
-            if (inbox_.size() >= replyBytes)
+            if (held_ >= replyBytes)
                 return Wait::Ready;
         }
-        const Wait wait = WaitFor(POLLIN, deadlineMs);
-        if (wait != Wait::Ready)
-            return wait;
-        const size_t held = inbox_.size();
-        inbox_.resize(held + kReceiveChunk);
-        const ssize_t got = recv(fd_, inbox_.data() + held, kReceiveChunk, 0);
-        inbox_.resize(held + (got > 0 ? static_cast<size_t>(got) : 0));
-        if (got == 0)
+        const uint64_t now = orv::NowMs();
+        if (now >= deadlineMs)
+            return Wait::TimedOut;
+        if (!LimitReceiveWait(deadlineMs - now))
             return Wait::Failed;
-        if (got < 0 && errno != EAGAIN && errno != EINTR)
+        const ssize_t got = recv(fd_, inbox_ + held_, sizeof inbox_ - held_, 0);
+        if (got > 0) {
+            held_ += static_cast<uint32_t>(got);
+        } else if (got == 0) {
             return Wait::Failed;
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return Wait::TimedOut;
+        } else if (errno != EINTR) {
+            return Wait::Failed;
+        }
     }
+}
+
+bool CTcpSocket::LimitReceiveWait(uint64_t waitMs) {
+    if (waitMs == receiveWaitMs_)
+        return true;
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(waitMs / 1000);
+    limit.tv_usec = static_cast<suseconds_t>(waitMs % 1000 * 1000);
+    if (setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+        return false;
+    receiveWaitMs_ = waitMs;
+    return true;
 }
 
 bool CTcpSocket::DropLateReplies() {
@@ -184,5 +202,6 @@ bool CTcpSocket::DropLateReplies() {
 }
 
 void CTcpSocket::ConsumeInbox(uint32_t count) {
-    inbox_.erase(inbox_.begin(), inbox_.begin() + count);
+    held_ -= count;
+    std::memmove(inbox_, inbox_ + count, held_);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 // Request/reply connection to a CAN gateway board. Every reply starts with its own byte count
 // (u32, little-endian), which is how the stream is cut into replies.
@@ -53,6 +52,8 @@ class CTcpSocket {
     Wait WaitFor(short events, uint64_t deadlineMs) const;
     // Reads until inbox_ holds one whole reply; its byte count on success.
     Wait ReceiveReply(uint64_t deadlineMs, uint32_t& replyBytes);
+    // Bounds the next blocking read; a wait like the last one costs no system call.
+    bool LimitReceiveWait(uint64_t waitMs);
     bool DropLateReplies();
     void ConsumeInbox(uint32_t count);
 
@@ -61,6 +62,8 @@ class CTcpSocket {
     int fd_ = -1;
     // Requests whose replies had not come when they timed out; those replies come first.
     int lateReplies_ = 0;
+    uint64_t receiveWaitMs_ = 0;
     // Received bytes not yet handed out: the start of the next reply.
-    std::vector<uint8_t> inbox_;
+    uint8_t inbox_[2 * 4096] = {};
+    uint32_t held_ = 0;
 };

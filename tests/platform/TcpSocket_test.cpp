@@ -50,7 +50,8 @@ TEST_F(TcpSocketTest, SendsTheRequestWholeAndReturnsTheReply) {
               CTcpSocket::kOk);
     EXPECT_EQ(length, 16);
     EXPECT_EQ(reply, answer);
-    EXPECT_EQ(peer_.Read(4000, 100), request);
+    EXPECT_EQ(peer_.Read(request.size()), request);
+    EXPECT_TRUE(peer_.Read(1, 0).empty()) << "nothing beyond the request";
 }
 
 TEST_F(TcpSocketTest, KeepsAtMostTheCapacityAndStaysInStep) {
