@@ -11,7 +11,6 @@ BoardNode::~BoardNode() {
 }
 
 void BoardNode::Deliver(const CanFrame& frame, WallTime) {
-    std::lock_guard<std::mutex> lock(mutex_);
     for (const CanFrame& answer : board_.HandleFrame(frame)) {
         if (!board_.Config().silent) {
             bus_.Transmit(port_, answer, replyDelay_);

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 
 #include "sim/BootBoard.h"
 #include "sim/VirtualBus.h"
@@ -17,18 +16,10 @@ class BoardNode : private IBusNode {
     BoardNode(const BoardNode&) = delete;
     BoardNode& operator=(const BoardNode&) = delete;
 
-    // Runs f with the board while no frame reaches it.
-    template <typename F>
-    auto Inspect(F f) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return f(static_cast<const BootBoard&>(board_));
-    }
-
   private:
     void Deliver(const CanFrame& frame, WallTime when) override;
 
     VirtualBus& bus_;
-    std::mutex mutex_;
     BootBoard board_;
     const std::chrono::milliseconds replyDelay_;
     int port_;

@@ -267,131 +267,109 @@ TEST(BootBoardInformationBlock, SetBytesFramesAreCommittedByProgrammingOrByTheCo
 }
 
 struct StatusCase {
-    const char* name;
+    std::string name;
     BoardKind kind;
-    const char* spec;
-    void (*steps)(BoardUnderTest&);
+    std::string spec;
+    std::vector<CanFrame> frames;
     uint8_t expected;
     bool clearedByAbort = true;
 };
 
-void PucInit(BoardUnderTest& b) {
-    b.InitVariant1(0x2000, 2048, 0);
+std::vector<CanFrame> Join(std::initializer_list<std::vector<CanFrame>> parts) {
+    std::vector<CanFrame> frames;
+    for (const std::vector<CanFrame>& part : parts) {
+        frames.insert(frames.end(), part.begin(), part.end());
+    }
+    return frames;
 }
 
-const StatusCase kStatusCases[] = {
-    {"toggle mismatch", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         std::vector<CanFrame> segments = Segments(12, Pattern(2048, 1));
-         b.Quiet(ToNode(12, {0x10, 0, 0x00, 0x50, 0x00, 0x08, 0, 0}));
-         segments[1].data[0] ^= 0x08;
-         b.Quiet(segments);
-     },
-     kStatusToggleMismatch},
-    {"checksum mismatch", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.Quiet(ToNode(12, {0x10, 0, 0x00, 0x50, 0x00, 0x08, 0x12, 0x34}));
-         b.Quiet(Segments(12, Pattern(2048, 1)));
-     },
-     kStatusChecksumMismatch},
-    {"programming without write enable", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.Quiet(ToNode(12, {0x30}));
-     },
-     kStatusNoWriteEnable},
-    {"a write enable is used up by programming", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.WriteEnable();
-         b.Quiet(ToNode(12, {0x30}));
-         b.Quiet(ToNode(12, {0xFF}));
-         PucInit(b);
-         b.Quiet(ToNode(12, {0x30}));
-     },
-     kStatusNoWriteEnable},
-    {"a segment without a header", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.Quiet(Segments(12, Pattern(7, 1)));
-     },
-     kStatusOutOfSequence},
-    {"a sub-block before the download is initialised", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         b.Quiet(ToNode(12, {0x10, 0, 0x00, 0x50, 0x00, 0x08, 0, 0}));
-     },
-     kStatusOutOfSequence},
-    {"more bytes than the header announced", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.Quiet(ToNode(12, {0x10, 0, 0x00, 0x50, 0x03, 0x00, 0, 0}));
-         b.Quiet(Segments(12, Pattern(7, 1)));
-     },
-     kStatusOutOfSequence},
-    {"an HT program before a whole sub-block", BoardKind::Ht, "30,mode=boot",
-     [](BoardUnderTest& b) {
-         b.InitVariant2(6, 0, 2048, 0);
-         b.WriteEnable();
-         b.Quiet(ToNode(30, {0x30}));
-     },
-     kStatusOutOfSequence},
-    {"a sub-block over the boot code", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.Quiet(ToNode(12, {0x10, 0, 0x00, 0x40, 0x00, 0x08, 0, 0}));
-     },
-     kStatusOutOfRange},
-    {"a sub-block longer than 2048 bytes", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.Quiet(ToNode(12, {0x10, 0, 0x00, 0x50, 0x01, 0x08, 0, 0}));
-     },
-     kStatusOutOfRange},
-    {"information bytes outside the block", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         b.Quiet(ToNode(12, {0x91, 0x00, 0x41, 0x00}));
-     },
-     kStatusOutOfRange},
-    {"a frame while the board erases", BoardKind::Ht, "30,mode=boot",
-     [](BoardUnderTest& b) {
-         b.InitVariant2(6, 0, 2048, 0);
-         b.HeaderVariant2(6, 0x0000, Pattern(2048, 1));
-         b.WriteEnable();
-         b.Poll();
-     },
-     kStatusBusy},
-    {"an unknown command", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) { b.Quiet(ToNode(12, {0x55})); }, kStatusUnknownCommand},
-    {"a read too short to hold its address", BoardKind::Puc, "12,mode=boot",
-     [](BoardUnderTest& b) {
-         b.Quiet(RawToNode(12, {0x60, 0x00, 0x00}));
-     },
-     kStatusUnknownCommand},
-    {"information bytes to a boot code without the extended block", BoardKind::Puc,
-     "12,mode=boot,version=1900",
-     [](BoardUnderTest& b) {
-         b.Quiet(ToNode(12, {0x91, 0x34, 0x40, 0x05}));
-     },
-     kStatusUnknownCommand},
-    {"a status byte the scenario sets after a command", BoardKind::Puc,
-     "12,mode=boot,status-error=210:0x85",
-     [](BoardUnderTest& b) {
-         PucInit(b);
-         b.Quiet(ToNode(12, {0x30}));
-     },
-     0x85},
-    {"a status byte the scenario sets on the poll itself", BoardKind::Ht,
-     "30,mode=boot,status-error=207:3", [](BoardUnderTest&) {}, 0x03, false},
-};
+std::vector<StatusCase> StatusCases() {
+    constexpr BoardKind puc = BoardKind::Puc;
+    const CanFrame init = ToNode(12, {0x00, 0, 0x00, 0x20, 0x00, 0x08, 0, 0});
+    const CanFrame header = ToNode(12, {0x10, 0, 0x00, 0x50, 0x00, 0x08, 0, 0});
+    const CanFrame enable = ToNode(12, {0xAA, 0x55});
+    const CanFrame program = ToNode(12, {0x30});
+    const std::vector<CanFrame> data = Segments(12, Pattern(2048, 1));
+    std::vector<CanFrame> badToggle = data;
+    badToggle[1].data[0] ^= 0x08;
+    const CanFrame htInit = ToNode(30, {0x00, 6, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00});
+    const CanFrame htHeader = ToNode(30, {0x10, 6, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00});
+    const std::string boot = "12,mode=boot";
+    return {
+        {"toggle mismatch", puc, boot, Join({{init, header}, badToggle}), kStatusToggleMismatch},
+        {"checksum mismatch", puc, boot,
+         Join({{init, ToNode(12, {0x10, 0, 0x00, 0x50, 0x00, 0x08, 0x12, 0x34})}, data}),
+         kStatusChecksumMismatch},
+        {"programming without write enable", puc, boot, {init, program}, kStatusNoWriteEnable},
+        {"a write enable used up by programming",
+         puc,
+         boot,
+         {init, enable, program, ToNode(12, {0xFF}), init, program},
+         kStatusNoWriteEnable},
+        {"a segment without a header", puc, boot, {init, data[0]}, kStatusOutOfSequence},
+        {"a sub-block before the initialisation", puc, boot, {header}, kStatusOutOfSequence},
+        {"more bytes than the header announced",
+         puc,
+         boot,
+         {init, ToNode(12, {0x10, 0, 0x00, 0x50, 0x03, 0x00, 0, 0}), data[0]},
+         kStatusOutOfSequence},
+        {"an HT program before a whole sub-block",
+         BoardKind::Ht,
+         "30,mode=boot",
+         {htInit, ToNode(30, {0xAA, 0x55}), ToNode(30, {0x30})},
+         kStatusOutOfSequence},
+        {"a sub-block over the boot code",
+         puc,
+         boot,
+         {init, ToNode(12, {0x10, 0, 0x00, 0x40, 0x00, 0x08, 0, 0})},
+         kStatusOutOfRange},
+        {"a sub-block longer than 2048 bytes",
+         puc,
+         boot,
+         {init, ToNode(12, {0x10, 0, 0x00, 0x50, 0x01, 0x08, 0, 0})},
+         kStatusOutOfRange},
+        {"information bytes outside the block",
+         puc,
+         boot,
+         {ToNode(12, {0x91, 0x00, 0x41, 0})},
+         kStatusOutOfRange},
+        // The first poll still finds the board erasing; the second reports the refusal.
+        {"a frame while the board erases",
+         BoardKind::Ht,
+         "30,mode=boot",
+         {htInit, htHeader, ToNode(30, {0xAA, 0x55})},
+         kStatusBusy},
+        {"an unknown command", puc, boot, {ToNode(12, {0x55})}, kStatusUnknownCommand},
+        {"a read too short for its address",
+         puc,
+         boot,
+         {RawToNode(12, {0x60, 0x00, 0x00})},
+         kStatusUnknownCommand},
+        {"information bytes to a boot code without them",
+         puc,
+         "12,mode=boot,version=1900",
+         {ToNode(12, {0x91, 0x34, 0x40, 0x05})},
+         kStatusUnknownCommand},
+        {"a status byte set after a command",
+         puc,
+         "12,mode=boot,status-error=210:0x85",
+         {init, program},
+         0x85},
+        {"a status byte set on the poll itself",
+         BoardKind::Ht,
+         "30,mode=boot,status-error=207:3",
+         {},
+         0x03,
+         false},
+    };
+}
 
 class BootBoardStatus : public testing::TestWithParam<StatusCase> {};
 
 TEST_P(BootBoardStatus, TheStatusByteReportsTheConditionUntilAnAbort) {
     const StatusCase& c = GetParam();
     BoardUnderTest board(c.kind, c.spec);
-    c.steps(board);
+    board.Quiet(c.frames);
     EXPECT_EQ(board.StatusByte(), c.expected);
     EXPECT_EQ(board.StatusByte(), c.expected) << "the status stays";
     board.Quiet(ToNode(board.Node(), {0xFF}));
@@ -400,12 +378,12 @@ TEST_P(BootBoardStatus, TheStatusByteReportsTheConditionUntilAnAbort) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Conditions, BootBoardStatus, testing::ValuesIn(kStatusCases),
+INSTANTIATE_TEST_SUITE_P(Conditions, BootBoardStatus, testing::ValuesIn(StatusCases()),
                          [](const testing::TestParamInfo<StatusCase>& info) {
                              std::string name;
-                             for (const char* c = info.param.name; *c != '\0'; ++c) {
-                                 if (std::isalnum(static_cast<unsigned char>(*c))) {
-                                     name += *c;
+                             for (char c : info.param.name) {
+                                 if (std::isalnum(static_cast<unsigned char>(c))) {
+                                     name += c;
                                  }
                              }
                              return name;
