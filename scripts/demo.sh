@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and shows the tool at work on a simulated instrument: a PUC
-# (node 12) and an HT board (node 5) behind a CAN gateway board. About a minute.
+# (node 12) and an HT board (node 5) behind a CAN gateway board. About a minute once built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -76,6 +76,9 @@ run "$gateway" 0 ToApp 12
 
 step "Identifying the HT board and finding its firmware in the list"
 run "$gateway" 0 IDENTIFY 5 ht-firmware.lst
+
+step "Flashing the HT board with that firmware over PDO (about 15 s)"
+run "$gateway" 0 DnlHTpdo 5 ht-firmware.lst
 
 step "Stopping OrvCanSim"
 stop_sim
