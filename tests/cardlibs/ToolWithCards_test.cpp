@@ -83,6 +83,16 @@ TEST(ToolWithCards, FindsItsLibraryBesideItselfOrThroughTheLinkerPath) {
     }
 }
 
+ToolRunOptions ThroughTheBridge(const SimProcess& sim, const TempDir& dir) {
+    ToolRunOptions options;
+    options.workDir = dir.Path();
+    options.timeoutMs = 120000;
+    options.env = {
+        {"LD_LIBRARY_PATH", ORV_CARDLIBS_DIR},
+        {"ORV_CAN_LINK", "socketcand:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0"}};
+    return options;
+}
+
 // Raw frames have no way through a card: the second initialisation step fails, the download
 // is cleaned up and the run ends as failed, in bounded time.
 TEST(ToolWithCards, HtOverPdoFailsSoundly) {
@@ -94,19 +104,35 @@ TEST(ToolWithCards, HtOverPdoFailsSoundly) {
         hex.Bytes(0x01010000, std::vector<uint8_t>(2048, 0x5A)).EndOfFile();
         hex.Save(dir.File("ht.hex"));
         WriteFile(dir.File("list.txt"), "HT-0001\tht.hex\t0x01010000\n");
-        ToolRunOptions options;
-        options.workDir = dir.Path();
-        options.timeoutMs = 120000;
-        options.env = {
-            {"LD_LIBRARY_PATH", ORV_CARDLIBS_DIR},
-            {"ORV_CAN_LINK", "socketcand:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0"}};
-        const ToolResult r =
-            RunTool({card.argument, "0", "DnlHTpdo", "5", dir.File("list.txt")}, options);
+        const ToolResult r = RunTool({card.argument, "0", "DnlHTpdo", "5", dir.File("list.txt")},
+                                     ThroughTheBridge(sim, dir));
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, kExitFailure) << r.out;
         EXPECT_THAT(r.out, HasSubstr("BusId: 0 NodeId: 5 HW: HT-0001\n"));
         EXPECT_THAT(r.out, HasSubstr("Dnl. initialization 2: FAILED\n"));
         EXPECT_THAT(r.out, EndsWith("Download failed!"));
+    }
+}
+
+// The boot-node search ends with a transport reset, which closes a card for the rest of the
+// run: the download that follows finds no node and fails cleanly.
+TEST(ToolWithCards, ADownloadAfterTheBootNodeSearchFailsSoundly) {
+    for (const Card& card : kCards) {
+        SCOPED_TRACE(card.argument);
+        SimProcess sim({"--puc", "31,boot=40", "--bridge", "0"});
+        TempDir dir;
+        HexWriter hex;
+        hex.Bytes(0x5000, std::vector<uint8_t>(2048, 0x11)).EndOfFile();
+        hex.Save(dir.File("app.hex"));
+        const ToolResult r =
+            RunTool({card.argument, "0", "DnlPUC", "12", dir.File("app.hex"), "31"},
+                    ThroughTheBridge(sim, dir));
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, kExitFailure) << r.out;
+        EXPECT_THAT(r.out, HasSubstr("New boot mode NodeId 40 will be used !\n"));
+        EXPECT_THAT(r.out, HasSubstr("Error: Get status FAILED\n"));
+        EXPECT_THAT(r.out, EndsWith("Download failed!"));
+        EXPECT_FALSE(std::filesystem::exists(dir.File("FLASH.LOG")));
     }
 }
 

@@ -130,6 +130,8 @@ TEST_P(EndToEnd, DownloadVerifyAndReadBackTheInformationBlock) {
 }
 
 TEST_P(EndToEnd, DownloadFindsTheBootModeNodeOfAnApplication) {
+    if (!GetParam().reopensAfterReset)
+        GTEST_SKIP() << "the search ends with a transport reset, which leaves a card closed";
     StartSim({"--puc", "31,boot=40"});
     const std::string file = WritePucProgram("app.hex");
     const ToolResult r = Tool({"DnlPUC", "12", file, "31"});
@@ -232,7 +234,7 @@ TEST_P(EndToEnd, AMissingHexFileFailsBeforeTheBus) {
     StartSim({"--puc", "12,mode=boot"});
     const ToolResult r = Tool({"DnlPUC", "12", dir_.File("missing.hex"), "31"});
     EXPECT_EQ(r.exitCode, kExitFailure);
-    EXPECT_THAT(r.out, EndsWith("communication)\nError: Can not find HEX file\n"));
+    EXPECT_THAT(r.out, EndsWith(GetParam().announcement + "Error: Can not find HEX file\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, testing::ValuesIn(orv::test::AllTransports()),

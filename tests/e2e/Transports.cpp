@@ -1,6 +1,29 @@
 #include "Transports.h"
 
 namespace orv::test {
+namespace {
+
+// A CAN card in the PC: our driver library, found through the linker path, carries the frames
+// to the simulator's bridge.
+Transport CardTransport(const std::string& name, const std::string& card) {
+    return {
+        .name = name,
+        .simArgs = {"--bridge", "0"},
+        .firstArgument = [card](const SimProcess&) { return card; },
+        .environment =
+            [](const SimProcess& sim) {
+                return Environment{
+                    {"LD_LIBRARY_PATH", ORV_CARDLIBS_DIR},
+                    {"ORV_CAN_LINK",
+                     "socketcand:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0"}};
+            },
+        .carriesRawFrames = false,
+        .announcement = "CAN card based communication\n",
+        .reopensAfterReset = false,
+    };
+}
+
+}  // namespace
 
 const std::vector<Transport>& AllTransports() {
     static const std::vector<Transport> transports = {
@@ -14,6 +37,7 @@ const std::vector<Transport>& AllTransports() {
             // The tool takes a port that is a multiple of 100 for a board number.
             .usable = [](const SimProcess& sim) { return sim.GatewayPort(0) % 100 != 0; },
             .connectionCanBeCut = true,
+            .announcement = "TCP/IP (CCB based communication)\n",
         },
         {
             .name = "Ethernet2Can",
@@ -22,7 +46,10 @@ const std::vector<Transport>& AllTransports() {
                 [](const SimProcess& sim) {
                     return "Ethernet2CAN:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0";
                 },
+            .announcement = "TCP/IP (SCU based communication)\n",
         },
+        CardTransport("NiCanCard", "NICAN"),
+        CardTransport("UsbCanAdapter", "USBLIGHT"),
     };
     return transports;
 }

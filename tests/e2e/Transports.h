@@ -30,6 +30,10 @@ struct Transport {
     bool carriesRawFrames = true;
     // The simulator can cut the connection mid-command (--close-after).
     bool connectionCanBeCut = false;
+    // The line the tool prints when it opens this transport.
+    std::string announcement{};
+    // A later Open works again after the protocol's Reset (a PC card stays closed).
+    bool reopensAfterReset = true;
 };
 
 const std::vector<Transport>& AllTransports();
