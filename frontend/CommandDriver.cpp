@@ -53,11 +53,15 @@ const ShortCommand kShortCommands[] = {
      "CAN ID changing failed!", nullptr},
 };
 
-// Prints text when there is one; a flush either way, since it ends the run.
-int EndWith(const char* text, int exitCode) {
+// Prints the text when there is one and flushes, so that it shows at once.
+void Announce(const char* text) {
     if (text != nullptr)
         orv::ConsolePrintf("%s", text);
     orv::ConsoleFlush();
+}
+
+int EndWith(const char* text, int exitCode) {
+    Announce(text);
     return exitCode;
 }
 
@@ -96,26 +100,23 @@ int RunVerify(const RunSettings& settings, CCommAdapter& transport) {
 
 std::unique_ptr<CCommAdapter> OpenTransport(const RunSettings& settings, CTcpSocket& socket) {
     if (settings.useCanCard == 0 && !settings.routeLeft.empty() && !settings.routeRight.empty()) {
-        orv::ConsolePrintf("TCP/IP (SCU based communication)\n");
-        orv::ConsoleFlush();
+        Announce("TCP/IP (SCU based communication)\n");
         return std::make_unique<CE2CCommAdapter>(settings.routeLeft, settings.routeRight);
     }
     if (settings.useCanCard == 0) {
         if (CTcpSocket::Initialize() != 0) {
-            EndWith("Can not initialize socket\n", kExitFailure);
+            Announce("Can not initialize socket\n");
             return nullptr;
         }
         socket.SetParam(settings.ipAddress, settings.port, nullptr);
         if (socket.Connect() != 0) {
-            EndWith("Can not connect to CCB\n", kExitFailure);
+            Announce("Can not connect to CCB\n");
             return nullptr;
         }
-        orv::ConsolePrintf("TCP/IP (CCB based communication)\n");
-        orv::ConsoleFlush();
+        Announce("TCP/IP (CCB based communication)\n");
         return std::make_unique<CTcpCommAdapter>(&socket);
     }
-    orv::ConsolePrintf("CAN card based communication\n");
-    orv::ConsoleFlush();
+    Announce("CAN card based communication\n");
     return std::make_unique<CPcCommAdapter>(settings.canCardName);
 }
 
