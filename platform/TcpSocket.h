@@ -11,9 +11,10 @@ class CTcpSocket {
     static constexpr uint32_t kMinReplyBytes = 12;
     static constexpr uint32_t kMaxReplyBytes = 4016;
     static constexpr int kConnectTimeoutMs = 3000;
-    // Shortest wait for a reply: the gateway answers some commands at once, but a round trip
-    // through a loaded host takes longer than the 2 ms the protocol allows for them.
-    static constexpr uint32_t kMinReplyWaitMs = 50;
+    // Shortest wait for a reply. The gateway answers some commands at once and the protocol
+    // allows them 2 ms, but a round trip through a busy host can take far longer; a reply that
+    // is on its way is worth waiting for.
+    static constexpr uint32_t kMinReplyWaitMs = 200;
     // How long a reply that came too late may still take before the connection is given up.
     static constexpr int kLateReplyWaitMs = 1000;
 
