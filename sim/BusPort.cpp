@@ -60,9 +60,20 @@ void BusPort::Close() {
     arrived_.notify_all();
 }
 
+void BusPort::LimitReceive(size_t count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    receiveAllowance_ = count;
+}
+
 void BusPort::Deliver(const CanFrame& frame, WallTime when) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (receiveAllowance_ == 0) {
+            return;
+        }
+        if (receiveAllowance_ != SIZE_MAX) {
+            --receiveAllowance_;
+        }
         if (received_.size() >= capacity_) {
             received_.pop_front();
             if (!overrunLogged_) {

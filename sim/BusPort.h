@@ -1,6 +1,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -32,6 +33,10 @@ class BusPort : public ICanLink, private IBusNode {
     ReceiveResult Receive(StampedFrame& frame, int timeoutMs);
     void Close() override;
 
+    // From now on the port takes in at most count more frames and drops the rest; for a reader
+    // that hands every frame on into a store of its own without bound.
+    void LimitReceive(size_t count);
+
   private:
     void Deliver(const CanFrame& frame, WallTime when) override;
 
@@ -45,6 +50,7 @@ class BusPort : public ICanLink, private IBusNode {
     std::deque<StampedFrame> received_;
     bool closed_ = false;
     bool overrunLogged_ = false;
+    size_t receiveAllowance_ = SIZE_MAX;
 };
 
 }  // namespace orv::sim

@@ -16,6 +16,8 @@ namespace {
 
 constexpr uint32_t kSmallestRequest = 8;
 constexpr uint32_t kCommandTimeoutMs = 20000;
+// Far more than any command's answers; a flood from elsewhere on the bus stops here.
+constexpr size_t kFramesPerCommand = 4096;
 
 uint32_t U32At(const uint8_t* bytes) {
     uint32_t value;
@@ -42,7 +44,12 @@ GatewayServer::GatewayServer(VirtualBus& bus, int board, const std::string& bind
 
 void GatewayServer::Serve(int fd, const std::string& peer) {
     const std::string who = name_ + " " + peer;
-    CE2CCommAdapter adapter(std::make_unique<BusPort>(bus_, who));
+    auto ownedPort = std::make_unique<BusPort>(bus_, who);
+    // The adapter queues every frame it hears without bound and empties the queue only when it
+    // polls: let it hear the bus only while it carries out a command, and not without end.
+    BusPort& port = *ownedPort;
+    port.LimitReceive(0);
+    CE2CCommAdapter adapter(std::move(ownedPort));
     CCcbMessage request;
     CCcbMessage reply;
     auto* bytes = reinterpret_cast<uint8_t*>(&request);
@@ -63,6 +70,7 @@ void GatewayServer::Serve(int fd, const std::string& peer) {
             return;
         }
         std::vector<uint8_t> answer;
+        port.LimitReceive(kFramesPerCommand);
         switch (request.command) {
             case CCB_CMD_OPEN:
             case CCB_CMD_RESET:
@@ -85,6 +93,7 @@ void GatewayServer::Serve(int fd, const std::string& peer) {
                               reinterpret_cast<const uint8_t*>(&reply) + reply.length);
                 break;
         }
+        port.LimitReceive(0);
         SimLog("%s: command %u -> status %u", who.c_str(), request.command,
                U32At(answer.data() + 8));
         if (!WriteAll(fd, answer.data(), answer.size())) {

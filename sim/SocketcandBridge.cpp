@@ -17,6 +17,9 @@ namespace {
 
 enum class ClientState { Greeted, Opened, Raw };
 
+// A client that sends nothing but garbage must not fill the log.
+constexpr int kLoggedUnknownCommands = 10;
+
 }  // namespace
 
 SocketcandBridge::SocketcandBridge(VirtualBus& bus, const std::string& bindAddress, uint16_t port,
@@ -35,6 +38,7 @@ void SocketcandBridge::Serve(int fd, const std::string& peer) {
     std::unique_ptr<BusPort> port;
     std::thread forwarder;
     ClientState state = ClientState::Greeted;
+    int unknownCommands = 0;
 
     // Each answer goes alone and without a line end: clients compare the handshake replies
     // whole.
@@ -86,7 +90,9 @@ void SocketcandBridge::Serve(int fd, const std::string& peer) {
         if (command == "echo") {
             return write("< echo >");
         }
-        SimLog("bridge client %s: unknown command '%.40s'", peer.c_str(), message.c_str());
+        if (unknownCommands++ < kLoggedUnknownCommands) {
+            SimLog("bridge client %s: unknown command '%.40s'", peer.c_str(), message.c_str());
+        }
         return write("< error unknown command >");
     };
 

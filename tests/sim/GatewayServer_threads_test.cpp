@@ -146,5 +146,23 @@ TEST_F(GatewayTest, ReservedUnknownAndUnanswerableCommandsGetTheirStatus) {
     EXPECT_EQ(ReplyData(), (Bytes{0, '3', '1', '0', '0', 0, 0, 0}));
 }
 
+TEST_F(GatewayTest, FramesBetweenCommandsNeverReachTheGateway) {
+    EXPECT_EQ(Command(CCB_CMD_CONFIGURE, BootInitPayload(12)), CCB_STATUS_OK);
+    constexpr int kFlood = 20000;
+    BusPort flooder(bus_, "flooder");
+    BusPort witness(bus_, "witness", kFlood);
+    CanFrame forged = ToNode(12, {0xEE});
+    forged.id = 0x18C;
+    for (int i = 0; i < kFlood; ++i) {
+        flooder.Send(forged);
+    }
+    CanFrame frame;
+    for (int i = 0; i < kFlood; ++i) {
+        ASSERT_EQ(witness.Receive(frame, 5000), ICanLink::ReceiveResult::Frame);
+    }
+    EXPECT_EQ(Command(CCB_CMD_GET_INFO), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), (Bytes{0, '3', '1', '0', '0', 0, 0, 0})) << "not a forged answer";
+}
+
 }  // namespace
 }  // namespace orv::sim::test
