@@ -1,7 +1,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <thread>
 
 #include "TcpClient.h"
 #include "support/SimProcess.h"
@@ -45,6 +47,17 @@ TEST(OrvCanSimProcess, SigintAndSigtermEndItCleanly) {
         EXPECT_THAT(sim.Log(), HasSubstr(signal == SIGINT ? "SIGINT" : "SIGTERM"));
         EXPECT_THAT(sim.Log(), HasSubstr("ended"));
     }
+}
+
+TEST(OrvCanSimProcess, AGatewayCommandInProgressDoesNotHoldUpTheEnd) {
+    orv::test::SimProcess sim({"--gateway", "0:0"});
+    TcpClient client(sim.GatewayPort(0));
+    // A status poll of a node that is not there waits seconds for its answer.
+    const CCcbMessage poll = GatewayRequest(CCB_CMD_GET_STATUS);
+    ASSERT_TRUE(client.Send(&poll, poll.length));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
+    EXPECT_THAT(sim.Log(), HasSubstr("still busy"));
 }
 
 TEST(OrvCanSimProcess, HelpExplainsTheOptions) {
