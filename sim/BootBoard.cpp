@@ -13,7 +13,6 @@ namespace {
 
 constexpr uint32_t kPucFlashSize = 0x20000;
 constexpr uint32_t kHtFlashSize = 0x1000000;
-constexpr uint16_t kValidApplication = 0xA5A5;
 
 uint16_t Le16(const CanFrame& frame, int at) {
     return static_cast<uint16_t>(frame.data[at] | frame.data[at + 1] << 8);
@@ -199,7 +198,7 @@ void BootBoard::Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers) 
                 Report(kStatusUnknownCommand);
                 return;
             }
-            ReloadPendingInfo();
+            infoBlock_.Reload();
             SimLog("%s: information block update begins", name_.c_str());
             return;
         default:
@@ -253,11 +252,8 @@ void BootBoard::EnterBootLoader() {
     status_ = kStatusOk;
     busyBits_ = 0;
     ClearDownload();
-    bootNodeId_ = config_.bootNodeId;
-    const uint8_t softCanId = flash_.Read(kSoftCanIdAddress);
-    if (IsPuc() && softCanId >= 1 && softCanId <= 127) {
-        bootNodeId_ = softCanId;
-    }
+    bootNodeId_ =
+        IsPuc() && infoBlock_.SoftCanId() != 0 ? infoBlock_.SoftCanId() : config_.bootNodeId;
     SimLog("%s: boot loader started as node %u", name_.c_str(), bootNodeId_);
 }
 
@@ -276,13 +272,7 @@ void BootBoard::ClearDownload() {
     staged_.clear();
     programmedLength_ = 0;
     programmedChecksum_ = 0;
-    ReloadPendingInfo();
-}
-
-void BootBoard::ReloadPendingInfo() {
-    for (uint32_t i = 0; i < kInfoBlockSize; ++i) {
-        pendingInfo_[i] = flash_.Read(kInfoBlockAddress + i);
-    }
+    infoBlock_.Reload();
 }
 
 void BootBoard::Abort() {
@@ -413,14 +403,8 @@ void BootBoard::Program() {
     }
     const bool valid =
         (length & 0xFFFF) == (expected_.length & 0xFFFF) && checksum == expected_.checksum;
-    const uint16_t words[3] = {valid ? kValidApplication : uint16_t{0xFFFF},
-                               valid ? checksum : uint16_t{0xFFFF},
-                               valid ? expected_.startAddress : uint16_t{0xFFFF}};
-    for (int i = 0; i < 3; ++i) {
-        pendingInfo_[2 * i] = static_cast<uint8_t>(words[i] >> 8);
-        pendingInfo_[2 * i + 1] = static_cast<uint8_t>(words[i]);
-    }
-    flash_.Write(kInfoBlockAddress, pendingInfo_.data(), pendingInfo_.size());
+    infoBlock_.StageApplication(valid, checksum, expected_.startAddress);
+    infoBlock_.Commit();
     SimLog("%s: %zu sub-blocks programmed, application %s", name_.c_str(), staged_.size(),
            valid ? "valid" : "NOT valid");
     staged_.clear();
@@ -490,12 +474,10 @@ void BootBoard::SetInfoBytes(const CanFrame& frame) {
         return;
     }
     const uint16_t address = Le16(frame, 1);
-    if (address < kInfoBlockAddress || address + count > kInfoBlockAddress + kInfoBlockSize) {
+    if (!infoBlock_.Stage(address, frame.data + 3, count)) {
         Report(kStatusOutOfRange);
         return;
     }
-    std::copy(frame.data + 3, frame.data + 3 + count,
-              pendingInfo_.begin() + (address - kInfoBlockAddress));
     SimLog("%s: information block 0x%04X: %u bytes to write", name_.c_str(), address, count);
 }
 
@@ -509,9 +491,9 @@ void BootBoard::CommitInfoBlock() {
         return;
     }
     writeEnabled_ = false;
-    flash_.Write(kInfoBlockAddress, pendingInfo_.data(), pendingInfo_.size());
+    infoBlock_.Commit();
     SimLog("%s: information block written, soft CAN ID 0x%02X", name_.c_str(),
-           flash_.Read(kSoftCanIdAddress));
+           flash_.Read(PucInfoBlock::kSoftCanIdAddress));
 }
 
 }  // namespace orv::sim

@@ -9,6 +9,7 @@
 #include "platform/CanLink.h"
 #include "sim/BoardConfig.h"
 #include "sim/FlashMemory.h"
+#include "sim/PucInfoBlock.h"
 #include "sim/SubblockReceiver.h"
 
 namespace orv::sim {
@@ -22,9 +23,6 @@ class BootBoard {
   public:
     static constexpr uint32_t kRequestBase = 0x200;
     static constexpr uint32_t kReplyBase = 0x180;
-    static constexpr uint32_t kInfoBlockAddress = 0x4000;
-    static constexpr uint32_t kInfoBlockSize = 0x100;
-    static constexpr uint32_t kSoftCanIdAddress = 0x4034;
     // Sub-blocks below this address would overwrite the boot code and the information block.
     static constexpr uint32_t kPucBootAreaEnd = 0x4800;
     static constexpr int kErasePolls = 1;
@@ -64,7 +62,6 @@ class BootBoard {
     void StartBusy(uint8_t bits, int polls);
 
     void ClearDownload();
-    void ReloadPendingInfo();
     void Abort();
     void RawInit();
     void InitDownload(const CanFrame& frame);
@@ -98,8 +95,7 @@ class BootBoard {
     // HT: what has been programmed since the download began.
     uint32_t programmedLength_ = 0;
     uint16_t programmedChecksum_ = 0;
-    // PUC: the information block as the next commit will write it.
-    std::array<uint8_t, kInfoBlockSize> pendingInfo_{};
+    PucInfoBlock infoBlock_{flash_};
 };
 
 }  // namespace orv::sim
