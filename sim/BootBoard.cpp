@@ -14,6 +14,30 @@ namespace {
 constexpr uint32_t kPucFlashSize = 0x20000;
 constexpr uint32_t kHtFlashSize = 0x1000000;
 
+// First bytes of the requests; segments and information bytes carry more in their low bits.
+constexpr uint8_t kInit = 0x00;
+constexpr uint8_t kPdoChecksum = 0x01;
+constexpr uint8_t kHeader = 0x10;
+constexpr uint8_t kSegment = 0x20;
+constexpr uint8_t kProgram = 0x30;
+constexpr uint8_t kValidate = 0x40;
+constexpr uint8_t kPoll = 0x50;
+constexpr uint8_t kRead = 0x60;
+constexpr uint8_t kInfo = 0x70;
+constexpr uint8_t kJump = 0x80;
+constexpr uint8_t kSetBytes = 0x90;
+constexpr uint8_t kWriteEnable = 0xAA;
+constexpr uint8_t kCommitInfo = 0xB0;
+constexpr uint8_t kBeginInfoUpdate = 0xC0;
+constexpr uint8_t kAbort = 0xFF;
+
+bool IsSegment(uint8_t command) {
+    return (command & 0xF0) == kSegment;
+}
+bool IsSetBytes(uint8_t command) {
+    return (command & 0xF0) == kSetBytes;
+}
+
 uint16_t Le16(const CanFrame& frame, int at) {
     return static_cast<uint16_t>(frame.data[at] | frame.data[at + 1] << 8);
 }
@@ -30,48 +54,48 @@ uint32_t Le32(const CanFrame& frame, int at) {
 // The gateway command whose execution puts this first byte on the bus; 0 for none.
 uint32_t GatewayCodeOf(uint8_t command) {
     switch (command) {
-        case 0x00:
+        case kInit:
             return CCB_CMD_BOOT_INIT;
-        case 0x10:
+        case kHeader:
             return CCB_CMD_WRITE_SUBBLOCK;
-        case 0xFF:
+        case kAbort:
             return CCB_CMD_ABORT;
-        case 0xAA:
+        case kWriteEnable:
             return CCB_CMD_WRITE_ENABLE;
-        case 0x60:
+        case kRead:
             return CCB_CMD_READ_CODE;
-        case 0x80:
+        case kJump:
             return CCB_CMD_JUMP_TO_APP;
-        case 0x50:
+        case kPoll:
             return CCB_CMD_GET_STATUS;
-        case 0x70:
+        case kInfo:
             return CCB_CMD_GET_INFO;
-        case 0x40:
+        case kValidate:
             return CCB_CMD_VALIDATE;
-        case 0x30:
+        case kProgram:
             return CCB_CMD_PROGRAM_SUBBLOCK;
-        case 0xB0:
+        case kCommitInfo:
             return CCB_CMD_SEND_DATA;
-        case 0xC0:
+        case kBeginInfoUpdate:
             return CCB_CMD_INIT_EXT_INFO;
         default:
-            return (command & 0xF0) == 0x90 ? uint32_t{CCB_CMD_SEND_DATA} : 0U;
+            return IsSetBytes(command) ? uint32_t{CCB_CMD_SEND_DATA} : 0U;
     }
 }
 
 // Bytes each command needs in its frame.
 uint8_t RequiredLength(uint8_t command) {
     switch (command) {
-        case 0x00:
-        case 0x01:
-        case 0x10:
+        case kInit:
+        case kPdoChecksum:
+        case kHeader:
             return 8;
-        case 0x60:
+        case kRead:
             return 5;
-        case 0xAA:
+        case kWriteEnable:
             return 2;
         default:
-            return (command & 0xF0) == 0x90 ? 3 + (command & 0x07) : 1;
+            return IsSetBytes(command) ? 3 + (command & 0x07) : 1;
     }
 }
 
@@ -148,52 +172,52 @@ std::vector<CanFrame> BootBoard::HandleFrame(const CanFrame& frame) {
 void BootBoard::Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers) {
     const uint8_t command = frame.data[0];
     switch (command) {
-        case 0xFF:
+        case kAbort:
             if (frame.length == 1 && !IsPuc()) {
                 RawInit();
             } else {
                 Abort();
             }
             return;
-        case 0x00:
-        case 0x01:
+        case kInit:
+        case kPdoChecksum:
             if (pdoMode_) {
                 InitPdoTotals(frame);
-            } else if (command == 0x00) {
+            } else if (command == kInit) {
                 InitDownload(frame);
             } else {
                 Report(kStatusUnknownCommand);
             }
             return;
-        case 0x10:
+        case kHeader:
             StartSubblock(frame);
             return;
-        case 0x30:
+        case kProgram:
             Program();
             return;
-        case 0x40:
+        case kValidate:
             Validate();
             return;
-        case 0x60:
+        case kRead:
             answers.push_back(ReadFlash(frame));
             return;
-        case 0x70:
+        case kInfo:
             answers.push_back(BootCodeInfo());
             return;
-        case 0x80:
+        case kJump:
             EnterApplication();
             return;
-        case 0xAA:
+        case kWriteEnable:
             if (frame.data[1] != 0x55) {
                 Report(kStatusUnknownCommand);
                 return;
             }
             writeEnabled_ = true;
             return;
-        case 0xB0:
+        case kCommitInfo:
             CommitInfoBlock();
             return;
-        case 0xC0:
+        case kBeginInfoUpdate:
             if (!KeepsExtendedInfo()) {
                 Report(kStatusUnknownCommand);
                 return;
@@ -202,9 +226,9 @@ void BootBoard::Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers) 
             SimLog("%s: information block update begins", name_.c_str());
             return;
         default:
-            if ((command & 0xF0) == 0x20) {
+            if (IsSegment(command)) {
                 AddSegment(frame);
-            } else if ((command & 0xF0) == 0x90) {
+            } else if (IsSetBytes(command)) {
                 SetInfoBytes(frame);
             } else {
                 Report(kStatusUnknownCommand);
@@ -305,7 +329,7 @@ void BootBoard::InitDownload(const CanFrame& frame) {
 }
 
 void BootBoard::InitPdoTotals(const CanFrame& frame) {
-    if (frame.data[0] == 0x00) {
+    if (frame.data[0] == kInit) {
         expected_.startAddress = Le16(frame, 1);
         expected_.length = Le32(frame, 4);
         SimLog("%s: PDO download: start 0x%04X, %u bytes", name_.c_str(), expected_.startAddress,
