@@ -22,7 +22,7 @@ constexpr const char* kBoardOptions =
     "ident=TEXT (HT identification text, up to 7 characters; empty: answer like a PUC), "
     "hex=FILE (initial flash), silent (never answers), stuck-busy (busy bits never clear), "
     "status-error=CODE:BYTE (report status byte BYTE once the frame of gateway command CODE "
-    "arrives; repeatable).";
+    "arrives; repeatable).\nsim/BOARDS.md describes every frame the boards take and give.";
 
 std::string ParseGateway(const std::string& text, GatewaySpec& gateway) {
     const size_t colon = text.find(':');
