@@ -4,7 +4,6 @@ import logging
 import os
 import signal
 import subprocess
-import sys
 import tempfile
 import threading
 import time
