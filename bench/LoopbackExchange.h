@@ -28,7 +28,7 @@ class MessageStream {
     std::vector<uint8_t> pending_;
 };
 
-// Exchanges per second of the plainest client over loopback, seen from a server thread that
+// Exchanges per second of the plainest client process over loopback, seen from a server that
 // answers each request of `bytes` bytes at once with as many bytes: the exchanges divided by
 // the time from each reply sent to the next request received.
 double PingPongRate(int exchanges, size_t bytes);
