@@ -17,7 +17,7 @@
 
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
-#include "platform/LibraryLoader.h"
+#include "support/BuiltCardLibraries.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
@@ -102,21 +102,12 @@ bool Measure(const char* card, const char* command, const std::string& file,
         Figure("time beyond the pauses per read request",
                (elapsed - ledger.tookMs) / static_cast<double>(std::max<size_t>(reads, 1)), "ms");
     }
-    Figure("  time beyond the pauses as slept", elapsed - ledger.tookMs, "ms");
+    Figure("time beyond the pauses as slept, in all", elapsed - ledger.tookMs, "ms");
     Figure("time beyond the pauses as asked", asAsked, "%");
     Figure("CPU time / wall time", cpu, "%");
     Figure("peak resident set of the tool", rss, "MiB");
     return true;
 }
-
-// Loads the card libraries from the build's folder, for the in-process idle measurement.
-class BuiltLibraries : public orv::ILibraryOpener {
-  public:
-    std::unique_ptr<orv::CLoadedLibrary> Open(const std::string& windowsName) override {
-        const auto candidates = orv::LibraryCandidates(windowsName, ORV_CARDLIBS_DIR);
-        return orv::LoadFirstOf({candidates[0], candidates[1]});
-    }
-};
 
 double CpuSeconds() {
     rusage usage{};
@@ -157,13 +148,10 @@ int main(int argc, char** argv) {
     }
 
     orv::test::SimProcess sim({"--bridge", "0"});
-    setenv("ORV_CAN_LINK",
-           ("socketcand:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0").c_str(), 1);
-    BuiltLibraries libraries;
-    orv::SetLibraryOpener(&libraries);
+    orv::test::BuiltCardLibraries libraries(
+        "socketcand:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0");
     std::printf("Open card, nothing on the bus, %d s:\n", kIdleSeconds);
     Figure("NI-CAN card: CPU share of the process", IdleCpuShare<CNiCanCard>(), "%");
     Figure("USB adapter (1 ms receive thread): CPU share", IdleCpuShare<USBLight>(), "%");
-    orv::SetLibraryOpener(nullptr);
     return 0;
 }

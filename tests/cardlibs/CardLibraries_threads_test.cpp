@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "BuiltCardLibraries.h"
 #include "pccard/PcCommAdapter.h"
+#include "support/BuiltCardLibraries.h"
 #include "support/SimProcess.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
