@@ -121,7 +121,8 @@ int CTcpSocket::Receive(int* replyLength, void* reply, uint32_t timeoutMs) {
     }
     const uint32_t capacity = *replyLength > 0 ? static_cast<uint32_t>(*replyLength) : 0;
     const uint32_t stored = std::min(capacity, replyBytes);
-    std::memcpy(reply, inbox_, stored);
+    if (stored > 0)
+        std::memcpy(reply, inbox_, stored);
     *replyLength = static_cast<int>(stored);
     ConsumeInbox(replyBytes);
     return kOk;
