@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/AnsiText.h"
 #include "platform/Console.h"
 #include "protocol/ToolIdentity.h"
 
@@ -116,24 +117,14 @@ bool SelectNumericAddress(RunSettings& settings, const char* text) {
     return true;
 }
 
-// Each byte becomes one wide character, so the route names survive unchanged whatever they hold.
-std::wstring Widen(const std::string& text) {
-    std::wstring wide;
-    wide.reserve(text.size());
-    for (unsigned char c : text) {
-        wide.push_back(static_cast<wchar_t>(c));
-    }
-    return wide;
-}
-
 // Splits a route name at its first colon; both halves must be non-empty.
 bool SelectNamedRoute(RunSettings& settings, const std::string& asTyped) {
     const size_t colon = asTyped.find(':');
     if (colon == std::string::npos || colon == 0 || colon + 1 == asTyped.size()) {
         return false;
     }
-    settings.routeLeft = Widen(asTyped.substr(0, colon));
-    settings.routeRight = Widen(asTyped.substr(colon + 1));
+    settings.routeLeft = orv::WidenAnsi(asTyped.substr(0, colon));
+    settings.routeRight = orv::WidenAnsi(asTyped.substr(colon + 1));
     return true;
 }
 

@@ -23,7 +23,7 @@ struct RunSettings {
     int32_t busId = 0;
     int32_t nodeId = 0;
     char hexFileName[260] = {};
-    int32_t mode = MODE_PUC;
+    int32_t mode = MODE_HT;
     int32_t command = 0;
     int32_t applNodeId = 0;
     int32_t newNodeId = 0;
