@@ -8,6 +8,7 @@
 #include "frontend/ExitCodes.h"
 #include "platform/AnsiText.h"
 #include "platform/Console.h"
+#include "platform/HexDigit.h"
 #include "protocol/PucDownloadProtocol.h"
 
 namespace {
@@ -30,16 +31,6 @@ std::optional<std::string> ReadTextFile(const std::string& path) {
     return content;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Reads an unsigned hexadecimal number the way a 32-bit strtoul with base 16 does: leading
 // blanks, one sign and a "0x" are taken, reading stops at the first non-digit, no digits give
 // 0, values beyond 32 bits saturate and a minus sign negates.
@@ -50,11 +41,11 @@ uint32_t ParseHexOffset(const std::string& text) {
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0)
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && orv::HexDigitValue(p[2]) >= 0)
         p += 2;
     uint64_t value = 0;
-    for (; HexDigit(*p) >= 0; ++p) {
-        value = value * 16 + static_cast<uint64_t>(HexDigit(*p));
+    for (; orv::HexDigitValue(*p) >= 0; ++p) {
+        value = value * 16 + static_cast<uint64_t>(orv::HexDigitValue(*p));
         if (value > 0xFFFFFFFFu)
             return 0xFFFFFFFFu;
     }

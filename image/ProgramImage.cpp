@@ -1,12 +1,12 @@
 #include "image/ProgramImage.h"
 
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "image/FileSearch.h"
 #include "platform/Console.h"
+#include "platform/HexDigit.h"
 
 namespace {
 
@@ -23,17 +23,6 @@ enum HexRecordType : uint8_t {
 // Only these sub-blocks of a PUC image are ever downloaded; the rest belongs to the boot code.
 bool IsPucDownloadBlock(uint32_t index) {
     return (index >= 10 && index <= 29) || (index >= 36 && index <= 61);
-}
-
-int HexDigitValue(int character) {
-    const int upper = std::toupper(character);
-    if (upper >= '0' && upper <= '9') {
-        return upper - '0';
-    }
-    if (upper >= 'A' && upper <= 'F') {
-        return upper - 'A' + 10;
-    }
-    return -1;
 }
 
 template <size_t N>
@@ -151,8 +140,8 @@ bool CProgramImage::Fail(const char* message) {
 }
 
 bool CProgramImage::ReadHexByte(uint8_t& value) {
-    const int high = HexDigitValue(ReadChar());
-    const int low = HexDigitValue(ReadChar());
+    const int high = orv::HexDigitValue(ReadChar());
+    const int low = orv::HexDigitValue(ReadChar());
     if (high < 0 || low < 0 || AtEndOrError()) {
         return false;
     }

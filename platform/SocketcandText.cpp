@@ -3,18 +3,10 @@
 #include <cstdio>
 #include <sstream>
 
+#include "platform/HexDigit.h"
+
 namespace orv {
 namespace {
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool ParseHex(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 8) {
@@ -22,7 +14,7 @@ bool ParseHex(const std::string& text, uint32_t& value) {
     }
     value = 0;
     for (char c : text) {
-        const int digit = HexDigit(c);
+        const int digit = orv::HexDigitValue(c);
         if (digit < 0) {
             return false;
         }
@@ -94,8 +86,8 @@ bool ParseSocketcandFrame(const std::string& message, CanFrame& frame) {
     }
     parsed.length = static_cast<uint8_t>(data.size() / 2);
     for (size_t i = 0; i < parsed.length; ++i) {
-        const int high = HexDigit(data[2 * i]);
-        const int low = HexDigit(data[2 * i + 1]);
+        const int high = orv::HexDigitValue(data[2 * i]);
+        const int low = orv::HexDigitValue(data[2 * i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

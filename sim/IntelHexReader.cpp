@@ -4,21 +4,13 @@
 #include <fstream>
 #include <vector>
 
+#include "platform/HexDigit.h"
+
 namespace orv::sim {
 namespace {
 
 // The longest record: 255 data bytes.
 constexpr size_t kMaxLineLength = 1 + 2 * (1 + 2 + 1 + 255 + 1) + 1;
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
 
 bool DecodeRecord(const std::string& line, std::vector<uint8_t>& bytes) {
     if (line.size() < 11 || line[0] != ':' || line.size() % 2 != 1) {
@@ -27,8 +19,8 @@ bool DecodeRecord(const std::string& line, std::vector<uint8_t>& bytes) {
     bytes.clear();
     uint8_t sum = 0;
     for (size_t i = 1; i < line.size(); i += 2) {
-        const int high = HexDigit(line[i]);
-        const int low = HexDigit(line[i + 1]);
+        const int high = orv::HexDigitValue(line[i]);
+        const int low = orv::HexDigitValue(line[i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }
