@@ -6,6 +6,7 @@
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
 #include "platform/Clock.h"
+#include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -137,7 +138,7 @@ void CPcCommAdapter::DrainReplies() {
 }
 
 bool CPcCommAdapter::Poll(Answer& answer, CCcbMessage* reply) {
-    SendToNode({0x50});
+    SendToNode({BOOT_FRAME_POLL});
     orv::SleepMs(kPollAnswerDelayMs);
     if (!WaitReply(answer)) {
         reply->status = CCB_STATUS_NO_REPLY;
@@ -177,20 +178,20 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
             WriteSubblock(p, reply);
             break;
         case CCB_CMD_ABORT:
-            SendToNode({0xFF});
+            SendToNode({BOOT_FRAME_ABORT});
             reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_WRITE_ENABLE:
-            SendToNode({0xAA, 0x55});
+            SendToNode({BOOT_FRAME_WRITE_ENABLE, kWriteEnableKey});
             reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_READ_CODE:
-            SendToNode({0x60, p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
+            SendToNode({BOOT_FRAME_READ_CODE, p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
             answerOrNoReply(WaitReply(answer));
             break;
         case CCB_CMD_JUMP_TO_APP:
             orv::SleepMs(kBeforeJumpMs);
-            SendToNode({0x80});
+            SendToNode({BOOT_FRAME_JUMP_TO_APP});
             reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_FINALIZE:
@@ -204,11 +205,11 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
             Poll(answer, reply);
             break;
         case CCB_CMD_GET_INFO:
-            SendToNode({0x70});
+            SendToNode({BOOT_FRAME_GET_INFO});
             answerOrNoReply(WaitReply(answer));
             break;
         case CCB_CMD_VALIDATE:
-            SendToNode({0x40});
+            SendToNode({BOOT_FRAME_VALIDATE});
             reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_PROGRAM_SUBBLOCK:
@@ -225,7 +226,7 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
             reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_INIT_EXT_INFO:
-            SendToNode({0xC0});
+            SendToNode({BOOT_FRAME_INIT_EXT_INFO});
             reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_CONFIGURE:
@@ -241,14 +242,15 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
 
 void CPcCommAdapter::BootInit(const uint8_t* p, CCcbMessage* reply) {
     Answer answer = {};
+    uint8_t frame[8];
     switch (variant_) {
         case 1:
             TakeNodeParameters(p);
             SendNmt(NMT_ENTER_BOOT_LOADER, nodeId_);
             orv::SleepMs(kBootEntryVariant1Ms);
-            SendToNode({0xFF});
+            SendToNode({BOOT_FRAME_ABORT});
             DrainReplies();
-            SendToNode({0x00, p[2], p[3], p[4], p[5], p[6], p[7], p[8]});
+            SendToNode({BOOT_FRAME_INIT, p[2], p[3], p[4], p[5], p[6], p[7], p[8]});
             reply->status = CCB_STATUS_OK;
             break;
         case 2:
@@ -256,12 +258,12 @@ void CPcCommAdapter::BootInit(const uint8_t* p, CCcbMessage* reply) {
             SendNmt(NMT_ENTER_PRE_OPERATIONAL, 0);
             SendNmt(NMT_ENTER_BOOT_LOADER, nodeId_);
             orv::SleepMs(kBootEntryVariant2Ms);
-            SendToNode({0xFF});
-            SendToNode({0xFF});
+            SendToNode({BOOT_FRAME_ABORT});
+            SendToNode({BOOT_FRAME_ABORT});
             Poll(answer, reply);
             lastSubblockAddress_ = kNoSubblock;
-            // Variant 2 takes start address, length and checksum high byte first.
-            SendToNode({0x00, p[2], p[4], p[3], p[6], p[5], p[8], p[7]});
+            PutHighByteFirstFrame(frame, BOOT_FRAME_INIT, p + 2);
+            SendToNode(frame);
             orv::SleepMs(kInitArgsSettleMs);
             Poll(answer, reply);
             break;
@@ -280,9 +282,10 @@ void CPcCommAdapter::WriteSubblock(const uint8_t* p, CCcbMessage* reply) {
     const uint32_t count =
         std::min<uint32_t>(descriptor.length, CCcbMessage::kMaxData - sizeof descriptor);
     Answer answer = {};
+    uint8_t header[8];
     switch (variant_) {
         case 1:
-            SendToNode({0x10, p[0], p[1], p[2], p[3], p[4], p[5], p[6]});
+            SendToNode({BOOT_FRAME_SUBBLOCK_HEADER, p[0], p[1], p[2], p[3], p[4], p[5], p[6]});
             Poll(answer, reply);
             orv::SleepMs(kSubblockHeaderSettleMs);
             SendSegments(data, count, false, true);
@@ -293,9 +296,11 @@ void CPcCommAdapter::WriteSubblock(const uint8_t* p, CCcbMessage* reply) {
                 return;
             }
             lastSubblockAddress_ = descriptor.address;
-            SendToNode({0x10, p[0], p[2], p[1], p[4], p[3], p[6], p[5]});
+            PutHighByteFirstFrame(header, BOOT_FRAME_SUBBLOCK_HEADER, p);
+            SendToNode(header);
             Poll(answer, reply);
-            for (int polls = 0; (answer[1] & 0x03) != 0 && polls < kBusyPollsPerSubblock; ++polls) {
+            for (int polls = 0; (answer[1] & kBusyBits) != 0 && polls < kBusyPollsPerSubblock;
+                 ++polls) {
                 orv::SleepMs(kBusyRepollMs);
                 Poll(answer, reply);
             }
@@ -314,15 +319,15 @@ void CPcCommAdapter::SendSegments(const uint8_t* data, uint32_t count, bool paus
     uint8_t frame[8] = {};
     uint8_t toggle = 0;
     for (uint32_t offset = 0; offset < count;) {
-        const uint32_t k = std::min<uint32_t>(7, count - offset);
-        frame[0] = static_cast<uint8_t>(0x20 | toggle | k);
+        const uint32_t k = std::min<uint32_t>(kSegmentDataBytes, count - offset);
+        frame[0] = SegmentHeader(toggle, k);
         std::memcpy(frame + 1, data + offset, k);
         const bool written = SendToNode(frame) == 0;
         if (!written && stopOnFailedWrite) {
             return;
         }
         offset += k;
-        toggle ^= 0x08;
+        toggle ^= kSegmentToggle;
         if (pauseAfterEach) {
             orv::SleepMs(kSegmentGapMs);
         }
@@ -330,14 +335,14 @@ void CPcCommAdapter::SendSegments(const uint8_t* data, uint32_t count, bool paus
 }
 
 void CPcCommAdapter::ProgramSubblock(CCcbMessage* reply) {
-    SendToNode({0x30});
+    SendToNode({BOOT_FRAME_PROGRAM});
     reply->status = CCB_STATUS_OK;
     if (variant_ != 2) {
         return;
     }
     Answer answer = {};
     Poll(answer, reply);
-    for (int polls = 0; (answer[1] & 0x03) != 0 && polls < kBusyPollsPerProgram; ++polls) {
+    for (int polls = 0; (answer[1] & kBusyBits) != 0 && polls < kBusyPollsPerProgram; ++polls) {
         orv::SleepMs(kProgramRepollMs);
         Poll(answer, reply);
     }

@@ -6,6 +6,7 @@
 #include "protocol/PucDownloadProtocol.h"
 #include "protocol/RequestCatalogue.h"
 #include "protocol/ToolIdentity.h"
+#include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
 using orv::ConsoleFlush;
@@ -15,10 +16,6 @@ using namespace orv::protocol;
 
 namespace {
 constexpr uint16_t kRawRequestBase = 0x0200;
-constexpr uint8_t kFirstFrameHeader = 0x10;
-constexpr uint8_t kDataFrameHeader = 0x20;
-constexpr uint8_t kToggleBit = 0x08;
-constexpr uint32_t kBytesPerDataFrame = 7;
 constexpr uint32_t kStatusRetries = 10;
 // Fixed delays that give the boot loader time to erase and program flash.
 constexpr uint32_t kProgramWaitMs = 12000;
@@ -100,7 +97,7 @@ bool CPucDownloadProtocol::SendSubblockPdo() {
         return false;
     };
     uint8_t replyBytes[kRawReplySize];
-    const uint8_t first[8] = {kFirstFrameHeader,
+    const uint8_t first[8] = {BOOT_FRAME_SUBBLOCK_HEADER,
                               static_cast<uint8_t>(descriptor->address & 0xFF),
                               static_cast<uint8_t>(descriptor->address >> 8),
                               descriptor->page,
@@ -117,17 +114,17 @@ bool CPucDownloadProtocol::SendSubblockPdo() {
     const uint32_t length =
         std::min<uint32_t>(descriptor->length, CProgramImage::kImageSize - start);
     uint8_t toggle = 0;
-    for (uint32_t done = 0; done < length; done += kBytesPerDataFrame) {
-        const uint32_t count = std::min(kBytesPerDataFrame, length - done);
+    for (uint32_t done = 0; done < length; done += kSegmentDataBytes) {
+        const uint32_t count = std::min(kSegmentDataBytes, length - done);
         uint8_t frame[8];
         std::memset(frame, 0xFF, sizeof(frame));
-        frame[0] = static_cast<uint8_t>(kDataFrameHeader | toggle | count);
+        frame[0] = SegmentHeader(toggle, count);
         std::memcpy(frame + 1, image->data + start + done, count);
         if (SendFrame(8, frame, replyBytes) != 0) {
             return failed();
         }
         SleepMs(1);
-        toggle ^= kToggleBit;
+        toggle ^= kSegmentToggle;
     }
     ConsolePrintf("SENT\n");
     ConsoleFlush();

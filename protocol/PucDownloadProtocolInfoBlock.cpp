@@ -5,6 +5,7 @@
 #include "platform/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "protocol/RequestCatalogue.h"
+#include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
 using orv::ConsoleFlush;
@@ -25,9 +26,7 @@ constexpr size_t kDateSize = 8;
 constexpr size_t kExtendedSize = 64;
 constexpr uint16_t kValidApplication = 0xA5A5;
 constexpr int kMaxBytesPerWrite = 5;
-constexpr uint8_t kSetBytesOpcode = 0x90;
 constexpr uint8_t kSetBytesFlagBit = 0x08;
-constexpr uint8_t kFlashExtInfoOpcode = 0xB0;
 constexpr uint8_t kSoftIdInactiveBit = 0x80;
 
 // The first words of the block are stored most significant byte first.
@@ -107,7 +106,7 @@ bool CPucDownloadProtocol::SetBytes(int flag, uint16_t address, int count, const
     if (!IsValid()) {
         return false;
     }
-    const uint8_t opcode = kSetBytesOpcode | (flag != 0 ? kSetBytesFlagBit : 0);
+    const uint8_t opcode = BOOT_FRAME_SET_BYTES | (flag != 0 ? kSetBytesFlagBit : 0);
     for (int remaining = count; remaining > 0;) {
         const int n = std::min(remaining, kMaxBytesPerWrite);
         uint8_t payload[3 + kMaxBytesPerWrite];
@@ -172,7 +171,7 @@ bool CPucDownloadProtocol::FlashExtInfoBlk() {
     if (!IsValid()) {
         return false;
     }
-    const uint8_t payload = kFlashExtInfoOpcode;
+    const uint8_t payload = BOOT_FRAME_FLASH_EXT_INFO;
     if (ExchangeData(CCB_CMD_SEND_DATA, &payload, 1, kStatusOnlyCapacity, kShortTimeoutMs) != 0) {
         return ReportTransportFailure();
     }

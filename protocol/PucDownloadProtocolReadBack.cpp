@@ -3,6 +3,7 @@
 #include "platform/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "protocol/RequestCatalogue.h"
+#include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
 using orv::ConsoleFlush;
@@ -10,7 +11,6 @@ using orv::ConsolePrintf;
 using namespace orv::protocol;
 
 namespace {
-constexpr uint8_t kReadCodeOpcode = 0x60;
 // The boot loader keeps the upper 64 KiB of a PUC's flash in page 6.
 constexpr uint8_t kHighPage = 6;
 constexpr uint32_t kPageSpan = 0x10000;
@@ -18,7 +18,7 @@ constexpr uint32_t kCellSize = 8;
 }  // namespace
 
 const uint8_t* CPucDownloadProtocol::ReadCode(uint16_t address, bool highPage) {
-    const uint8_t payload[8] = {kReadCodeOpcode,
+    const uint8_t payload[8] = {BOOT_FRAME_READ_CODE,
                                 0x00,
                                 static_cast<uint8_t>(address & 0xFF),
                                 static_cast<uint8_t>(address >> 8),

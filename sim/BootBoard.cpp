@@ -6,6 +6,7 @@
 #include "sim/BootStatus.h"
 #include "sim/IntelHexReader.h"
 #include "sim/SimLog.h"
+#include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
 namespace orv::sim {
@@ -14,28 +15,11 @@ namespace {
 constexpr uint32_t kPucFlashSize = 0x20000;
 constexpr uint32_t kHtFlashSize = 0x1000000;
 
-// First bytes of the requests; segments and information bytes carry more in their low bits.
-constexpr uint8_t kInit = 0x00;
-constexpr uint8_t kPdoChecksum = 0x01;
-constexpr uint8_t kHeader = 0x10;
-constexpr uint8_t kSegment = 0x20;
-constexpr uint8_t kProgram = 0x30;
-constexpr uint8_t kValidate = 0x40;
-constexpr uint8_t kPoll = 0x50;
-constexpr uint8_t kRead = 0x60;
-constexpr uint8_t kInfo = 0x70;
-constexpr uint8_t kJump = 0x80;
-constexpr uint8_t kSetBytes = 0x90;
-constexpr uint8_t kWriteEnable = 0xAA;
-constexpr uint8_t kCommitInfo = 0xB0;
-constexpr uint8_t kBeginInfoUpdate = 0xC0;
-constexpr uint8_t kAbort = 0xFF;
-
 bool IsSegment(uint8_t command) {
-    return (command & 0xF0) == kSegment;
+    return (command & 0xF0) == BOOT_FRAME_SEGMENT;
 }
 bool IsSetBytes(uint8_t command) {
-    return (command & 0xF0) == kSetBytes;
+    return (command & 0xF0) == BOOT_FRAME_SET_BYTES;
 }
 
 uint16_t Le16(const CanFrame& frame, int at) {
@@ -54,29 +38,29 @@ uint32_t Le32(const CanFrame& frame, int at) {
 // The gateway command whose execution puts this first byte on the bus; 0 for none.
 uint32_t GatewayCodeOf(uint8_t command) {
     switch (command) {
-        case kInit:
+        case BOOT_FRAME_INIT:
             return CCB_CMD_BOOT_INIT;
-        case kHeader:
+        case BOOT_FRAME_SUBBLOCK_HEADER:
             return CCB_CMD_WRITE_SUBBLOCK;
-        case kAbort:
+        case BOOT_FRAME_ABORT:
             return CCB_CMD_ABORT;
-        case kWriteEnable:
+        case BOOT_FRAME_WRITE_ENABLE:
             return CCB_CMD_WRITE_ENABLE;
-        case kRead:
+        case BOOT_FRAME_READ_CODE:
             return CCB_CMD_READ_CODE;
-        case kJump:
+        case BOOT_FRAME_JUMP_TO_APP:
             return CCB_CMD_JUMP_TO_APP;
-        case kPoll:
+        case BOOT_FRAME_POLL:
             return CCB_CMD_GET_STATUS;
-        case kInfo:
+        case BOOT_FRAME_GET_INFO:
             return CCB_CMD_GET_INFO;
-        case kValidate:
+        case BOOT_FRAME_VALIDATE:
             return CCB_CMD_VALIDATE;
-        case kProgram:
+        case BOOT_FRAME_PROGRAM:
             return CCB_CMD_PROGRAM_SUBBLOCK;
-        case kCommitInfo:
+        case BOOT_FRAME_FLASH_EXT_INFO:
             return CCB_CMD_SEND_DATA;
-        case kBeginInfoUpdate:
+        case BOOT_FRAME_INIT_EXT_INFO:
             return CCB_CMD_INIT_EXT_INFO;
         default:
             return IsSetBytes(command) ? uint32_t{CCB_CMD_SEND_DATA} : 0U;
@@ -86,13 +70,13 @@ uint32_t GatewayCodeOf(uint8_t command) {
 // Bytes each command needs in its frame.
 uint8_t RequiredLength(uint8_t command) {
     switch (command) {
-        case kInit:
-        case kPdoChecksum:
-        case kHeader:
+        case BOOT_FRAME_INIT:
+        case BOOT_FRAME_PDO_CHECKSUM:
+        case BOOT_FRAME_SUBBLOCK_HEADER:
             return 8;
-        case kRead:
+        case BOOT_FRAME_READ_CODE:
             return 5;
-        case kWriteEnable:
+        case BOOT_FRAME_WRITE_ENABLE:
             return 2;
         default:
             return IsSetBytes(command) ? 3 + (command & 0x07) : 1;
@@ -172,52 +156,52 @@ std::vector<CanFrame> BootBoard::HandleFrame(const CanFrame& frame) {
 void BootBoard::Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers) {
     const uint8_t command = frame.data[0];
     switch (command) {
-        case kAbort:
+        case BOOT_FRAME_ABORT:
             if (frame.length == 1 && !IsPuc()) {
                 RawInit();
             } else {
                 Abort();
             }
             return;
-        case kInit:
-        case kPdoChecksum:
+        case BOOT_FRAME_INIT:
+        case BOOT_FRAME_PDO_CHECKSUM:
             if (pdoMode_) {
                 InitPdoTotals(frame);
-            } else if (command == kInit) {
+            } else if (command == BOOT_FRAME_INIT) {
                 InitDownload(frame);
             } else {
                 Report(kStatusUnknownCommand);
             }
             return;
-        case kHeader:
+        case BOOT_FRAME_SUBBLOCK_HEADER:
             StartSubblock(frame);
             return;
-        case kProgram:
+        case BOOT_FRAME_PROGRAM:
             Program();
             return;
-        case kValidate:
+        case BOOT_FRAME_VALIDATE:
             Validate();
             return;
-        case kRead:
+        case BOOT_FRAME_READ_CODE:
             answers.push_back(ReadFlash(frame));
             return;
-        case kInfo:
+        case BOOT_FRAME_GET_INFO:
             answers.push_back(BootCodeInfo());
             return;
-        case kJump:
+        case BOOT_FRAME_JUMP_TO_APP:
             EnterApplication();
             return;
-        case kWriteEnable:
-            if (frame.data[1] != 0x55) {
+        case BOOT_FRAME_WRITE_ENABLE:
+            if (frame.data[1] != kWriteEnableKey) {
                 Report(kStatusUnknownCommand);
                 return;
             }
             writeEnabled_ = true;
             return;
-        case kCommitInfo:
+        case BOOT_FRAME_FLASH_EXT_INFO:
             CommitInfoBlock();
             return;
-        case kBeginInfoUpdate:
+        case BOOT_FRAME_INIT_EXT_INFO:
             if (!KeepsExtendedInfo()) {
                 Report(kStatusUnknownCommand);
                 return;
@@ -329,7 +313,7 @@ void BootBoard::InitDownload(const CanFrame& frame) {
 }
 
 void BootBoard::InitPdoTotals(const CanFrame& frame) {
-    if (frame.data[0] == kInit) {
+    if (frame.data[0] == BOOT_FRAME_INIT) {
         expected_.startAddress = Le16(frame, 1);
         expected_.length = Le32(frame, 4);
         SimLog("%s: PDO download: start 0x%04X, %u bytes", name_.c_str(), expected_.startAddress,

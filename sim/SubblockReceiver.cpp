@@ -1,6 +1,7 @@
 #include "sim/SubblockReceiver.h"
 
 #include "sim/BootStatus.h"
+#include "transport/BootLoaderFrames.h"
 
 namespace orv::sim {
 
@@ -28,7 +29,7 @@ uint8_t SubblockReceiver::AddSegment(const CanFrame& frame) {
     if (!receiving_) {
         return kStatusOutOfSequence;
     }
-    const uint8_t toggle = frame.data[0] & 0x08;
+    const uint8_t toggle = frame.data[0] & kSegmentToggle;
     const uint8_t count = frame.data[0] & 0x07;
     if (toggle != nextToggle_) {
         Reset();
@@ -39,7 +40,7 @@ uint8_t SubblockReceiver::AddSegment(const CanFrame& frame) {
         return kStatusOutOfSequence;
     }
     data_.insert(data_.end(), frame.data + 1, frame.data + 1 + count);
-    nextToggle_ ^= 0x08;
+    nextToggle_ ^= kSegmentToggle;
     return data_.size() == length_ ? Finish() : kStatusOk;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -209,7 +210,7 @@ void CE2CCommAdapter::EmptyQueue() {
 
 void CE2CCommAdapter::PollNode(uint8_t* out, CCcbMessage* reply) {
     EmptyQueue();
-    const uint8_t poll[8] = {0x50};
+    const uint8_t poll[8] = {BOOT_FRAME_POLL};
     SendFrame(poll);
     uint8_t answer[8];
     if (WaitForFrame(answer, nodeId, replyTimeoutMs + kPollExtraMs) == 1) {

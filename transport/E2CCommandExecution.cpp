@@ -3,27 +3,13 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "transport/BootLoaderFrames.h"
 #include "transport/E2CCommAdapter.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
 namespace {
 
-// Boot loader command bytes, first byte of a frame to the node.
-constexpr uint8_t kBootInitArgs = 0x00;
-constexpr uint8_t kSubblockHeader = 0x10;
-constexpr uint8_t kSegment = 0x20;
-constexpr uint8_t kSegmentToggle = 0x08;
-constexpr uint8_t kProgram = 0x30;
-constexpr uint8_t kValidate = 0x40;
-constexpr uint8_t kReadCode = 0x60;
-constexpr uint8_t kGetInfo = 0x70;
-constexpr uint8_t kJumpToApp = 0x80;
-constexpr uint8_t kInitExtInfo = 0xC0;
-constexpr uint8_t kAbort = 0xFF;
-
-constexpr uint8_t kBusyBits = 0x03;
-constexpr uint32_t kSegmentBytes = 7;
 constexpr uint32_t kSubblockDataOffset = sizeof(SubblockDescriptor);
 constexpr int kBusyRetries = 25;
 constexpr int kProgramPolls = 50;
@@ -32,12 +18,6 @@ constexpr uint8_t kAllNodes = 0;
 
 uint16_t LittleU16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
-}
-
-// Variant 2 sends the 16-bit field stored at bytes high byte first.
-void PutSwapped(uint8_t* to, const uint8_t* bytes) {
-    to[0] = bytes[1];
-    to[1] = bytes[0];
 }
 
 bool IsCarriedOut(uint32_t command) {
@@ -72,21 +52,21 @@ int CE2CCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, in
             WriteSubblock(request, reply);
             break;
         case CCB_CMD_ABORT:
-            send({kAbort});
+            send({BOOT_FRAME_ABORT});
             break;
         case CCB_CMD_WRITE_ENABLE:
-            send({0xAA, 0x55});
+            send({BOOT_FRAME_WRITE_ENABLE, kWriteEnableKey});
             break;
         case CCB_CMD_READ_CODE: {
             uint8_t frame[8];
             std::memcpy(frame, payload, sizeof frame);
-            frame[0] = kReadCode;
+            frame[0] = BOOT_FRAME_READ_CODE;
             SendFrame(frame);
             Wait(answer, reply);
             break;
         }
         case CCB_CMD_JUMP_TO_APP:
-            send({kJumpToApp});
+            send({BOOT_FRAME_JUMP_TO_APP});
             break;
         case CCB_CMD_FINALIZE:
             SendNmt(NMT_START, kAllNodes);
@@ -98,11 +78,11 @@ int CE2CCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, in
             PollNode(answer, reply);
             break;
         case CCB_CMD_GET_INFO:
-            send({kGetInfo});
+            send({BOOT_FRAME_GET_INFO});
             Wait(answer, reply);
             break;
         case CCB_CMD_VALIDATE:
-            send({kValidate});
+            send({BOOT_FRAME_VALIDATE});
             break;
         case CCB_CMD_PROGRAM_SUBBLOCK:
             ProgramSubblock(reply);
@@ -117,7 +97,7 @@ int CE2CCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, in
             SendFrame(payload);
             break;
         case CCB_CMD_INIT_EXT_INFO:
-            send({kInitExtInfo});
+            send({BOOT_FRAME_INIT_EXT_INFO});
             break;
         case CCB_CMD_CONFIGURE:
             StoreParameters(payload);
@@ -160,13 +140,13 @@ void CE2CCommAdapter::BootInitVariant1(const uint8_t* payload) {
     StoreParameters(payload);
     SendNmt(NMT_ENTER_BOOT_LOADER, nodeId);
     orv::SleepMs(2000);
-    uint8_t frame[8] = {kAbort};
+    uint8_t frame[8] = {BOOT_FRAME_ABORT};
     SendFrame(frame);
     // Whatever the node says after entering its boot loader is of no interest: read it away.
     uint8_t answer[8];
     while (WaitForFrame(answer, nodeId, replyTimeoutMs) == 1) {
     }
-    frame[0] = kBootInitArgs;
+    frame[0] = BOOT_FRAME_INIT;
     std::memcpy(frame + 1, payload + 2, 7);
     SendFrame(frame);
 }
@@ -176,17 +156,13 @@ void CE2CCommAdapter::BootInitVariant2(const uint8_t* payload, CCcbMessage* repl
     SendNmt(NMT_ENTER_PRE_OPERATIONAL, kAllNodes);
     SendNmt(NMT_ENTER_BOOT_LOADER, nodeId);
     orv::SleepMs(4000);
-    uint8_t frame[8] = {kAbort};
+    uint8_t frame[8] = {BOOT_FRAME_ABORT};
     SendFrame(frame);
     SendFrame(frame);
     uint8_t answer[8] = {};
     PollNode(answer, reply);
     lastSubblockAddress = 0xFFFFFFFF;
-    frame[0] = kBootInitArgs;
-    frame[1] = payload[2];
-    PutSwapped(frame + 2, payload + 3);
-    PutSwapped(frame + 4, payload + 5);
-    PutSwapped(frame + 6, payload + 7);
+    PutHighByteFirstFrame(frame, BOOT_FRAME_INIT, payload + 2);
     SendFrame(frame);
     orv::SleepMs(1000);
     PollNode(answer, reply);
@@ -200,7 +176,7 @@ void CE2CCommAdapter::WriteSubblock(const CCcbMessage* request, CCcbMessage* rep
         std::min<uint32_t>(LittleU16(descriptor + 3), CCcbMessage::kMaxData - kSubblockDataOffset);
     const uint8_t* data = request->data + kSubblockDataOffset;
     uint8_t answer[8] = {};
-    uint8_t header[8] = {kSubblockHeader};
+    uint8_t header[8] = {BOOT_FRAME_SUBBLOCK_HEADER};
     if (variant == 1) {
         std::memcpy(header + 1, descriptor, 7);
         SendFrame(header);
@@ -213,10 +189,7 @@ void CE2CCommAdapter::WriteSubblock(const CCcbMessage* request, CCcbMessage* rep
             return;
         }
         lastSubblockAddress = address;
-        header[1] = descriptor[0];
-        PutSwapped(header + 2, descriptor + 1);
-        PutSwapped(header + 4, descriptor + 3);
-        PutSwapped(header + 6, descriptor + 5);
+        PutHighByteFirstFrame(header, BOOT_FRAME_SUBBLOCK_HEADER, descriptor);
         SendFrame(header);
         PollNode(answer, reply);
         for (int retry = 0; retry < kBusyRetries && (answer[1] & kBusyBits) != 0; ++retry) {
@@ -232,8 +205,8 @@ void CE2CCommAdapter::WriteSubblock(const CCcbMessage* request, CCcbMessage* rep
 void CE2CCommAdapter::SendSegments(const uint8_t* data, uint32_t count, bool stopOnFailure) {
     uint8_t toggle = 0;
     for (uint32_t sent = 0; sent < count;) {
-        const uint32_t n = std::min(count - sent, kSegmentBytes);
-        uint8_t segment[8] = {static_cast<uint8_t>(kSegment | toggle | n)};
+        const uint32_t n = std::min(count - sent, kSegmentDataBytes);
+        uint8_t segment[8] = {SegmentHeader(toggle, n)};
         std::memcpy(segment + 1, data + sent, n);
         if (!SendFrame(segment) && stopOnFailure) {
             return;
@@ -245,7 +218,7 @@ void CE2CCommAdapter::SendSegments(const uint8_t* data, uint32_t count, bool sto
 }
 
 void CE2CCommAdapter::ProgramSubblock(CCcbMessage* reply) {
-    const uint8_t frame[8] = {kProgram};
+    const uint8_t frame[8] = {BOOT_FRAME_PROGRAM};
     SendFrame(frame);
     reply->status = CCB_STATUS_OK;
     if (variant != 2) {
