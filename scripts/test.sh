@@ -1,16 +1,28 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: with g++, then with clang++ under
-# AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
+# (tests/*/*_threads_test.cpp) under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-run() { # flavour dir ctest-args...
-    local flavour=$1 dir=$2; shift 2
-    echo "=== $flavour build ==="
-    scripts/build.sh "$flavour"
-    echo "=== $flavour tests ==="
-    (cd "$dir" && ctest --output-on-failure -j 6 "$@")
-}
-run plain build
-ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run asan build-asan
-TSAN_OPTIONS=halt_on_error=1 run tsan build-tsan -L threads
+
+echo "=== g++ build and tests ==="
+scripts/build.sh plain
+(cd build && ctest --output-on-failure -j 6)
+
+echo "=== clang++ AddressSanitizer + UndefinedBehaviorSanitizer build and tests ==="
+scripts/build.sh asan
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --output-on-failure -j 6)
+
+echo "=== ThreadSanitizer: threaded test programs ==="
+threaded=$(cd tests && ls */*_threads_test.cpp | sed 's|/|_|; s|\.cpp$||')
+scripts/build.sh tsan $threaded orv_card_nican orv_card_canapi
+failed=0
+for program in $threaded; do
+    echo "--- $program"
+    TSAN_OPTIONS=halt_on_error=1 "build-tsan/tests/$program" --gtest_brief=1 || failed=$((failed + 1))
+done
+count=$(echo "$threaded" | wc -w)
+echo "tsan: $((count - failed)) passed, $failed failed"
+[ "$failed" -eq 0 ]
