@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -11,113 +10,79 @@
 
 namespace {
 
-std::vector<uint8_t> Counting(size_t count, uint8_t first = 0) {
-    std::vector<uint8_t> bytes(count);
+using Bytes = std::vector<uint8_t>;
+
+template <typename Record>
+Bytes Head(const Record& record, size_t count = sizeof(Record)) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    return Bytes(bytes, bytes + count);
+}
+
+Bytes Counting(size_t count, uint8_t first) {
+    Bytes bytes(count);
     for (size_t i = 0; i < count; ++i)
         bytes[i] = static_cast<uint8_t>(first + i);
     return bytes;
 }
 
-TEST(CcbMessage, WireLayout) {
-    static_assert(offsetof(CCcbMessage, length) == 0);
-    static_assert(offsetof(CCcbMessage, command) == 4);
-    static_assert(offsetof(CCcbMessage, status) == 8);
-    static_assert(offsetof(CCcbMessage, dataLength) == 12);
-    static_assert(offsetof(CCcbMessage, data) == 16);
+TEST(CcbMessage, WireLayoutAndDefaults) {
     CCcbMessage message;
     EXPECT_EQ(message.GetLength(), 16u);
     const uint8_t payload[] = {0xAA, 0xBB};
     message.SetAll(2, payload, CCB_CMD_READ_CODE, CCB_STATUS_OK);
-    const uint8_t expected[] = {18, 0, 0, 0, 204, 0, 0, 0, 100, 0, 0, 0, 2, 0, 0, 0, 0xAA, 0xBB};
-    EXPECT_EQ(std::memcmp(&message, expected, sizeof expected), 0);
-}
-
-TEST(CcbMessage, SetAllTakesAtMost4000Bytes) {
-    const std::vector<uint8_t> source = Counting(5000, 1);
-    CCcbMessage message;
-    message.SetAll(5000, source.data(), CCB_CMD_BOOT_INIT, 7);
-    EXPECT_EQ(message.command, CCB_CMD_BOOT_INIT);
-    EXPECT_EQ(message.status, 7u);
-    EXPECT_EQ(message.GetLength(), 4016u);
-    EXPECT_EQ(std::memcmp(message.data, source.data(), 4000), 0);
-
-    // Null data: nothing copied, the length still set.
-    CCcbMessage empty;
-    empty.SetAll(8, nullptr, CCB_CMD_GET_INFO, 0);
-    EXPECT_EQ(empty.dataLength, 8u);
-    EXPECT_EQ(empty.data[0], 0);
-}
-
-TEST(CcbMessage, SetData) {
-    const std::vector<uint8_t> source = Counting(5000, 3);
-    CCcbMessage message;
-    message.SetData(source.data(), 5000);
-    EXPECT_EQ(message.dataLength, 4000u);
-    EXPECT_EQ(message.GetLength(), 4016u);
-    EXPECT_EQ(std::memcmp(message.data, source.data(), 4000), 0);
-
-    message.SetData(source.data(), 11);
-    EXPECT_EQ(message.dataLength, 11u);
-    EXPECT_EQ(message.GetLength(), 27u);
-
-    message.SetData(nullptr, 20);
-    EXPECT_EQ(message.dataLength, 0u);
-    EXPECT_EQ(message.GetLength(), 16u);
-    EXPECT_EQ(message.GetData(), nullptr);
-}
-
-TEST(CcbMessage, AppendData) {
-    const std::vector<uint8_t> first = Counting(3000, 0);
-    const std::vector<uint8_t> second = Counting(2048, 100);
-    CCcbMessage message;
-    message.SetData(first.data(), 3000);
-    message.AppendData(second.data(), 2048);
-    EXPECT_EQ(message.dataLength, 4000u);
-    EXPECT_EQ(message.GetLength(), 4016u);
-    EXPECT_EQ(std::memcmp(message.data + 3000, second.data(), 1000), 0);
-    EXPECT_EQ(message.data[2999], first[2999]);
-
-    // A full message takes nothing more.
-    message.AppendData(second.data(), 1);
-    EXPECT_EQ(message.dataLength, 4000u);
-
-    // Null data copies nothing but still reserves the room.
-    CCcbMessage reserved;
-    reserved.SetData(first.data(), 11);
-    reserved.AppendData(nullptr, 2048);
-    EXPECT_EQ(reserved.dataLength, 2059u);
-    EXPECT_EQ(reserved.GetLength(), 2075u);
-    EXPECT_EQ(reserved.data[11], 0);
-    reserved.AppendData(nullptr, 5000);
-    EXPECT_EQ(reserved.dataLength, 4000u);
-}
-
-TEST(CcbMessage, Clear) {
-    const uint8_t payload[] = {1, 2, 3};
-    CCcbMessage message;
-    message.SetAll(3, payload, CCB_CMD_GET_STATUS, CCB_STATUS_OK);
+    EXPECT_EQ(Head(message, 18),
+              (Bytes{18, 0, 0, 0, 204, 0, 0, 0, 100, 0, 0, 0, 2, 0, 0, 0, 0xAA, 0xBB}));
     message.Clear();
-    EXPECT_EQ(message.GetLength(), 16u);
-    EXPECT_EQ(message.command + message.status + message.dataLength, 0u);
+    EXPECT_EQ(Head(message, 16), Head(CCcbMessage{}, 16));
     EXPECT_EQ(message.GetData(), nullptr);
-}
 
-TEST(GatewayRecords, DefaultsOnTheWire) {
-    const BootInitParams params;
-    const uint8_t paramsBytes[17] = {0,    0,    0, 0, 0,    0,    0,    0,   0,
-                                     0xF4, 0x01, 0, 0, 0x80, 0x01, 0x00, 0x02};
-    EXPECT_EQ(std::memcmp(&params, paramsBytes, sizeof paramsBytes), 0);
-
-    const SubblockDescriptor descriptor;
-    const uint8_t descriptorBytes[11] = {0, 0, 0, 0, 0, 0, 0, 0xE8, 0x03, 0, 0};
-    EXPECT_EQ(std::memcmp(&descriptor, descriptorBytes, sizeof descriptorBytes), 0);
-
+    EXPECT_EQ(Head(BootInitParams{}),
+              (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0, 0x80, 0x01, 0x00, 0x02}));
+    EXPECT_EQ(Head(SubblockDescriptor{}), (Bytes{0, 0, 0, 0, 0, 0, 0, 0xE8, 0x03, 0, 0}));
     CanFrameRequest frame;
     frame.nodeId = 0x12;
     frame.baseId = 0x0200;
     frame.dataLengthCode = 8;
-    uint8_t frameBytes[44] = {44, 0, 0, 0, 109, 0, 0, 0, 0x12, 0x00, 0x02, 8};
-    EXPECT_EQ(std::memcmp(&frame, frameBytes, sizeof frameBytes), 0);
+    Bytes frameBytes(44);
+    std::memcpy(frameBytes.data(), "\x2C\0\0\0\x6D\0\0\0\x12\0\x02\x08", 12);
+    EXPECT_EQ(Head(frame), frameBytes);
+}
+
+// The data area holds at most 4000 bytes; null data copies nothing but still takes the room,
+// except in SetData, where it empties the message.
+TEST(CcbMessage, DataOperationsKeepAtMost4000Bytes) {
+    const Bytes first = Counting(5000, 1);
+    const Bytes second = Counting(5000, 100);
+    CCcbMessage m;
+    std::vector<uint32_t> lengths;  // dataLength after each step; GetLength adds 16
+    const auto step = [&] {
+        EXPECT_EQ(m.GetLength(), 16 + m.dataLength);
+        lengths.push_back(m.dataLength);
+    };
+    m.SetAll(5000, first.data(), CCB_CMD_BOOT_INIT, 7);
+    EXPECT_EQ(m.command + m.status, CCB_CMD_BOOT_INIT + 7u);
+    EXPECT_EQ(Head(m.data, 4000), Bytes(first.begin(), first.begin() + 4000));
+    step();
+    m.SetAll(8, nullptr, CCB_CMD_GET_INFO, 0);
+    step();
+    m.SetData(nullptr, 20);
+    step();
+    EXPECT_EQ(m.GetData(), nullptr);
+    m.SetData(second.data(), 3000);
+    step();
+    m.AppendData(first.data(), 2048);
+    step();
+    EXPECT_EQ(Head(m.data[2998], 4), (Bytes{second[2998], second[2999], 1, 2}));
+    m.AppendData(first.data(), 1);
+    step();
+    m.SetData(first.data(), 11);
+    m.data[11] = 0;
+    m.AppendData(nullptr, 2048);
+    step();
+    EXPECT_EQ(m.data[11], 0);
+    m.AppendData(nullptr, 5000);
+    step();
+    EXPECT_EQ(lengths, (std::vector<uint32_t>{4000, 8, 0, 3000, 4000, 4000, 2059, 4000}));
 }
 
 }  // namespace

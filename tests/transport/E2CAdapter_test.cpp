@@ -1,221 +1,491 @@
-// The Ethernet-to-CAN adapter around its command execution: opening, raw frames, the receive
-// store fed as a byte stream, and routes that cannot be reached.
+// The Ethernet-to-CAN adapter carrying out each gateway command itself: the whole sequence of
+// NMT commands, frames and pauses, and the reply; its receive store; routes that lead nowhere.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
+#include <deque>
+#include <map>
 
-#include "E2CScriptedEngine.h"
+#include "support/FakeClock.h"
 #include "transport/E2CCommAdapter.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
 namespace {
 
-using orv::test::EventLog;
-using orv::test::ScriptedEngine;
 using Bytes = std::vector<uint8_t>;
+using Bytes8 = std::array<uint8_t, 8>;
+// "nmt 96 12", "frame 212 ff 00 00 00 00 00 00 00" (" failed" when its send failed), "sleep 1".
+using Log = std::vector<std::string>;
 
-struct Fixture {
-    EventLog log;
-    ScriptedEngine* engine = nullptr;
-    std::unique_ptr<CE2CCommAdapter> adapter;
+std::string FrameEvent(uint16_t id, const Bytes8& data) {
+    char text[64];
+    int used = std::snprintf(text, sizeof text, "frame %03x", id);
+    for (uint8_t byte : data)
+        used += std::snprintf(text + used, sizeof text - static_cast<size_t>(used), " %02x", byte);
+    return text;
+}
 
-    Fixture() {
-        auto owned = std::make_unique<ScriptedEngine>(log);
-        engine = owned.get();
-        adapter = std::make_unique<CE2CCommAdapter>(std::move(owned));
+// Pauses go into the same log as the frames, so their place in the sequence is checked.
+struct LoggingClock : orv::test::FakeClock {
+    explicit LoggingClock(Log& log) : log(log) {}
+    void SleepMs(uint32_t ms) override {
+        log.push_back("sleep " + std::to_string(ms));
+        FakeClock::SleepMs(ms);
     }
+    Log& log;
 };
 
-Bytes Record(uint16_t id, uint8_t first) {
-    Bytes record(12);
-    std::memcpy(record.data(), &id, 2);
-    for (int i = 0; i < 8; ++i) {
-        record[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(first + i);
-    }
-    return record;
-}
+struct Reply {
+    Bytes8 data;
+    uint16_t id = 0;  // 0: from the addressed node (0x180 | node)
+};
 
-// The first data byte of every queued frame for node 0x12 (the reply base is still 0). A wait
-// returns one frame and leaves the event reset, so each wait is preceded by a frame of another
-// node that signals again and is dropped.
-std::vector<uint8_t> DrainFirstBytes(CE2CCommAdapter& adapter) {
-    std::vector<uint8_t> firsts;
-    uint8_t data[8];
-    const Bytes other = Record(0x55, 0);
-    for (;;) {
-        adapter.PushFrame(other.data());
-        if (adapter.WaitForFrame(data, 0x12, 0) != 1) {
-            return firsts;
+// Logs what is sent; a frame whose first byte has a queued answer gets it at once, on the
+// caller's thread (no answer: the node stays silent).
+class ScriptedEngine : public CanOpenLibrary::ICanOpenEngine {
+  public:
+    explicit ScriptedEngine(Log& log) : log_(log) {}
+    std::map<uint8_t, std::deque<std::vector<Reply>>> script;
+    int sends = 0;
+    int failFrom = 0;  // every send from this one on (1 = the first) fails
+    std::vector<std::pair<uint8_t, uint32_t>> nodeStates;
+
+    int Connect(TylCommunicationLibraryNG::ICommConnector*, const std::wstring&,
+                const std::wstring&) override {
+        return 1;
+    }
+    void Disconnect() override {}
+    void Join() override {}
+    int Start() override { return 0; }
+    void Stop() override {}
+    int Attach(std::unique_ptr<orv::ICanLink>) override { return 1; }
+    std::string LastError() const override { return {}; }
+    bool IsRunning() const override { return true; }
+    CanOpenLibrary::EngineCounters Counters() const override { return {}; }
+    int SetNodeState(const uint8_t* node, const uint32_t* state) override {
+        nodeStates.emplace_back(*node, *state);
+        return 0;
+    }
+    int SendNmt(const uint8_t* specifier, const uint8_t* node, uint8_t*) override {
+        char text[16];
+        std::snprintf(text, sizeof text, "nmt %02x %02x", *specifier, *node);
+        log_.push_back(text);
+        return 0;
+    }
+    int SendCanFrame(const uint16_t* id, const uint8_t* data, const uint8_t* length,
+                     uint8_t*) override {
+        Bytes8 bytes{};
+        std::memcpy(bytes.data(), data, *length);
+        const bool fails = failFrom > 0 && ++sends >= failFrom;
+        log_.push_back(FrameEvent(*id, bytes) + (fails ? " failed" : ""));
+        auto queued = script.find(bytes[0]);
+        if (fails || queued == script.end() || queued->second.empty())
+            return fails ? 1 : 0;
+        for (const Reply& reply : queued->second.front()) {
+            CanOpenLibrary::FrameRecord record;
+            record.id = reply.id != 0 ? reply.id : static_cast<uint16_t>((*id & 0x7F) | 0x180);
+            std::memcpy(record.data, reply.data.data(), 8);
+            frameCallback(reinterpret_cast<const unsigned char*>(&record));
         }
-        firsts.push_back(data[0]);
+        queued->second.pop_front();
+        return 0;
     }
+
+  private:
+    Log& log_;
+};
+
+constexpr uint8_t kNode = 0x12;
+
+template <typename Record>
+Bytes BytesOf(const Record& record) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    return Bytes(bytes, bytes + sizeof record);
 }
 
-TEST(E2CAdapter, StartsTheGivenEngineAndOpensThroughIt) {
-    Fixture f;
-    EXPECT_TRUE(f.engine->Started());
-    EXPECT_EQ(f.adapter->Open(0x7F), 0);
-    EXPECT_EQ(f.engine->NodeStates(), (std::vector<std::pair<uint8_t, uint32_t>>{{0x7F, 1}}));
-    EXPECT_EQ(f.adapter->Reset(), 0);
-    EXPECT_TRUE(f.log.empty());
+Bytes Params(uint32_t replyTimeoutMs = 20, uint8_t node = kNode, uint16_t requestBase = 0x200) {
+    BootInitParams params;
+    params.busId = 3;
+    params.nodeId = node;
+    params.page = 0x01;
+    params.startAddress = 0x1234;
+    params.length = 0x0800;
+    params.checksum = 0xBEEF;
+    params.replyTimeoutMs = replyTimeoutMs;
+    params.requestBase = requestBase;
+    return BytesOf(params);
 }
 
-TEST(E2CAdapter, SendRawSendsTheRequestedFrameAndAnswersLikeAGateway) {
-    Fixture f;
+// A poll waits replyTimeoutMs + 10000 ms in 32-bit arithmetic: a reply timeout just below the
+// wrap keeps a silent node's polls short. Only for sequences whose plain waits are answered.
+Bytes ShortPolls(uint32_t pollMs) {
+    return Params(pollMs - 10000u);
+}
+
+Bytes SubblockData(uint16_t length) {
+    Bytes data(length);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 7 + 3);
+    return data;
+}
+
+Bytes Subblock(uint16_t address, uint16_t length) {
+    SubblockDescriptor descriptor;
+    descriptor.page = 0x01;
+    descriptor.address = address;
+    descriptor.length = length;
+    descriptor.checksum = 0xBEEF;
+    Bytes payload = BytesOf(descriptor);
+    const Bytes data = SubblockData(length);
+    payload.insert(payload.end(), data.begin(), data.end());
+    return payload;
+}
+
+std::string ToNode(Bytes8 data) {
+    return FrameEvent(0x200 | kNode, data);
+}
+
+// A sub-block's segments, each followed by its 1 ms pause; from failFrom on (0-based) they
+// fail, and stopAtFailure ends the list at the first failed one.
+Log Segments(uint16_t length, int failFrom = -1, bool stopAtFailure = false) {
+    const Bytes data = SubblockData(length);
+    Log events;
+    uint8_t toggle = 0;
+    for (size_t sent = 0, index = 0; sent < data.size(); ++index, toggle ^= 0x08) {
+        const size_t n = std::min<size_t>(data.size() - sent, 7);
+        Bytes8 frame{static_cast<uint8_t>(0x20 | toggle | n)};
+        std::copy_n(data.begin() + static_cast<long>(sent), n, frame.begin() + 1);
+        const bool failed = failFrom >= 0 && static_cast<int>(index) >= failFrom;
+        events.push_back(ToNode(frame) + (failed ? " failed" : ""));
+        if (failed && stopAtFailure)
+            break;
+        events.push_back("sleep 1");
+        sent += n;
+    }
+    return events;
+}
+
+Log Join(std::initializer_list<Log> parts, int times = 1) {
+    Log all;
+    for (int i = 0; i < times; ++i)
+        for (const Log& part : parts)
+            all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+struct Request {
+    uint32_t command;
+    Bytes payload;
+    int declaredLength = -1;  // a dataLength below the payload's, as a caller may leave it
+};
+using Script = std::vector<std::pair<uint8_t, std::vector<Reply>>>;
+
+struct TransactCase {
+    std::string name;
+    std::vector<Request> setup;
+    Request request;
+    Script script;  // consumed by the setup first, then by the request
+    Log expected;   // the request's events only
+    uint32_t status;
+    Bytes data = {};
+    int failSendsFrom = 0;  // 1 = the request's first frame
+};
+
+const Bytes8 kIdle{0x00, 0x00, 0x5A};
+const Bytes8 kBusy1{0x00, 0x01};
+const Bytes8 kBusy2{0x00, 0x02};
+const Bytes8 kAnswer{0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8};
+const Bytes kIdleData(kIdle.begin(), kIdle.end());
+const Bytes kBusyData(kBusy1.begin(), kBusy1.end());
+const Bytes kAnswerData(kAnswer.begin(), kAnswer.end());
+const Request kConfigure{CCB_CMD_CONFIGURE, Params()};
+const Request kVariant1{CCB_CMD_SELECT_VARIANT_1, {}};
+const Request kVariant2{CCB_CMD_SELECT_VARIANT_2, {}};
+const Request kBlock{CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1234, 10)};
+const Request kFullBlock{CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1234, 2048)};
+const Request kProgram{CCB_CMD_PROGRAM_SUBBLOCK, {}};
+const std::pair<uint8_t, std::vector<Reply>> kPollIdle{0x50, {{kIdle}}};
+const std::pair<uint8_t, std::vector<Reply>> kPollBusy{0x50, {{kBusy1}}};
+const std::string kPoll = ToNode({0x50});
+const std::string kInit1 = ToNode({0x00, 0x01, 0x34, 0x12, 0x00, 0x08, 0xEF, 0xBE});
+const std::string kInit2 = ToNode({0x00, 0x01, 0x12, 0x34, 0x08, 0x00, 0xBE, 0xEF});
+const std::string kHeader1 = ToNode({0x10, 0x01, 0x34, 0x12, 0x00, 0x08, 0xEF, 0xBE});
+const std::string kHeader2 = ToNode({0x10, 0x01, 0x12, 0x34, 0x00, 0x0A, 0xBE, 0xEF});
+
+TransactCase T(std::string name, std::vector<Request> setup, Request request, Script script,
+               Log expected, uint32_t status, Bytes data = {}, int failSendsFrom = 0) {
+    return {std::move(name),     std::move(setup), std::move(request), std::move(script),
+            std::move(expected), status,           std::move(data),    failSendsFrom};
+}
+
+std::vector<TransactCase> Cases() {
+    const Log variant2Init = {"nmt 80 00",    "nmt 96 12",    "sleep 4000",
+                              ToNode({0xFF}), ToNode({0xFF}), kPoll,
+                              kInit2,         "sleep 1000",   kPoll};
+    const Request readCode{CCB_CMD_READ_CODE, {9, 1, 2, 3, 4, 5, 6, 7}};
+    const std::string readFrame = ToNode({0x60, 1, 2, 3, 4, 5, 6, 7});
+    std::vector<TransactCase> cases = {
+        T("Abort", {kConfigure}, {CCB_CMD_ABORT, {}}, {}, {ToNode({0xFF})}, 100),
+        T("WriteEnable", {kConfigure}, {CCB_CMD_WRITE_ENABLE, {}}, {}, {ToNode({0xAA, 0x55})}, 100),
+        T("JumpToApp", {kConfigure}, {CCB_CMD_JUMP_TO_APP, {}}, {}, {ToNode({0x80})}, 100),
+        T("Validate", {kConfigure}, {CCB_CMD_VALIDATE, {}}, {}, {ToNode({0x40})}, 100),
+        T("InitExtInfo", {kConfigure}, {CCB_CMD_INIT_EXT_INFO, Bytes(16, 7)}, {}, {ToNode({0xC0})},
+          100),
+        // All eight bytes of the data area go out, whatever the declared length.
+        T("SendData", {kConfigure}, {CCB_CMD_SEND_DATA, {1, 2, 3, 4, 5, 6, 7, 8}, 3}, {},
+          {ToNode({1, 2, 3, 4, 5, 6, 7, 8})}, 100),
+        T("SelectVariant1", {}, kVariant1, {}, {"nmt 80 00"}, 100),
+        T("SelectVariant2", {}, {CCB_CMD_SELECT_VARIANT_2, Params()}, {}, {"nmt 80 00"}, 100),
+        T("Finalize", {kConfigure}, {CCB_CMD_FINALIZE, {}}, {}, {"nmt 01 00"}, 100),
+        T("FinalizeClearsTheBases", {kConfigure, {CCB_CMD_FINALIZE, {}}}, {CCB_CMD_ABORT, {}}, {},
+          {FrameEvent(kNode, {0xFF})}, 100),
+        T("FinalizeClearsTheVariant", {kVariant1, {CCB_CMD_FINALIZE, {}}},
+          {CCB_CMD_BOOT_INIT, Params()}, {}, {}, 104),
+        T("ConfigureSendsNothing", {}, kConfigure, {}, {}, 100),
+        T("ConfigureSetsNodeAndBase", {{CCB_CMD_CONFIGURE, Params(20, 0x21, 0x600)}},
+          {CCB_CMD_ABORT, {}}, {}, {FrameEvent(0x621, {0xFF})}, 100),
+        T("BeforeConfigureNode7F", {}, {CCB_CMD_ABORT, {}}, {}, {FrameEvent(0x7F, {0xFF})}, 100),
+        // Answers of other nodes are dropped.
+        T("ReadCode", {kConfigure}, readCode, {{0x60, {{kIdle, 0x193}, {kAnswer}}}}, {readFrame},
+          100, kAnswerData),
+        T("ReadCodeSilent", {kConfigure}, readCode, {}, {readFrame}, 101),
+        T("GetInfo", {kConfigure}, {CCB_CMD_GET_INFO, {}}, {{0x70, {{kAnswer}}}}, {ToNode({0x70})},
+          100, kAnswerData),
+        T("GetInfoSilent", {kConfigure}, {CCB_CMD_GET_INFO, {}}, {}, {ToNode({0x70})}, 101),
+        T("GetStatusDropsWhatCameBefore", {kConfigure, {CCB_CMD_JUMP_TO_APP, {}}},
+          {CCB_CMD_GET_STATUS, {}}, {{0x80, {{kIdle}}}, {0x50, {{kAnswer}}}}, {kPoll}, 100,
+          kAnswerData),
+        T("GetStatusSilent", {{CCB_CMD_CONFIGURE, ShortPolls(5)}}, {CCB_CMD_GET_STATUS, {}}, {},
+          {kPoll}, 101),
+        T("BootInitWithoutVariant", {kConfigure}, {CCB_CMD_BOOT_INIT, Params()}, {}, {}, 104),
+        // The refusal does not stick; variant 1 reads away every answer to its 0xFF.
+        T("BootInitVariant1AfterRefusal", {{CCB_CMD_BOOT_INIT, Params()}, kVariant1},
+          {CCB_CMD_BOOT_INIT, Params()}, {{0xFF, {{kAnswer}, {kIdle}, {kBusy1}}}},
+          {"nmt 96 12", "sleep 2000", ToNode({0xFF}), kInit1}, 100),
+        T("BootInitVariant2", {kVariant2}, {CCB_CMD_BOOT_INIT, Params()},
+          {kPollBusy, {0x50, {{kAnswer}}}}, variant2Init, 100, kAnswerData),
+        // The first poll's answer stays in the reply when the last one gets none.
+        T("BootInitVariant2LastPollSilent", {kVariant2}, {CCB_CMD_BOOT_INIT, ShortPolls(5)},
+          {{0x50, {{kAnswer}}}}, variant2Init, 101, kAnswerData),
+        T("WriteWithoutVariant", {kConfigure}, kBlock, {}, {}, 104),
+        T("WriteVariant1Full", {kConfigure, kVariant1}, kFullBlock, {kPollIdle},
+          Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}), 100, kIdleData),
+        T("WriteVariant1StopsAtAFailedSegment", {kConfigure, kVariant1}, kFullBlock, {kPollIdle},
+          Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048, 2, true)}), 100, kIdleData, 5),
+        T("WriteVariant1PollSilent", {{CCB_CMD_CONFIGURE, ShortPolls(5)}, kVariant1}, kFullBlock,
+          {}, Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}), 101),
+        T("WriteVariant2WaitsWhileBusy", {kConfigure, kVariant2}, kBlock,
+          {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
+          Join({{kHeader2, kPoll, "sleep 200", kPoll, "sleep 200", kPoll}, Segments(10)}), 100,
+          kIdleData),
+        T("WriteVariant2BusyAtMost25Retries", {kConfigure, kVariant2}, kBlock,
+          Script(30, kPollBusy),
+          Join({{kHeader2, kPoll}, Join({{"sleep 200", kPoll}}, 25), Segments(10)}), 100,
+          kBusyData),
+        T("WriteVariant2KeepsSendingFailedSegments", {kConfigure, kVariant2}, kBlock, {kPollIdle},
+          Join({{kHeader2, kPoll}, Segments(10, 0)}), 100, kIdleData, 3),
+        T("WriteVariant2RefusesTheSameAddress", {kConfigure, kVariant2, kBlock}, kBlock,
+          {kPollIdle}, {}, 102),
+        T("WriteVariant2TakesAnotherAddress", {kConfigure, kVariant2, kBlock},
+          {CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1A34, 10)}, {kPollIdle, kPollIdle},
+          Join({{ToNode({0x10, 0x01, 0x1A, 0x34, 0x00, 0x0A, 0xBE, 0xEF}), kPoll}, Segments(10)}),
+          100, kIdleData),
+        T("WriteVariant2BootInitForgetsTheAddress",
+          {kConfigure, kVariant2, kBlock, {CCB_CMD_BOOT_INIT, Params()}}, kBlock,
+          Script(4, kPollIdle), Join({{kHeader2, kPoll}, Segments(10)}), 100, kIdleData),
+        T("ProgramWithoutVariant", {kConfigure}, kProgram, {}, {ToNode({0x30})}, 100),
+        T("ProgramVariant1DoesNotPoll", {kConfigure, kVariant1}, kProgram, {kPollBusy},
+          {ToNode({0x30})}, 100),
+        T("ProgramVariant2BusyThenIdle", {kConfigure, kVariant2}, kProgram,
+          {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
+          {ToNode({0x30}), kPoll, "sleep 100", kPoll, "sleep 100", kPoll}, 100, kIdleData),
+        T("ProgramVariant2AnswerAfterAMissEnds", {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
+          kProgram, {{0x50, {}}, kPollBusy}, {ToNode({0x30}), kPoll, kPoll}, 100, kBusyData),
+        T("ProgramVariant2BusyAtMost50Polls", {kConfigure, kVariant2}, kProgram,
+          Script(60, kPollBusy), Join({{ToNode({0x30})}, Join({{kPoll, "sleep 100"}}, 50)}), 100,
+          kBusyData),
+        T("ProgramVariant2SilentAtMost50Polls", {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
+          kProgram, {}, Join({{ToNode({0x30})}, Log(50, kPoll)}), 101),
+    };
+    for (uint32_t code : {0u, 100u, 108u, 109u, 199u, 211u, 214u, 216u, 219u, 300u})
+        cases.push_back(
+            T("Code" + std::to_string(code), {kConfigure}, {code, Params()}, {}, {}, 0));
+    return cases;
+}
+
+void Exchange(CE2CCommAdapter& adapter, const Request& step, CCcbMessage& reply) {
+    CCcbMessage request;
+    request.SetAll(static_cast<uint32_t>(step.payload.size()), step.payload.data(), step.command,
+                   0);
+    if (step.declaredLength >= 0)
+        request.SetData(step.payload.data(), static_cast<uint32_t>(step.declaredLength));
+    reply.status = 0xFFFFFFFF;
+    EXPECT_EQ(adapter.Transact(&request, &reply, 24, 20000), 0);
+    EXPECT_EQ(reply.command, step.command);
+}
+
+class E2CTransact : public testing::TestWithParam<TransactCase> {};
+
+TEST_P(E2CTransact, CarriesOutTheWholeSequence) {
+    const TransactCase& c = GetParam();
+    Log log;
+    LoggingClock clock(log);
+    auto owned = std::make_unique<ScriptedEngine>(log);
+    ScriptedEngine& engine = *owned;
+    CE2CCommAdapter adapter(std::move(owned));
+    for (const auto& [trigger, replies] : c.script)
+        engine.script[trigger].push_back(replies);
+    CCcbMessage reply;
+    for (const Request& step : c.setup)
+        Exchange(adapter, step, reply);
+    log.clear();
+    engine.sends = 0;
+    engine.failFrom = c.failSendsFrom;
+    Exchange(adapter, c.request, reply);
+    EXPECT_EQ(reply.status, c.status);
+    EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
+    EXPECT_EQ(reply.length, CCcbMessage::kHeaderSize + reply.dataLength);
+    EXPECT_EQ(log, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, E2CTransact, testing::ValuesIn(Cases()),
+                         [](const auto& info) { return info.param.name; });
+
+// The segment layout pinned without the helper that builds the expected sequences: 2048 =
+// 292 x 7 + 4, so the last segment carries 4 bytes, its toggle clear after 292 changes.
+TEST(E2CTransactSegments, FullSubblockIs293SegmentsWithAlternatingToggle) {
+    Log log;
+    LoggingClock clock(log);
+    auto owned = std::make_unique<ScriptedEngine>(log);
+    owned->script[0x50].push_back({{kIdle}});
+    CE2CCommAdapter adapter(std::move(owned));
+    CCcbMessage reply;
+    for (const Request& step : {kConfigure, kVariant1, kFullBlock})
+        Exchange(adapter, step, reply);
+    Log segments;
+    for (const std::string& event : log)
+        if (event.rfind("frame 212 2", 0) == 0)
+            segments.push_back(event.substr(0, 12));
+    ASSERT_EQ(segments.size(), 293u);
+    EXPECT_EQ(Log(segments.begin(), segments.begin() + 3),
+              (Log{"frame 212 27", "frame 212 2f", "frame 212 27"}));
+    EXPECT_EQ(segments.back(), "frame 212 24");
+    EXPECT_EQ(log[4], "frame 212 27 03 0a 11 18 1f 26 2d");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "sleep 1"), 293);
+}
+
+TEST(E2CAdapter, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
+    Log log;
+    auto owned = std::make_unique<ScriptedEngine>(log);
+    ScriptedEngine& engine = *owned;
+    CE2CCommAdapter adapter(std::move(owned));
+    EXPECT_EQ(adapter.Open(0x7F), 0);
+    EXPECT_EQ(adapter.Reset(), 0);
+    EXPECT_EQ(engine.nodeStates, (std::vector<std::pair<uint8_t, uint32_t>>{{0x7F, 1}}));
+
     CanFrameRequest request;
-    request.nodeId = 0x12;
+    request.nodeId = kNode;
     request.baseId = 0x200;
     request.dataLengthCode = 3;
-    request.data[0] = 0xDE;
-    request.data[1] = 0xAD;
-    request.data[2] = 0xBE;
+    std::memcpy(request.data, "\xDE\xAD\xBE", 3);
     uint32_t reply[4] = {0, 0, 0, 0xCAFE};
-    EXPECT_EQ(f.adapter->SendRaw(&request, sizeof request, reply, 12, 20000), 0);
-    EXPECT_EQ(f.log, EventLog{"frame 212 de ad be 00 00 00 00 00"});
-    EXPECT_EQ(reply[0], 12u);
-    EXPECT_EQ(reply[1], 109u);
-    EXPECT_EQ(reply[2], 100u);
-    EXPECT_EQ(reply[3], 0xCAFEu);
-
+    EXPECT_EQ(adapter.SendRaw(&request, sizeof request, reply, 12, 20000), 0);
+    EXPECT_EQ(log, Log{"frame 212 de ad be 00 00 00 00 00"});
+    EXPECT_EQ(std::vector<uint32_t>(reply, reply + 4),
+              (std::vector<uint32_t>{12, 109, 100, 0xCAFE}));
     uint32_t small[2] = {7, 7};
-    EXPECT_EQ(f.adapter->SendRaw(&request, sizeof request, small, 8, 20000), 0);
-    EXPECT_EQ(small[0], 7u);
-
-    f.engine->FailSendsFrom(1);
-    EXPECT_EQ(f.adapter->SendRaw(&request, sizeof request, reply, 12, 20000), 1);
+    EXPECT_EQ(adapter.SendRaw(&request, sizeof request, small, 8, 20000), 0);
+    EXPECT_EQ(small[0], 7u) << "no room, nothing written";
+    engine.failFrom = 1;
+    EXPECT_EQ(adapter.SendRaw(&request, sizeof request, reply, 12, 20000), 1);
 }
 
-TEST(E2CAdapter, SendDataSendsWhatTheDataAreaHoldsBeyondThePayload) {
-    Fixture f;
-    CCcbMessage request;
-    CCcbMessage reply;
-    const uint8_t stale[8] = {9, 9, 9, 4, 5, 6, 7, 8};
-    request.SetAll(8, stale, CCB_CMD_SEND_DATA, 0);
-    request.dataLength = 3;
-    request.length = 19;
-    request.data[0] = 1;
-    request.data[1] = 2;
-    request.data[2] = 3;
-    EXPECT_EQ(f.adapter->Transact(&request, &reply, 16, 20000), 0);
-    EXPECT_EQ(reply.status, 100u);
-    EXPECT_EQ(f.log, EventLog{"frame 07f 01 02 03 04 05 06 07 08"});
+Bytes Record(uint16_t id, uint8_t first) {
+    CanOpenLibrary::FrameRecord record;
+    record.id = id;
+    for (uint8_t i = 0; i < 8; ++i)
+        record.data[i] = static_cast<uint8_t>(first + i);
+    return BytesOf(record);
 }
 
-TEST(E2CAdapter, OnReceiveBytesCutsTheStreamIntoRecords) {
-    Fixture f;
+// The first byte of every frame for node 0x12 that a wait returns. A wait resets the event
+// before it drains, so each is preceded by a frame of another node that signals again.
+Bytes Drain(CE2CCommAdapter& adapter) {
+    Bytes firsts;
+    uint8_t data[8];
+    const Bytes other = Record(0x55, 0);
+    for (int i = 0; i < 10; ++i) {
+        adapter.PushFrame(other.data());
+        if (adapter.WaitForFrame(data, kNode, 0) != 1)
+            break;
+        firsts.push_back(data[0]);
+    }
+    return firsts;
+}
+
+TEST(E2CAdapter, ReceiveStoreCutsTheStreamIntoRecordsAndDropsOtherNodes) {
+    CE2CCommAdapter adapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
     Bytes stream;
     for (uint8_t first : {0x10, 0x20, 0x30}) {
-        const Bytes record = Record(0x12, first);
+        const Bytes record = Record(kNode, first);
         stream.insert(stream.end(), record.begin(), record.end());
     }
-    // 5 then 19 bytes: one record from 5 + 7, one whole, nothing kept.
-    f.adapter->OnReceiveBytes(stream.data(), 5);
-    EXPECT_TRUE(DrainFirstBytes(*f.adapter).empty());
-    f.adapter->OnReceiveBytes(stream.data() + 5, 19);
-    EXPECT_EQ(DrainFirstBytes(*f.adapter), (std::vector<uint8_t>{0x10, 0x20}));
-    // 30 at once: two records, six bytes kept; the rest of the third completes it.
-    f.adapter->OnReceiveBytes(stream.data(), 30);
-    EXPECT_EQ(DrainFirstBytes(*f.adapter), (std::vector<uint8_t>{0x10, 0x20}));
-    f.adapter->OnReceiveBytes(stream.data() + 30, 6);
-    EXPECT_EQ(DrainFirstBytes(*f.adapter), (std::vector<uint8_t>{0x30}));
-    f.adapter->OnReceiveBytes(nullptr, 0);
-    EXPECT_TRUE(DrainFirstBytes(*f.adapter).empty());
-}
-
-TEST(E2CAdapter, WaitForFrameDropsOtherNodesAndLeavesTheRestForTheNextSignal) {
-    Fixture f;
-    for (const Bytes& record : {Record(0x13, 0x10), Record(0x12, 0x20), Record(0x12, 0x30)}) {
-        f.adapter->PushFrame(record.data());
+    // 5 + 19 bytes: one record from 5 + 7, one whole; then 30 + 6: the third completed.
+    const struct {
+        size_t from, count;
+        Bytes firsts;
+    } steps[] = {
+        {0, 5, {}}, {5, 19, {0x10, 0x20}}, {0, 30, {0x10, 0x20}}, {30, 6, {0x30}}, {0, 0, {}}};
+    for (const auto& step : steps) {
+        adapter.OnReceiveBytes(stream.data() + step.from, static_cast<int>(step.count));
+        EXPECT_EQ(Drain(adapter), step.firsts) << step.from << "+" << step.count;
     }
+
+    for (const Bytes& record : {Record(0x13, 0x10), Record(kNode, 0x20), Record(kNode, 0x30)})
+        adapter.PushFrame(record.data());
     uint8_t data[8] = {};
-    EXPECT_EQ(f.adapter->WaitForFrame(data, 0x12, 0), 1);
+    EXPECT_EQ(adapter.WaitForFrame(data, kNode, 0), 1);
     EXPECT_EQ(data[0], 0x20);
-    // The event was reset before the drain: the frame still queued is seen only once another
-    // frame signals.
-    EXPECT_EQ(f.adapter->WaitForFrame(data, 0x12, 0), 0);
-    const Bytes other = Record(0x13, 0x40);
-    f.adapter->PushFrame(other.data());
-    EXPECT_EQ(f.adapter->WaitForFrame(data, 0x12, 0), 1);
-    EXPECT_EQ(data[0], 0x30);
-    f.adapter->PushFrame(other.data());
-    EXPECT_EQ(f.adapter->WaitForFrame(data, 0x13, 0), 1);
-    EXPECT_EQ(data[0], 0x40);
+    // The event was reset before the drain: the frame left is seen once another one signals.
+    EXPECT_EQ(adapter.WaitForFrame(data, kNode, 0), 0);
+    EXPECT_EQ(Drain(adapter), Bytes{0x30});
 }
 
-TEST(E2CAdapter, ApplicationCommandTables) {
-    const std::map<uint32_t, std::string> narrow = {
-        {0, "APPL_CMD_CREATE"}, {1, "APPL_CMD_ACTIVATE"}, {2, "APPL_CMD_SHUTDOWN"}};
-    const std::map<uint32_t, std::wstring> wide = {
-        {0, L"APPL_CMD_CREATE"}, {1, L"APPL_CMD_ACTIVATE"}, {2, L"APPL_CMD_SHUTDOWN"}};
-    EXPECT_EQ(ApplCommandNames(), narrow);
-    EXPECT_EQ(ApplCommandWideNames(), wide);
-}
-
-struct UnreachableRoute {
-    std::wstring left;
-    std::wstring right;
-    std::string reason;  // the start of the one line on standard error
-};
-
-class E2CUnreachableRoute : public testing::TestWithParam<UnreachableRoute> {};
-
-// An adapter whose route failed still exists: Open reports it, frames are skipped and what
-// waits for the node ends without an answer; standard output stays untouched.
-TEST_P(E2CUnreachableRoute, SaysWhyOnStandardErrorAndAnswersNothing) {
-    const UnreachableRoute& route = GetParam();
-    testing::internal::CaptureStderr();
-    testing::internal::CaptureStdout();
-    CE2CCommAdapter adapter(route.left, route.right);
-    const std::string out = testing::internal::GetCapturedStdout();
-    const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(out, "");
-    EXPECT_EQ(err.rfind(route.reason, 0), 0u) << err;
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
-
-    // Connect failed but the engine exists.
-    EXPECT_EQ(adapter.Open(0x12), 0);
+// An adapter whose route failed still exists: one line on standard error says why, standard
+// output stays untouched, Open succeeds and what waits for the node ends without an answer.
+// Without any engine nothing opens or goes out and commands complete unanswered.
+TEST(E2CAdapter, UnreachableRoutesAndNoEngine) {
+    const std::pair<std::wstring, std::string> routes[] = {
+        {L"127.0.0.1/two words", "Ethernet2CAN: 'two words' is no channel name\n"},
+        {L"127.0.0.1:99999", "Ethernet2CAN: '99999' is no port number\n"}};
     CanFrameRequest raw;
-    uint8_t reply[12];
-    EXPECT_EQ(adapter.SendRaw(&raw, sizeof raw, reply, sizeof reply, 100), 1);
-    BootInitParams params;
-    params.nodeId = 0x12;
-    params.replyTimeoutMs = 5;
+    uint8_t rawReply[12];
     CCcbMessage request;
     CCcbMessage answer;
-    request.SetAll(sizeof params, &params, CCB_CMD_CONFIGURE, 0);
-    adapter.Transact(&request, &answer, 16, 2);
-    request.SetAll(0, nullptr, CCB_CMD_GET_INFO, 0);
-    EXPECT_EQ(adapter.Transact(&request, &answer, 24, 20000), 0);
-    EXPECT_EQ(answer.status, 101u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Routes, E2CUnreachableRoute,
-    testing::Values(
-        UnreachableRoute{L"ORVCAN", L"Application", "Unknown route 'ORVCAN:Application'"},
-        UnreachableRoute{L"Ethernet2CAN", L"127.0.0.1:1/can0",
-                         "Ethernet2CAN: cannot connect to 127.0.0.1:1"},
-        UnreachableRoute{L"ethernet2can", L"127.0.0.1:99999", "Ethernet2CAN: '99999' is no port"},
-        UnreachableRoute{L"Ethernet2CAN", L"127.0.0.1/two words",
-                         "Ethernet2CAN: 'two words' is no channel name"},
-        UnreachableRoute{L"SocketCAN", L"vcan-none", "SocketCAN: "}),
-    [](const testing::TestParamInfo<UnreachableRoute>& info) {
-        return "Route" + std::to_string(info.index);
-    });
-
-TEST(E2CAdapter, WithoutEngineNothingOpensOrGoesOut) {
-    CE2CCommAdapter adapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
-    EXPECT_EQ(adapter.Open(1), 1);
-    EXPECT_EQ(adapter.Reset(), 0);
-    CanFrameRequest raw;
-    uint8_t reply[12];
-    EXPECT_EQ(adapter.SendRaw(&raw, sizeof raw, reply, sizeof reply, 100), 1);
-    CCcbMessage request;
-    CCcbMessage answer;
+    for (const auto& [right, err] : routes) {
+        testing::internal::CaptureStderr();
+        testing::internal::CaptureStdout();
+        CE2CCommAdapter adapter(L"ethernet2can", right);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
+        EXPECT_EQ(adapter.Open(kNode), 0);
+        EXPECT_EQ(adapter.SendRaw(&raw, sizeof raw, rawReply, sizeof rawReply, 100), 1);
+        const Bytes params = Params(5);
+        request.SetAll(static_cast<uint32_t>(params.size()), params.data(), CCB_CMD_CONFIGURE, 0);
+        adapter.Transact(&request, &answer, 16, 2);
+        request.SetAll(0, nullptr, CCB_CMD_GET_INFO, 0);
+        EXPECT_EQ(adapter.Transact(&request, &answer, 24, 20000), 0);
+        EXPECT_EQ(answer.status, 101u);
+    }
+    CE2CCommAdapter inert(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
+    EXPECT_EQ(inert.Open(1), 1);
+    EXPECT_EQ(inert.Reset(), 0);
+    EXPECT_EQ(inert.SendRaw(&raw, sizeof raw, rawReply, sizeof rawReply, 100), 1);
     request.SetAll(0, nullptr, CCB_CMD_ABORT, 0);
-    EXPECT_EQ(adapter.Transact(&request, &answer, 16, 20000), 0);
+    EXPECT_EQ(inert.Transact(&request, &answer, 16, 20000), 0);
     EXPECT_EQ(answer.status, 100u);
 }
 
