@@ -71,9 +71,9 @@ TEST(HexOracle, ImageDumpMatchesSrecCat) {
         const std::string actual = ReadFile(dir.File("test1.ori"));
         ASSERT_EQ(expected.size(), 131072u);
         ASSERT_EQ(actual.size(), expected.size());
-        const auto differ = std::mismatch(actual.begin(), actual.end(), expected.begin());
-        EXPECT_TRUE(differ.first == actual.end())
-            << "first difference at offset 0x" << std::hex << (differ.first - actual.begin());
+        const auto differ = std::mismatch(actual.begin(), actual.end(), expected.begin()).first;
+        EXPECT_TRUE(differ == actual.end())
+            << "first difference at 0x" << std::hex << (differ - actual.begin());
     }
 }
 

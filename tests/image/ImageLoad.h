@@ -1,10 +1,10 @@
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "image/ProgramImage.h"
+#include "platform/Console.h"
 #include "support/TestFiles.h"
 
 namespace orv::test {
@@ -15,7 +15,13 @@ struct LoadedImage {
 };
 
 // Writes the text as a HEX file into the directory and loads it with BusID 0, node 12.
-LoadedImage LoadHexText(const TempDir& dir, const std::string& text, uint32_t mode = MODE_PUC,
-                        uint32_t baseAddress = 0, const std::string& name = "test1.hex");
+inline LoadedImage LoadHexText(const TempDir& dir, const std::string& text,
+                               uint32_t mode = MODE_PUC, uint32_t baseAddress = 0,
+                               const std::string& name = "test1.hex") {
+    WriteFile(dir.File(name), text);
+    ConsoleCapture capture;
+    auto image = std::make_unique<CProgramImage>(0, 12, dir.File(name).c_str(), mode, baseAddress);
+    return {std::move(image), capture.Text()};
+}
 
 }  // namespace orv::test

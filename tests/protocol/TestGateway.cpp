@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "support/HexWriter.h"
-#include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
 namespace orv::test {
@@ -21,74 +20,52 @@ std::string Hex(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-std::string Describe(uint32_t command, const std::vector<uint8_t>& payload) {
-    std::string line = std::to_string(command);
+// "200 node 5", "201 6:2000" (page:address), "215 95 10 40 …" (the data bytes).
+std::string Describe(uint32_t command, const std::vector<uint8_t>& p) {
     char detail[32] = "";
-    if ((command == CCB_CMD_BOOT_INIT || command == CCB_CMD_CONFIGURE) && payload.size() >= 2) {
-        std::snprintf(detail, sizeof detail, " node %u", payload[1]);
-    } else if (command == CCB_CMD_WRITE_SUBBLOCK && payload.size() >= 3) {
-        std::snprintf(detail, sizeof detail, " %u:%04X", payload[0], payload[1] | payload[2] << 8);
-    } else if (command == CCB_CMD_READ_CODE && payload.size() >= 5) {
-        std::snprintf(detail, sizeof detail, " %u:%04X", payload[4], payload[2] | payload[3] << 8);
+    if ((command == CCB_CMD_BOOT_INIT || command == CCB_CMD_CONFIGURE) && p.size() >= 2) {
+        std::snprintf(detail, sizeof detail, " node %u", p[1]);
+    } else if (command == CCB_CMD_WRITE_SUBBLOCK && p.size() >= 3) {
+        std::snprintf(detail, sizeof detail, " %u:%04X", p[0], p[1] | p[2] << 8);
+    } else if (command == CCB_CMD_READ_CODE && p.size() >= 5) {
+        std::snprintf(detail, sizeof detail, " %u:%04X", p[4], p[2] | p[3] << 8);
     } else if (command == CCB_CMD_SEND_DATA) {
-        return line + Hex(payload.data(), payload.size());
+        return std::to_string(command) + Hex(p.data(), p.size());
     }
-    return line + detail;
-}
-
-uint32_t MemoryOffset(uint8_t page, uint8_t low, uint8_t high) {
-    return (page != 0 ? 0x10000u : 0u) + static_cast<uint32_t>(low | high << 8);
+    return std::to_string(command) + detail;
 }
 
 // Memory accesses wrap at the end of the 128 KiB, as addresses do on the node.
-void WriteMemory(BootNode& node, uint32_t offset, const uint8_t* bytes, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        node.memory[(offset + i) % node.memory.size()] = bytes[i];
-    }
+uint8_t& At(BootNode& node, uint8_t page, uint8_t low, uint8_t high, size_t i) {
+    const uint32_t offset = (page != 0 ? 0x10000u : 0u) + static_cast<uint32_t>(low | high << 8);
+    return node.memory[(offset + i) % node.memory.size()];
 }
 
 }  // namespace
 
 BootNode& TestGateway::AddNode(uint8_t bootId, const std::string& version) {
-    BootNode node;
-    node.bootId = bootId;
-    node.applicationId = bootId;
-    node.version = version;
-    nodes.push_back(node);
+    nodes.emplace_back();
+    nodes.back().bootId = nodes.back().applicationId = bootId;
+    nodes.back().version = version;
     return nodes.back();
 }
 
 std::vector<GatewayCall> TestGateway::CallsOf(uint32_t command) const {
     std::vector<GatewayCall> found;
-    for (const GatewayCall& call : calls) {
-        if (call.command == command) {
-            found.push_back(call);
-        }
-    }
+    std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
+                 [command](const GatewayCall& call) { return call.command == command; });
     return found;
 }
 
 const Fault* TestGateway::FaultFor(uint32_t command) {
     const Fault* hit = nullptr;
     for (Fault& fault : faults) {
-        if (fault.command != command) {
-            continue;
-        }
-        ++fault.seen;
-        if (hit == nullptr && (fault.occurrence == 0 || fault.occurrence == fault.seen)) {
+        if (fault.command == command && ++fault.seen > 0 && hit == nullptr &&
+            (fault.occurrence == 0 || fault.occurrence == fault.seen)) {
             hit = &fault;
         }
     }
     return hit;
-}
-
-BootNode* TestGateway::AddressedBootNode() {
-    for (BootNode& node : nodes) {
-        if (node.inBootMode && node.bootId == addressed) {
-            return &node;
-        }
-    }
-    return nullptr;
 }
 
 int TestGateway::Open(uint8_t nodeId) {
@@ -113,8 +90,7 @@ int TestGateway::SendRaw(const void* request, int requestLength, void* reply, in
         {CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
          static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs,
          std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return b == 0; })});
-    const auto* frame = static_cast<const CanFrameRequest*>(request);
-    trace.push_back("raw" + Hex(frame->data, 1));
+    trace.push_back("raw" + Hex(static_cast<const CanFrameRequest*>(request)->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);
     if (fault != nullptr && fault->transportResult != 0) {
         return fault->transportResult;
@@ -157,56 +133,38 @@ void TestGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
         command == CCB_CMD_SELECT_VARIANT_2 || command == CCB_CMD_FINALIZE) {
         return;
     }
-    BootNode* node = AddressedBootNode();
-    if (node == nullptr) {
+    const auto found = std::find_if(nodes.begin(), nodes.end(), [this](const BootNode& n) {
+        return n.inBootMode && n.bootId == addressed;
+    });
+    if (found == nodes.end()) {
         // An application asked to enter its boot loader restarts instead of answering.
         for (BootNode& candidate : nodes) {
-            if (command == CCB_CMD_BOOT_INIT && candidate.applicationId == addressed) {
-                candidate.inBootMode = true;
-            }
+            candidate.inBootMode |=
+                command == CCB_CMD_BOOT_INIT && candidate.applicationId == addressed;
         }
         reply.status = CCB_STATUS_NO_REPLY;
         return;
     }
+    BootNode& node = *found;
     std::vector<uint8_t> answer;
-    switch (command) {
-        case CCB_CMD_WRITE_SUBBLOCK: {
-            const uint32_t offset = MemoryOffset(payload.at(0), payload.at(1), payload.at(2));
-            WriteMemory(*node, offset, payload.data() + 11, payload.size() - 11);
-            break;
-        }
-        case CCB_CMD_READ_CODE: {
-            const uint32_t offset = MemoryOffset(payload.at(4), payload.at(2), payload.at(3));
-            for (uint32_t i = 0; i < 8; ++i) {
-                answer.push_back(node->memory[(offset + i) % node->memory.size()]);
-            }
-            break;
-        }
-        case CCB_CMD_SEND_DATA:
-            // 0x90 | n writes n bytes at the address; 0xB0 commits the block.
-            if ((payload.at(0) & 0xF0) == 0x90) {
-                const uint32_t offset = MemoryOffset(0, payload.at(1), payload.at(2));
-                WriteMemory(*node, offset, payload.data() + 3, payload[0] & 0x07u);
-            }
-            break;
-        case CCB_CMD_JUMP_TO_APP:
-            node->inBootMode = false;
-            break;
-        case CCB_CMD_GET_STATUS:
-            answer = {node->statusByte, 0, 0, 0, 0, 0, 0, 0};
-            break;
-        case CCB_CMD_GET_INFO:
-            answer.assign(8, 0);
-            if (node->identification.empty()) {
-                std::memcpy(answer.data() + 1, node->version.data(), 4);
-                answer[7] = node->hardwareId;
-            } else {
-                std::memcpy(answer.data(), node->identification.data(),
-                            std::min<size_t>(8, node->identification.size()));
-            }
-            break;
-        default:
-            break;
+    if (command == CCB_CMD_WRITE_SUBBLOCK) {
+        for (size_t i = 11; i < payload.size(); ++i)
+            At(node, payload[0], payload[1], payload[2], i - 11) = payload[i];
+    } else if (command == CCB_CMD_READ_CODE) {
+        for (size_t i = 0; i < 8; ++i)
+            answer.push_back(At(node, payload.at(4), payload.at(2), payload.at(3), i));
+    } else if (command == CCB_CMD_SEND_DATA && (payload.at(0) & 0xF0) == 0x90) {
+        // 0x90 | n writes n bytes at the address; 0xB0 commits the block.
+        for (size_t i = 0; i < (payload[0] & 0x07u); ++i)
+            At(node, 0, payload.at(1), payload.at(2), i) = payload.at(3 + i);
+    } else if (command == CCB_CMD_JUMP_TO_APP) {
+        node.inBootMode = false;
+    } else if (command == CCB_CMD_GET_STATUS) {
+        answer = {node.statusByte, 0, 0, 0, 0, 0, 0, 0};
+    } else if (command == CCB_CMD_GET_INFO) {
+        // Version in bytes 1..4, hardware ID 0x11 in byte 7.
+        answer = {0, 0, 0, 0, 0, 0, 0, 0x11};
+        std::memcpy(answer.data() + 1, node.version.data(), 4);
     }
     reply.SetData(answer.data(), static_cast<uint32_t>(answer.size()));
 }
@@ -216,16 +174,17 @@ void TracingClock::SleepMs(uint32_t ms) {
     gateway_.trace.push_back("sleep " + std::to_string(ms));
 }
 
-std::unique_ptr<CProgramImage> BuildImage(const TempDir& dir, TargetMode mode,
-                                          const std::vector<std::pair<uint16_t, uint8_t>>& blocks) {
+CPucDownloadProtocol& ProtocolTest::WithImage(
+    TargetMode mode, const std::vector<std::pair<uint16_t, uint8_t>>& blocks) {
     HexWriter hex;
     for (const auto& [index, fill] : blocks) {
         hex.Bytes(index * CProgramImage::kSubblockSize,
                   std::vector<uint8_t>(CProgramImage::kSubblockSize, fill), 64);
     }
-    const std::string path = dir.File("prog.hex");
-    hex.EndOfFile().Save(path);
-    return std::make_unique<CProgramImage>(1, 5, path.c_str(), mode, 0);
+    hex.EndOfFile().Save(dir.File("prog.hex"));
+    image = std::make_unique<CProgramImage>(1, 5, dir.File("prog.hex").c_str(), mode, 0);
+    protocol = std::make_unique<CPucDownloadProtocol>(&gateway, image.get(), 5, mode);
+    return *protocol;
 }
 
 }  // namespace orv::test

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -7,11 +9,16 @@
 #include <vector>
 
 #include "image/ProgramImage.h"
+#include "platform/Console.h"
+#include "protocol/PucDownloadProtocol.h"
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"
 #include "transport/CommAdapter.h"
+#include "transport/GatewayCodes.h"
 
 namespace orv::test {
+
+using Trace = std::vector<std::string>;
 
 // A boot-loader node as the gateway sees it.
 struct BootNode {
@@ -19,10 +26,8 @@ struct BootNode {
     uint8_t applicationId = 5;  // its application listens for the boot request under this ID
     bool inBootMode = true;
     std::string version = "V3.0";
-    uint8_t hardwareId = 0x11;
     uint8_t statusByte = 0;
     std::vector<uint8_t> memory = std::vector<uint8_t>(CProgramImage::kImageSize, 0xFF);
-    std::string identification;  // when set, the information reply carries this text instead
 };
 
 // Spoils the n-th exchange of one command (every one when occurrence is 0).
@@ -34,7 +39,6 @@ struct Fault {
     bool dropData = false;
     unsigned seen = 0;  // exchanges of the command since the fault was set
 };
-
 inline Fault StatusFault(uint32_t command, uint32_t status, unsigned occurrence = 0) {
     return Fault{command, occurrence, 0, status, false, 0};
 }
@@ -71,12 +75,11 @@ class TestGateway : public CCommAdapter {
     std::vector<BootNode> nodes;
     std::vector<Fault> faults;
     std::vector<GatewayCall> calls;
-    std::vector<std::string> trace;
+    Trace trace;
     uint8_t addressed = 0;  // the node spoken to; Open, 200 and 218 change it
 
   private:
     const Fault* FaultFor(uint32_t command);
-    BootNode* AddressedBootNode();
     void Execute(uint32_t command, const std::vector<uint8_t>& payload, CCcbMessage& reply);
 };
 
@@ -90,9 +93,24 @@ class TracingClock : public FakeClock {
     TestGateway& gateway_;
 };
 
-// A HEX file with the given sub-blocks (image offsets index * 2048) filled with their byte,
-// loaded into an image for node 5 on bus 1.
-std::unique_ptr<CProgramImage> BuildImage(const TempDir& dir, TargetMode mode,
-                                          const std::vector<std::pair<uint16_t, uint8_t>>& blocks);
+// A gateway with its nodes, a clock whose pauses join the gateway's trace, captured console.
+class ProtocolTest : public ::testing::Test {
+  protected:
+    // A protocol for node 5 over the gateway, with an image whose sub-blocks (image offsets
+    // index * 2048) are filled with their byte.
+    CPucDownloadProtocol& WithImage(TargetMode mode,
+                                    const std::vector<std::pair<uint16_t, uint8_t>>& blocks);
+    CPucDownloadProtocol& WithoutImage(TargetMode mode = MODE_PUC) {
+        protocol = std::make_unique<CPucDownloadProtocol>(&gateway, nullptr, 5, mode);
+        return *protocol;
+    }
+
+    TestGateway gateway;
+    TracingClock clock{gateway};
+    ConsoleCapture console;
+    TempDir dir;
+    std::unique_ptr<CProgramImage> image;
+    std::unique_ptr<CPucDownloadProtocol> protocol;
+};
 
 }  // namespace orv::test

@@ -1,5 +1,3 @@
-#include <gtest/gtest.h>
-
 #include "ExpectedInfraErrors.h"
 #include "startup/InfraErrorTable.h"
 
