@@ -1,0 +1,385 @@
+// The NI-CAN and USB adapter drivers against fake libraries whose threads are real.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "CardFakes.h"
+#include "pccard/NiCanCard.h"
+#include "pccard/UsbLight.h"
+#include "platform/Console.h"
+#include "support/FakeClock.h"
+
+namespace orv::test {
+namespace {
+
+const Calls kNiEntries = {"ncOpenObject", "ncCloseObject",        "ncRead",   "ncWrite",
+                          "ncReset",      "ncCreateNotification", "ncConfig", "ncAction"};
+const Calls kUsbEntries = {
+    "ca_InitApi_1",         "ca_ResetCanCard_1",    "ca_InitCanCard_1",
+    "ca_TransmitCanCard_1", "ca_GetData_1",         "ca_ResetSoftwareFilterMask_1",
+    "ca_SetAllId_1",        "ca_SetFilterId_1",     "ca_Instruction_1",
+    "ca_GetCharData_1",     "ca_GetCharCplxData_1", "ca_ClearFifo_1",
+    "ca_SetFilterVar_1",    "ca_CloseApi"};
+const std::string kConfig =
+    "ncConfig CAN0,[80000007,80000006,80000013,80000014,80010001,80010002,80010003,80010004],"
+    "[3d090,1,64,14,0,0,0,0]";
+const Calls kNiOpen = {kConfig, "ncOpenObject CAN0", "ncCreateNotification 5a17,7,ffffffff,null"};
+const Calls kNiClose = {"ncAction 5a17,80000003,0", "ncCloseObject 5a17"};
+const Calls kInitCard = {
+    "ca_ResetCanCard_1", "ca_Instruction_1 [b3,0,0,0,0,3,d0,90]",
+    "ca_InitCanCard_1 1,0,0,0,[0,0,0,0,ff,ff,ff,ff,0,0,0,0,ff,ff,ff,ff],c9,3e,0,0,0"};
+const Calls kStartApi = {"ca_InitApi_1 1000b,300"};
+
+// What sets the two drivers apart in the behaviour they share.
+struct Driver {
+    const char* name;
+    const char* library;
+    std::function<std::unique_ptr<FakeLibrary>()> fake;
+    std::function<std::unique_ptr<CCanCard>()> card;
+    Calls entries, atStart, atOpen, atClose, atDestruction;
+    std::vector<uint32_t> closeSleeps, destructionSleeps;
+    std::string noLibrary, noEntry;  // what the driver prints
+    std::string firstAfterOverflow;  // NI-CAN drops the newest frame, the USB adapter the oldest
+    const char* refusedAtStart;
+};
+
+// One driver a row.
+// clang-format off
+const Driver kDrivers[] = {
+    {"NiCan", "nican.dll", [] { return std::make_unique<FakeNiCan>(); },
+     [] { return std::make_unique<CNiCanCard>(); }, kNiEntries, {}, kNiOpen, kNiClose, kNiClose,
+     {300}, {300}, "ERROR: Can not load nican.dll library\n",
+     "ERROR: GetProcAddress failed, can not find nican.dll library or a method in the dll\n",
+     "0,0,[]", nullptr},
+    {"UsbLight", "CANAPI.DLL", [] { return std::make_unique<FakeCanApi>(); },
+     [] { return std::make_unique<USBLight>(); }, kUsbEntries, kStartApi, kInitCard, {},
+     {"ca_CloseApi"}, {100}, {100, 400}, "", "", "100,0,[]", "ca_InitApi_1"},
+};
+// clang-format on
+
+class CardDriverTest : public testing::TestWithParam<Driver> {
+  protected:
+    void OpenCard() {
+        ASSERT_EQ(card->Open(), 0);
+        fake->TakeCalls();
+    }
+
+    FakeClock clock;
+    FakeLibraryOpener libraries;
+    std::unique_ptr<FakeLibrary> fake = GetParam().fake();
+    bool provided = (libraries.Provide(GetParam().library, fake->Entries()), true);
+    std::unique_ptr<CCanCard> card = GetParam().card();
+};
+
+TEST_P(CardDriverTest, LooksUpItsEntryPointsOpensClosesAndUnloads) {
+    const Driver& d = GetParam();
+    EXPECT_EQ(libraries.requests, Calls{d.library});
+    EXPECT_EQ(libraries.lookups, d.entries);
+    EXPECT_EQ(fake->TakeCalls(), d.atStart);
+    EXPECT_EQ(card->Open(), 0);
+    EXPECT_EQ(fake->TakeCalls(), d.atOpen);
+    EXPECT_EQ(card->Close(), 0);
+    EXPECT_EQ(fake->TakeCalls(), d.atClose);
+    EXPECT_EQ(clock.Sleeps(), d.closeSleeps);
+
+    card.reset();  // a fresh card, destroyed while open
+    card = d.card();
+    OpenCard();
+    const size_t slept = clock.Sleeps().size();
+    card.reset();
+    EXPECT_EQ(fake->TakeCalls(), d.atDestruction);
+    const std::vector<uint32_t> sleeps = clock.Sleeps();
+    EXPECT_EQ(std::vector<uint32_t>(sleeps.begin() + slept, sleeps.end()), d.destructionSleeps);
+    EXPECT_EQ(libraries.loaded, 0);
+}
+
+TEST_P(CardDriverTest, FramesComeOutInOrderZeroLengthIncludedAndAnEmptyRingAnswersAtOnce) {
+    OpenCard();
+    fake->Hand({{0x192, {1, 2, 3, 4, 5, 6, 7, 8}}, {0x193, {}}, {0x0, {0x80, 0x12}}});
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadFrames(*card, 4, 0),
+              (Calls{"192,8,[1,2,3,4,5,6,7,8]", "193,0,[]", "0,2,[80,12]"}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+}
+
+TEST_P(CardDriverTest, AFullRingLosesOneFrameOfTheTwoHundredAndFiftySeventh) {
+    OpenCard();
+    Frames frames;
+    for (uint32_t i = 0; i < 257; ++i) {
+        frames.push_back({i, {}});
+    }
+    fake->Hand(frames);
+    const Calls kept = ReadFrames(*card, 257, 0);
+    ASSERT_EQ(kept.size(), 256u);
+    EXPECT_EQ(kept.front(), GetParam().firstAfterOverflow);
+    EXPECT_EQ(kept.back(), "ff,0,[]");
+    if (GetParam().firstAfterOverflow == "0,0,[]") {  // NI-CAN: room again, kept
+        fake->Hand({{0x300, {}}});
+        EXPECT_EQ(ReadFrames(*card, 1), Calls{"300,0,[]"});
+    }
+}
+
+TEST_P(CardDriverTest, ReaderAndLibraryThreadMeetWithoutLosingFrames) {
+    OpenCard();
+    constexpr uint32_t kFrames = 1000, kMaxAhead = 150;  // never a full ring ahead
+    std::atomic<uint32_t> taken{0};
+    std::thread library([&] {
+        for (uint32_t i = 0; i < kFrames; i += 50) {
+            Eventually([&] { return i < taken + kMaxAhead; });
+            Frames batch;
+            for (uint32_t j = i; j < i + 50; ++j) {
+                batch.push_back({0x192, {uint8_t(j), uint8_t(j >> 8)}});
+            }
+            fake->Hand(batch);
+        }
+    });
+    uint32_t inOrder = 0;
+    for (CanCardFrame frame; inOrder < kFrames; ++inOrder, ++taken) {
+        if (card->Read(&frame, 5000) != 0 ||
+            (frame.data[0] | (frame.data[1] << 8)) != int(inOrder)) {
+            break;
+        }
+    }
+    taken = kFrames;  // releases the library whatever happened
+    library.join();
+    EXPECT_EQ(inOrder, kFrames);
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, CardDriverTest, testing::ValuesIn(kDrivers),
+                         [](const auto& driver) { return std::string(driver.param.name); });
+
+class CardDriverWithoutLibrary : public testing::TestWithParam<Driver> {};
+
+TEST_P(CardDriverWithoutLibrary, SaysWhatIsMissingUnloadsAndAnswers108) {
+    const Driver& d = GetParam();
+    Calls cases = d.entries;
+    cases.push_back("no library");
+    if (d.refusedAtStart != nullptr) {
+        cases.push_back("refused start");
+    }
+    for (const std::string& missing : cases) {
+        SCOPED_TRACE(missing);
+        FakeClock clock;
+        FakeLibraryOpener libraries;
+        const auto fake = d.fake();
+        if (missing == "refused start") {
+            fake->Set(d.refusedAtStart, 0);
+        }
+        if (missing != "no library") {
+            libraries.Provide(d.library, fake->Entries(), missing);
+        }
+        ConsoleCapture capture;
+        {
+            const auto card = d.card();
+            EXPECT_EQ(capture.Text(), missing == "no library"      ? d.noLibrary
+                                      : missing == "refused start" ? ""
+                                                                   : d.noEntry);
+            EXPECT_EQ(libraries.loaded, missing == "refused start" ? 1 : 0);
+            ExpectEveryOperation108(*card);
+        }
+        EXPECT_EQ(libraries.loaded, 0);
+        EXPECT_TRUE(clock.Sleeps().empty());
+        EXPECT_EQ(fake->TakeCalls(), missing == "refused start" ? kStartApi : Calls{});
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, CardDriverWithoutLibrary, testing::ValuesIn(kDrivers),
+                         [](const auto& driver) { return std::string(driver.param.name); });
+
+template <typename Fake, typename Card>
+class CardFixture : public testing::Test {
+  protected:
+    void OpenCard() {
+        ASSERT_EQ(card->Open(), 0);
+        fake.TakeCalls();
+    }
+    // True once the USB adapter's thread is seen asking the library for data.
+    bool Polling() {
+        const int before = fake.getDataCalls;
+        return Eventually([&] { return fake.getDataCalls > before + 2; });
+    }
+
+    FakeClock clock;
+    FakeLibraryOpener libraries;
+    Fake fake;
+    bool provided = (libraries.Provide(Fake::kLibrary, fake.Entries()), true);
+    std::unique_ptr<Card> card = std::make_unique<Card>();
+};
+using NiCanCardTest = CardFixture<FakeNiCan, CNiCanCard>;
+using UsbLightTest = CardFixture<FakeCanApi, USBLight>;
+TEST_F(NiCanCardTest, PassesLibraryStatusesThroughOrAnswers107) {
+    const std::function<int()> open = [&] { return card->Open(); };
+    const std::function<int()> reset = [&] { return card->Reset(); };
+    const struct {
+        const char* entry;
+        nican::Status status;
+        std::function<int()> operation;
+        int expected;
+        Calls calls;
+    } cases[] = {
+        {"ncConfig", -1074388983, open, -1074388983, {kConfig}},
+        {"ncOpenObject", 0x3FF62005 /* a warning */, open, 0x3FF62005, {kConfig, kNiOpen[1]}},
+        {"ncCreateNotification", -1074388000, open, CARD_ERR_DRIVER, kNiOpen},
+        {"ncReset", 0, reset, 0, {"ncReset CAN0,0"}},  // open or not
+        {"ncReset", -1074388000, reset, CARD_ERR_DRIVER, {"ncReset CAN0,0"}},
+        {"ncCloseObject", -1, [&] { return card->Close(); }, CARD_ERR_DRIVER, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        fake.Set(c.entry, c.status);
+        if (c.calls.empty()) {
+            OpenCard();
+        }
+        EXPECT_EQ(c.operation(), c.expected);
+        EXPECT_EQ(fake.TakeCalls(), c.calls.empty() ? kNiClose : c.calls);
+        fake.Set(c.entry, 0);
+    }
+}
+
+TEST_F(NiCanCardTest, WriteSendsThe14ByteFrameAndWaits350MsForWriteSuccess) {
+    OpenCard();
+    const uint8_t data[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
+    EXPECT_EQ(card->Write(0x212, data, 8), 0);
+    EXPECT_EQ(card->Write(0x000, data, 2), 0);
+    EXPECT_EQ(card->Write(0x7FF, nullptr, 0), 0);
+    EXPECT_EQ(fake.TakeCalls(), (Calls{"ncWrite 5a17,e,[12,2,0,0,0,8,50,1,2,3,4,5,6,7]",
+                                       "ncWrite 5a17,e,[0,0,0,0,0,2,50,1,0,0,0,0,0,0]",
+                                       "ncWrite 5a17,e,[ff,7,0,0,0,0,0,0,0,0,0,0,0,0]"}));
+
+    fake.acknowledgeWrites = false;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(340));
+    fake.Set("ncWrite", -1074388985);
+    EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_DRIVER);
+}
+
+TEST_F(NiCanCardTest, NotificationServesOneStateAndAnswersWithItsBits) {
+    OpenCard();
+    EXPECT_EQ(fake.Notify(nican::kStateReadAvailable), nican::kStateReadAvailable);
+    EXPECT_EQ(fake.TakeCalls(), Calls{"ncRead 5a17,16"});  // nothing to read: nothing stored
+    EXPECT_TRUE(ReadFrames(*card, 1, 0).empty());
+
+    // Both bits: only the read is served, so the write success is not seen; alone it is.
+    fake.acknowledgeWrites = false;
+    EXPECT_EQ(fake.Notify(nican::kStateReadAvailable | nican::kStateWriteSuccess), 3u);
+    EXPECT_EQ(card->Write(0x212, nullptr, 0), CARD_ERR_TIMEOUT);
+    EXPECT_EQ(fake.Notify(nican::kStateWriteSuccess), nican::kStateWriteSuccess);
+    EXPECT_EQ(card->Write(0x212, nullptr, 0), 0);
+
+    // Stopped: nothing is done and no further notification is wanted.
+    fake.TakeCalls();
+    EXPECT_EQ(fake.Notify(nican::kStateStopped | nican::kStateReadAvailable), 0u);
+    EXPECT_TRUE(fake.TakeCalls().empty());
+}
+
+TEST_F(NiCanCardTest, AfterCloseNotificationsAreRefusedAndReadTimesOutOnceEmpty) {
+    OpenCard();
+    fake.Hand({{0x192, {1}}});
+    EXPECT_EQ(card->Close(), 0);
+    fake.TakeCalls();
+    EXPECT_EQ(fake.Notify(nican::kStateReadAvailable), 0u);
+    fake.Hand({{0x192, {2}}});
+    EXPECT_TRUE(fake.TakeCalls().empty());
+    EXPECT_EQ(ReadFrames(*card, 2, 20), Calls{"192,1,[1]"});
+}
+
+TEST_F(UsbLightTest, ReceptionRunsOnlyBetweenOpenAndClose) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(fake.getDataCalls, 0);
+    OpenCard();
+    EXPECT_TRUE(Polling());
+    fake.Queue({UsbFrame(0x192, {1})});
+    EXPECT_EQ(ReadFrames(*card, 1), Calls{"192,1,[1]"});
+
+    EXPECT_EQ(card->Close(), 0);
+    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{100});
+    // The fake clock skipped the pause that lets a pass under way finish; take it for real.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int afterClose = fake.getDataCalls;
+    fake.Queue({UsbFrame(0x192, {2})});
+    EXPECT_TRUE(ReadFrames(*card, 1, 30).empty());
+    EXPECT_EQ(fake.getDataCalls, afterClose);
+    EXPECT_EQ(fake.Queued(), 1u);
+}
+
+TEST_F(UsbLightTest, FramesComeOutInOrderAndOtherRecordsAreIgnored) {
+    OpenCard();
+    canapi::ReceiveRecord tooLong = UsbFrame(0x194, {1, 2, 3, 4, 5, 6, 7, 8});
+    tooLong.lengthWord = 0x0F;
+    fake.Queue({UsbFrame(0x7001, {9, 9}, 0x7002), UsbFrame(0xABC192, {1, 2, 3, 4, 5, 6, 7, 8}),
+                UsbFrame(0x193, {}), UsbFrame(0x192, {1}, 0x0001), UsbFrame(0x192, {1}, 0),
+                tooLong});
+    // The id is the low 16 bits of the record's word; a length over 8 is cut to 8.
+    EXPECT_EQ(ReadFrames(*card, 4, 200),
+              (Calls{"c192,8,[1,2,3,4,5,6,7,8]", "193,0,[]", "194,8,[1,2,3,4,5,6,7,8]"}));
+    EXPECT_EQ(fake.Queued(), 0u);
+}
+
+// Time passes only when the driver yields, one millisecond at a time.
+class YieldClock : public IClock {
+  public:
+    YieldClock() { SetClock(this); }
+    ~YieldClock() override { SetClock(nullptr); }
+    void SleepMs(uint32_t ms) override {
+        yields += ms == 0;
+        now += ms == 0 ? 1 : ms;
+    }
+    uint64_t NowMs() override { return now; }
+    std::atomic<uint64_t> now{5000};
+    std::atomic<int> yields{0};
+};
+
+TEST_F(UsbLightTest, WriteHandsTheFrameOverOneByteAWordRetryingARefusalFor100Ms) {
+    OpenCard();
+    const uint8_t data[8] = {0x10, 0x02, 0x12, 0x34, 0x00, 0x09, 0xA1, 0xB2};
+    EXPECT_EQ(card->Write(0x212, data, 8), 0);
+    EXPECT_EQ(card->Write(0x000, data, 2), 0);
+    // The unused word and the flags stay 0.
+    EXPECT_EQ(fake.TakeCalls(), (Calls{"ca_TransmitCanCard_1 1,0,[212,8,10,2,12,34,0,9,a1,b2,0,0]",
+                                       "ca_TransmitCanCard_1 1,0,[0,2,10,2,0,0,0,0,0,0,0,0]"}));
+
+    YieldClock yieldClock;
+    fake.transmitCalls = 0;
+    fake.refuseTransmits = 3;
+    EXPECT_EQ(card->Write(0x212, data, 8), 0);
+    EXPECT_EQ(fake.transmitCalls, 4);
+    EXPECT_EQ(yieldClock.yields, 3);
+
+    fake.transmitCalls = 0;
+    fake.refuseTransmits = -1;
+    const uint64_t start = yieldClock.now;
+    EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_NO_LIBRARY);
+    EXPECT_EQ(yieldClock.now - start, 100u);
+    EXPECT_EQ(fake.transmitCalls, 101);
+}
+
+TEST_F(UsbLightTest, ResetBeforeOpenInitialisesLikeOpenAndWhileRunningPausesReception) {
+    fake.TakeCalls();
+    EXPECT_EQ(card->Reset(), 0);
+    EXPECT_EQ(fake.TakeCalls(), kInitCard);
+    EXPECT_TRUE(clock.Sleeps().empty());
+    EXPECT_TRUE(Polling());
+    EXPECT_EQ(card->Reset(), 0);
+    EXPECT_EQ(fake.TakeCalls(), kInitCard);
+    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{100});
+    EXPECT_TRUE(Polling());
+}
+
+TEST_F(UsbLightTest, ACardThatRefusesInitialisationAnswers108) {
+    for (const auto& [entry, calls] :
+         {std::pair{"ca_ResetCanCard_1", 1u}, {"ca_InitCanCard_1", 3u}}) {
+        SCOPED_TRACE(entry);
+        fake.TakeCalls();
+        fake.Set(entry, 0);
+        EXPECT_EQ(card->Open(), CARD_ERR_NO_LIBRARY);
+        EXPECT_EQ(card->Reset(), CARD_ERR_NO_LIBRARY);
+        EXPECT_EQ(fake.TakeCalls().size(), 2 * calls);
+        fake.Set(entry, 1);
+    }
+    EXPECT_EQ(fake.getDataCalls, 0);
+}
+
+}  // namespace
+}  // namespace orv::test
