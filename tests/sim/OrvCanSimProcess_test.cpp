@@ -1,11 +1,17 @@
+// OrvCanSim as a process: its command line, scenarios, signals, and its front ends against
+// clients that misbehave.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <regex>
+#include <sstream>
 #include <thread>
 
-#include "TcpClient.h"
+#include "SimTestKit.h"
+#include "sim/GatewayServer.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
@@ -14,139 +20,183 @@
 namespace orv::sim::test {
 namespace {
 
+using orv::test::SimProcess;
 using ::testing::HasSubstr;
-using ::testing::MatchesRegex;
 
-// For runs that end by themselves: help and refusals.
-orv::test::ToolResult RunSim(const std::vector<std::string>& args) {
+// A run that ends by itself (help and refusals), its arguments split by spaces.
+orv::test::ToolResult RunSim(const std::string& line) {
+    std::istringstream in(line);
+    const std::vector<std::string> args{std::istream_iterator<std::string>(in), {}};
     orv::test::ToolResult result =
         orv::test::RunTool(args, {.timeoutMs = 10000, .program = ORV_CAN_SIM_BIN});
-    EXPECT_FALSE(result.timedOut) << args.back();
+    EXPECT_FALSE(result.timedOut) << line;
     return result;
 }
 
+std::string Words(std::initializer_list<uint32_t> words) {
+    return std::string(reinterpret_cast<const char*>(std::data(words)), words.size() * 4);
+}
+
+// The gateway still answers a fresh client (a reserved code: answered without bus traffic).
+bool GatewayServes(int port) {
+    TcpClient client(port);
+    return Command(client, CCB_CMD_RESERVED_216) == CCB_STATUS_NOT_EXECUTED;
+}
+
+bool ClosedByPeer(TcpClient& client) {
+    bool closed = false;
+    client.ReadAll(5000, &closed);
+    return closed;
+}
+
 TEST(OrvCanSimProcess, ItNamesEveryListenerThenSaysReady) {
-    orv::test::SimProcess sim(
-        {"--puc", "12", "--gateway", "0:0", "--gateway", "3:0", "--bridge", "0"});
-    EXPECT_GT(sim.GatewayPort(0), 0);
-    EXPECT_GT(sim.GatewayPort(3), 0);
+    SimProcess sim({"--puc", "12", "--gateway", "0:0", "--gateway", "3:0", "--bridge", "0"});
     EXPECT_NE(sim.GatewayPort(0), sim.GatewayPort(3));
-    EXPECT_GT(sim.BridgePort(), 0);
-    EXPECT_EQ(sim.GatewayPort(1), -1);
     EXPECT_EQ(sim.Output(), "LISTEN gateway 0 " + std::to_string(sim.GatewayPort(0)) +
                                 "\nLISTEN gateway 3 " + std::to_string(sim.GatewayPort(3)) +
                                 "\nLISTEN bridge " + std::to_string(sim.BridgePort()) +
                                 "\nREADY\n");
 }
 
-TEST(OrvCanSimProcess, SigintAndSigtermEndItCleanly) {
-    for (int signal : {SIGINT, SIGTERM}) {
-        orv::test::SimProcess sim({"--puc", "12", "--gateway", "0:0"});
-        TcpClient idle(sim.GatewayPort(0));
-        EXPECT_EQ(sim.Stop(signal), 0);
-        EXPECT_THAT(sim.Log(), HasSubstr(signal == SIGINT ? "SIGINT" : "SIGTERM"));
-        EXPECT_THAT(sim.Log(), HasSubstr("ended"));
-    }
-}
-
-TEST(OrvCanSimProcess, AGatewayCommandInProgressDoesNotHoldUpTheEnd) {
-    orv::test::SimProcess sim({"--gateway", "0:0"});
+TEST(OrvCanSimProcess, SigintAndSigtermEndItCleanlyEvenInTheMiddleOfACommand) {
+    SimProcess idle({"--puc", "12", "--gateway", "0:0"});
+    EXPECT_EQ(idle.Stop(SIGINT), 0);
+    EXPECT_THAT(idle.Log(), testing::AllOf(HasSubstr("SIGINT"), HasSubstr("ended")));
+    SimProcess sim({"--gateway", "0:0"});
     TcpClient client(sim.GatewayPort(0));
     // A status poll of a node that is not there waits seconds for its answer.
-    const CCcbMessage poll = GatewayRequest(CCB_CMD_GET_STATUS);
-    ASSERT_TRUE(client.Send(&poll, poll.length));
+    ASSERT_TRUE(client.Send(Words({16, CCB_CMD_GET_STATUS, 0, 0})));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
-    EXPECT_THAT(sim.Log(), HasSubstr("still busy"));
+    EXPECT_THAT(sim.Log(), testing::AllOf(HasSubstr("SIGTERM"), HasSubstr("still busy")));
 }
 
-TEST(OrvCanSimProcess, HelpExplainsTheOptions) {
-    const orv::test::ToolResult help = RunSim({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
+TEST(OrvCanSimProcess, HelpExplainsTheOptionsAndBadArgumentsAreRefusedWithAReason) {
+    const std::string help = RunSim("--help").out;
     for (const char* option : {"--puc", "--ht", "--gateway", "--bridge", "--channel", "--bind",
                                "--bitrate", "--loss", "--reply-delay", "--close-after", "--seed",
                                "--trace", "--scenario", "stuck-busy", "status-error"}) {
-        EXPECT_THAT(help.out, HasSubstr(option));
+        EXPECT_THAT(help, HasSubstr(option));
     }
-}
-
-TEST(OrvCanSimProcess, BadArgumentsAreRefusedWithAReason) {
-    const std::vector<std::vector<std::string>> cases = {
-        {"--puc", "0"},
-        {"--puc", "128"},
-        {"--puc", "12,boot=200"},
-        {"--puc", "12,mode=sleep"},
-        {"--puc", "12,version=31"},
-        {"--puc", "12,bogus"},
-        {"--puc", "12,status-error=210"},
-        {"--puc", "12,status-error=210:0x100"},
-        {"--ht", "30,ident=TOOLONGX"},
-        {"--gateway", "x"},
-        {"--gateway", "0:70000"},
-        {"--gateway", "100"},
-        {"--loss", "1.5"},
-        {"--bind", "localhost", "--gateway", "0:0"},
-        {"--scenario", "/nonexistent/scenario.json"},
-        {"--nonsense"},
-    };
-    for (const std::vector<std::string>& args : cases) {
+    orv::test::TempDir dir;
+    orv::test::WriteFile(dir.File("key.json"), R"({"pucs": ["12"]})");
+    orv::test::WriteFile(dir.File("list.json"), R"(["--puc", "12"])");
+    for (const std::string& args : std::vector<std::string>{
+             "--puc 0", "--puc 128", "--puc 12,boot=200", "--puc 12,mode=sleep",
+             "--puc 12,version=31", "--puc 12,bogus", "--puc 12,status-error=210",
+             "--puc 12,status-error=210:0x100", "--ht 30,ident=TOOLONGX", "--gateway x",
+             "--gateway 0:70000", "--gateway 100", "--loss 1.5", "--bind localhost --gateway 0:0",
+             "--nonsense", "--scenario " + dir.File("none.json"),
+             "--scenario " + dir.File("key.json"), "--scenario " + dir.File("list.json")}) {
         const orv::test::ToolResult result = RunSim(args);
-        EXPECT_NE(result.exitCode, 0) << args.back();
-        EXPECT_FALSE(result.err.empty()) << args.back();
-        EXPECT_THAT(result.out, ::testing::Not(HasSubstr("READY"))) << args.back();
+        EXPECT_NE(result.exitCode, 0) << args;
+        EXPECT_NE(result.err, "") << args;
+        EXPECT_THAT(result.out, ::testing::Not(HasSubstr("READY"))) << args;
     }
+    SimProcess first({"--gateway", "0:0"});
+    const orv::test::ToolResult busy =
+        RunSim("--gateway 0:" + std::to_string(first.GatewayPort(0)));
+    EXPECT_EQ(busy.exitCode, 1);
+    EXPECT_THAT(busy.err, HasSubstr("cannot listen"));
 }
 
-TEST(OrvCanSimProcess, APortInUseIsReportedAndEndsTheRun) {
-    orv::test::SimProcess first({"--gateway", "0:0"});
-    const orv::test::ToolResult second =
-        RunSim({"--gateway", "0:" + std::to_string(first.GatewayPort(0))});
-    EXPECT_EQ(second.exitCode, 1);
-    EXPECT_THAT(second.err, HasSubstr("cannot listen"));
-}
-
-TEST(OrvCanSimProcess, AScenarioFileGivesBoardsFrontEndsAndFaults) {
+TEST(OrvCanSimProcess, AScenarioFileGivesBoardsFrontEndsAndFaultsAndTheCommandLineWins) {
     orv::test::TempDir dir;
     const std::string trace = dir.File("bus.log");
     orv::test::WriteFile(dir.File("scenario.json"), R"({
         "puc": [{"id": 12, "boot": 20, "mode": "boot", "version": "2A07", "hwid": "0x33",
                  "status-error": ["207:0x85"]},
                 "40,mode=boot,silent"],
-        "gateway": ["0:0"],
-        "seed": 5,
-        "trace": ")" + trace + R"("
-    })");
-    orv::test::SimProcess sim({"--scenario", dir.File("scenario.json")});
+        "gateway": ["0:0"], "seed": 5, "trace": ")" + trace +
+                                                        R"("})");
+    SimProcess sim({"--scenario", dir.File("scenario.json"), "--seed", "9"});
     TcpClient client(sim.GatewayPort(0));
-    CCcbMessage reply;
-    ASSERT_TRUE(
-        GatewayExchange(client, GatewayRequest(CCB_CMD_CONFIGURE, BootInitPayload(20)), reply));
-    ASSERT_TRUE(GatewayExchange(client, GatewayRequest(CCB_CMD_GET_INFO), reply));
-    ASSERT_EQ(reply.status, CCB_STATUS_OK);
-    EXPECT_THAT(std::vector<uint8_t>(reply.data, reply.data + 8),
-                ::testing::ElementsAre(0, '2', 'A', '0', '7', 0, 0, 0x33));
-    ASSERT_TRUE(GatewayExchange(client, GatewayRequest(CCB_CMD_GET_STATUS), reply));
-    EXPECT_EQ(reply.data[0], 0x85);
-    ASSERT_TRUE(
-        GatewayExchange(client, GatewayRequest(CCB_CMD_CONFIGURE, BootInitPayload(40)), reply));
-    ASSERT_TRUE(GatewayExchange(client, GatewayRequest(CCB_CMD_GET_INFO), reply));
-    EXPECT_EQ(reply.status, CCB_STATUS_NO_REPLY) << "board 40 is silent";
-    EXPECT_THAT(sim.Log(), HasSubstr("seed 5"));
+    Bytes info, status;
+    EXPECT_EQ(Command(client, CCB_CMD_CONFIGURE, BootInit(20)), CCB_STATUS_OK);
+    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO, {}, &info), CCB_STATUS_OK);
+    EXPECT_EQ(info, (Bytes{0, '2', 'A', '0', '7', 0, 0, 0x33}));
+    EXPECT_EQ(Command(client, CCB_CMD_GET_STATUS, {}, &status), CCB_STATUS_OK);
+    EXPECT_EQ(status.at(0), 0x85);
+    EXPECT_EQ(Command(client, CCB_CMD_CONFIGURE, BootInit(40)), CCB_STATUS_OK);
+    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY) << "board 40 is silent";
+    EXPECT_THAT(sim.Log(), HasSubstr("seed 9"));
     EXPECT_THAT(orv::test::ReadFile(trace), HasSubstr(" can0 214#7000000000000000\n"));
 }
 
-TEST(OrvCanSimProcess, TheCommandLineOverridesTheScenario) {
-    orv::test::TempDir dir;
-    orv::test::WriteFile(dir.File("scenario.json"),
-                         R"({"puc": ["12,mode=boot"], "gateway": "0:0", "seed": 5})");
-    orv::test::SimProcess sim({"--scenario", dir.File("scenario.json"), "--seed", "9"});
-    EXPECT_THAT(sim.Log(), HasSubstr("seed 9"));
-    const orv::test::ToolResult unknown = RunSim({"--scenario", dir.File("bad.json")});
-    EXPECT_NE(unknown.exitCode, 0);
-    orv::test::WriteFile(dir.File("bad.json"), R"({"pucs": ["12"]})");
-    EXPECT_NE(RunSim({"--scenario", dir.File("bad.json")}).exitCode, 0) << "unknown key";
-    orv::test::WriteFile(dir.File("bad.json"), R"(["--puc", "12"])");
-    EXPECT_NE(RunSim({"--scenario", dir.File("bad.json")}).exitCode, 0) << "not an object";
+TEST(GatewayRobustness, MalformedRequestsCloseTheirConnectionOnly) {
+    SimProcess sim({"--gateway", "0:0"});
+    const int port = sim.GatewayPort(0);
+    TcpClient stuck(port);  // in the middle of a request: it holds up no other client
+    ASSERT_TRUE(stuck.Send(Words({2075, CCB_CMD_WRITE_SUBBLOCK, 0})));
+    for (const std::string& bytes :
+         {Words({4017, CCB_CMD_GET_STATUS}),  // above the largest message
+          Words({0xFFFFFFFF, 0}), Words({7, 0}), Words({0}),
+          Words({16, CCB_CMD_GET_STATUS, 0, 10}),  // a data length that disagrees with the count
+          Words({12, CCB_CMD_GET_STATUS, 0})}) {   // shorter than its header
+        TcpClient client(port);
+        ASSERT_TRUE(client.Send(bytes));
+        EXPECT_TRUE(ClosedByPeer(client)) << bytes.size();
+        EXPECT_TRUE(GatewayServes(port));
+    }
+    TcpClient(port).Send(Words({267, CCB_CMD_OPEN, 0}));  // cut off by the client
+    EXPECT_TRUE(GatewayServes(port));
+    EXPECT_THAT(sim.Log(), HasSubstr("refused; connection closed"));
+}
+
+TEST(GatewayRobustness, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+    SimProcess sim({"--gateway", "0:0"});
+    std::vector<std::unique_ptr<TcpClient>> held;
+    for (size_t i = 0; i < GatewayServer::kMaxConnections; ++i) {
+        held.push_back(std::make_unique<TcpClient>(sim.GatewayPort(0)));
+        ASSERT_EQ(Command(*held.back(), CCB_CMD_RESERVED_211), CCB_STATUS_NOT_EXECUTED) << i;
+    }
+    TcpClient extra(sim.GatewayPort(0));
+    EXPECT_TRUE(ClosedByPeer(extra));
+    held.clear();
+    bool served = false;
+    for (int attempt = 0; attempt < 100 && !served; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        served = GatewayServes(sim.GatewayPort(0));
+    }
+    EXPECT_TRUE(served) << "room again once the others left";
+}
+
+TEST(SocketcandBridge, BadCommandsGetAnErrorGarbageIsSkippedAndOtherClientsStayServed) {
+    SimProcess sim({"--bridge", "0"});
+    TcpClient client(sim.BridgePort()), listener(sim.BridgePort());
+    client.Send(
+        "< send 123 1 11 >< rawmode >< open can7 >< bogus >< echo >< open can0 >< open can0 >"
+        "< rawmode >< send 800 0 >< send 12 3 1 2 >< send 12 9 1 2 3 4 5 6 7 8 9 >"
+        "< send 12 1 100 >< send xyz 0 >< send >");
+    EXPECT_EQ(client.ReadAll(300),
+              "< hi >< error not in raw mode >< error open a channel first >"
+              "< error could not open bus >< error unknown command >< echo >< ok >"
+              "< error channel already open >< ok >< error only 11-bit identifiers are carried >"
+              "< error the length does not match the data bytes >"
+              "< error the length does not match the data bytes >< error bad data byte '100' >"
+              "< error send wants an identifier, a length and the data bytes >"
+              "< error send wants an identifier, a length and the data bytes >");
+    listener.Send("< open can0 >< rawmode >");
+    EXPECT_EQ(listener.ReadAll(300), "< hi >< ok >< ok >");
+    std::mt19937 random(11);
+    std::string noise(256 * 1024, '\0');
+    for (char& c : noise)
+        c = static_cast<char>(random());
+    std::vector<std::unique_ptr<TcpClient>> hostile;  // connected while the others are served
+    for (const std::string& flood :
+         {noise, "<" + std::string(100000, 'x'), std::string(100000, '>'),
+          "< open can0 >< rawmode >" + std::string(2000, '<')}) {
+        hostile.push_back(std::make_unique<TcpClient>(sim.BridgePort()));
+        hostile.back()->Send(flood);
+    }
+    // Messages may come back to back, digits in either case.
+    client.Send("<send 7ff 0><send 001 2 a B>< send 12 1 aa >");
+    const std::string heard = listener.ReadAll(300);
+    EXPECT_TRUE(std::regex_match(
+        heard, std::regex(R"(\n< frame 7FF \d+\.\d{6}  >\n< frame 001 \d+\.\d{6} 0A0B >)"
+                          R"(\n< frame 012 \d+\.\d{6} AA >)")))
+        << heard;
+    EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
 }  // namespace
