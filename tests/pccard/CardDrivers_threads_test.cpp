@@ -44,6 +44,10 @@ struct Driver {
     const char* refusedAtStart;
 };
 
+void PrintTo(const Driver& driver, std::ostream* out) {
+    *out << driver.name;
+}
+
 // One driver a row.
 // clang-format off
 const Driver kDrivers[] = {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <numeric>
 
 #include "CardFakes.h"
 #include "platform/Clock.h"
@@ -102,9 +103,7 @@ Bytes BootParams(uint8_t node, uint32_t timeoutMs, uint16_t replyBase = 0x180,
 }
 Bytes Subblock(uint16_t address, uint16_t length) {
     Bytes data(length);
-    for (int i = 0; i < length; ++i) {
-        data[i] = static_cast<uint8_t>(i);
-    }
+    std::iota(data.begin(), data.end(), 0);
     return Raw(
         SubblockDescriptor{.page = 2, .address = address, .length = length, .checksum = 0xA1B2},
         data);
