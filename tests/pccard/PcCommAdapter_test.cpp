@@ -8,9 +8,7 @@
 #include <deque>
 #include <numeric>
 
-#include "CardFakes.h"
 #include "platform/Clock.h"
-#include "platform/Console.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -394,41 +392,6 @@ TEST(PcCommAdapterLifetime, DestroysTheCardThenPauses100Ms) {
     LogClock clock(log);
     delete new CPcCommAdapter(new FakeCard(log));
     EXPECT_EQ(log, (Log{"card destroyed", "sleep 100"}));
-}
-
-TEST(PcCommAdapterChannels, TheChannelNameChoosesTheDriver) {
-    Log log;
-    LogClock clock(log);
-    const struct {
-        const char* channel;
-        Log opened;
-        std::string printed;
-    } cases[] = {
-        {"CAN0", {"nican.dll"}, "ERROR: Can not load nican.dll library\n"},
-        {"CAN1", {"CANAPI.DLL"}, ""},
-        {"can0", {}, ""},
-        {"CAN0 ", {}, ""},
-        {"", {}, ""},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.channel);
-        orv::test::FakeLibraryOpener libraries;  // no library at all
-        orv::ConsoleCapture capture;
-        {
-            CPcCommAdapter adapter(c.channel);
-            EXPECT_EQ(adapter.Open(0x12), 1);
-            CCcbMessage request, reply;
-            for (uint32_t command : {CCB_CMD_GET_INFO, CCB_CMD_ABORT}) {
-                request.SetAll(0, nullptr, command, 0);
-                adapter.Transact(&request, &reply, 24, 20000);
-                EXPECT_EQ(reply.status,
-                          command == CCB_CMD_ABORT ? CCB_STATUS_OK : CCB_STATUS_NO_REPLY);
-            }
-            EXPECT_EQ(adapter.Reset(), 1);
-        }
-        EXPECT_EQ(libraries.requests, c.opened);
-        EXPECT_EQ(capture.Text(), c.printed);
-    }
 }
 
 }  // namespace
