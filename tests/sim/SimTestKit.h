@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/CanLink.h"
+#include "sim/BoardConfig.h"
 #include "sim/SimLog.h"
 #include "sim/TcpServer.h"
 #include "transport/CcbMessage.h"
@@ -80,19 +83,18 @@ class TcpClient {
     bool Read(void* bytes, size_t count, int timeoutMs = 60000) {
         return ReadExactly(fd_, bytes, count, timeoutMs);
     }
-    // What arrives until quietMs pass without more; closed tells whether the peer closed.
-    std::string ReadAll(int quietMs, bool* closed = nullptr) {
+    // What arrives until quietMs pass without more (or the peer closes: closed tells).
+    std::string ReadAll(int quietMs) {
         std::string text;
         char buffer[4096];
         pollfd ready{fd_, POLLIN, 0};
         ssize_t got = 1;
-        while (poll(&ready, 1, quietMs) > 0 && (got = recv(fd_, buffer, sizeof buffer, 0)) > 0) {
+        while (poll(&ready, 1, quietMs) > 0 && (got = recv(fd_, buffer, sizeof buffer, 0)) > 0)
             text.append(buffer, static_cast<size_t>(got));
-        }
-        if (closed)
-            *closed = got <= 0;
+        closed = got <= 0;
         return text;
     }
+    bool closed = false;
 
   private:
     int fd_;
@@ -118,16 +120,17 @@ inline uint32_t Command(TcpClient& client, uint32_t command, const Bytes& payloa
     return reply.status;
 }
 
-// The download parameters for node (replies within 500 ms, identifiers 0x180/0x200).
-inline Bytes BootInit(uint8_t node, uint8_t page = 0, uint16_t start = 0, uint16_t length = 0,
-                      uint16_t checksum = 0) {
-    const BootInitParams params{.nodeId = node,
-                                .page = page,
-                                .startAddress = start,
-                                .length = length,
-                                .checksum = checksum};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&params);
-    return Bytes(bytes, bytes + sizeof params);
+// The download parameters that name node (replies within 500 ms, identifiers 0x180/0x200).
+inline Bytes BootInit(uint8_t node) {
+    const BootInitParams params{.nodeId = node};
+    return Bytes(reinterpret_cast<const uint8_t*>(&params),
+                 reinterpret_cast<const uint8_t*>(&params + 1));
+}
+
+inline BoardConfig Config(BoardKind kind, const std::string& options) {
+    BoardConfig config;
+    EXPECT_EQ(ParseBoardSpec(kind, options, config), "");
+    return config;
 }
 
 }  // namespace orv::sim::test

@@ -1,5 +1,7 @@
+// The virtual bus, the boards on it and the gateway front end, in one process.
 #include "sim/VirtualBus.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -9,6 +11,9 @@
 #include "sim/BoardNode.h"
 #include "sim/BusPort.h"
 #include "sim/CanBitTiming.h"
+#include "sim/GatewayServer.h"
+#include "support/FakeClock.h"
+#include "transport/GatewayCodes.h"
 
 namespace orv::sim::test {
 namespace {
@@ -83,11 +88,8 @@ TEST_F(VirtualBusTest, ClosingAPortEndsAReceiveThatWaitsOnAnotherThread) {
 }
 
 TEST_F(VirtualBusTest, ABoardAnswersAfterTheReplyDelayAndASilentOneNever) {
-    BoardConfig talking, silent;
-    ASSERT_EQ(ParseBoardSpec(BoardKind::Puc, "12,mode=boot", talking), "");
-    ASSERT_EQ(ParseBoardSpec(BoardKind::Puc, "13,mode=boot,silent", silent), "");
-    BoardNode slowBoard(bus_, talking, milliseconds(150)),
-        silentBoard(bus_, silent, milliseconds(0));
+    BoardNode slow(bus_, Config(BoardKind::Puc, "12,mode=boot"), milliseconds(150));
+    BoardNode silent(bus_, Config(BoardKind::Puc, "13,mode=boot,silent"), milliseconds(0));
     BusPort client(bus_, "client");
     const auto start = steady_clock::now();
     client.Send(Frame("20D:70"));
@@ -100,21 +102,19 @@ TEST(VirtualBus, ASubblockAt250kbitTakesItsBitTime) {
     constexpr uint32_t kBitrate = 250000;
     VirtualBus bus(BusSettings{kBitrate, 0.0, 1});
     BusPort sender(bus, "sender"), receiver(bus, "receiver");
-    std::vector<CanFrame> frames(294, Frame("20C:100000500008"));
+    // A header, then 293 segments of 7 bytes.
     std::mt19937 random(9);
-    for (size_t i = 1; i < frames.size(); ++i) {
-        frames[i].data[0] = static_cast<uint8_t>(0x27 | (i % 2) << 3);
-        for (int j = 1; j < 8; ++j)
-            frames[i].data[j] = static_cast<uint8_t>(random());
-    }
+    CanFrame frame = Frame("20C:100000500008");
     std::chrono::duration<double> expected(0);
-    for (const CanFrame& frame : frames)
-        expected += FrameDuration(frame, kBitrate);
     const auto start = steady_clock::now();
-    for (const CanFrame& frame : frames)
+    for (int i = 0; i < 294; ++i) {
+        expected += FrameDuration(frame, kBitrate);
         sender.Send(frame);
-    CanFrame frame;
-    for (size_t i = 0; i < frames.size(); ++i)
+        frame.data[0] = static_cast<uint8_t>(0x27 | (i % 2) << 3);
+        for (int j = 1; j < 8; ++j)
+            frame.data[j] = static_cast<uint8_t>(random());
+    }
+    for (int i = 0; i < 294; ++i)
         ASSERT_EQ(receiver.Receive(frame, 2000), Result::Frame);
     const std::chrono::duration<double> took = steady_clock::now() - start;
     EXPECT_NEAR(took.count(), expected.count(), expected.count() * 0.05 + 0.003);
@@ -139,6 +139,49 @@ TEST(CanBitTiming, FramesCountTheirStuffBitsAndOnlyTheDataTheLengthNames) {
         ASSERT_GE(bits, stuffable + 13);
         ASSERT_LE(bits, stuffable + 13 + (stuffable - 1) / 4);
     }
+}
+
+const Bytes kInfo = {0, '3', '1', '0', '0', 0, 0, 0};
+
+// One gateway on a bus with a PUC (node 12) in its boot loader. The gateway's pauses pass at
+// once; its waits for answers are real.
+class GatewayTest : public VirtualBusTest {
+  protected:
+    orv::test::FakeClock clock_;
+    BoardNode puc_{bus_, Config(BoardKind::Puc, "12,mode=boot"), milliseconds(0)};
+    GatewayServer gateway_{bus_, 0, "127.0.0.1", 0, 0};
+    TcpClient client_{gateway_.Port()};
+};
+
+TEST_F(GatewayTest, ReservedUnknownAndUnanswerableCommandsGetTheirStatus) {
+    const std::vector<std::tuple<uint32_t, Bytes, uint32_t>> steps = {
+        {CCB_CMD_RESERVED_211, {}, CCB_STATUS_NOT_EXECUTED},
+        {219, {}, CCB_STATUS_NOT_EXECUTED},
+        {CCB_CMD_BOOT_INIT, BootInit(12), CCB_STATUS_NO_VARIANT},
+        {CCB_CMD_CONFIGURE, BootInit(50), CCB_STATUS_OK},
+        {CCB_CMD_GET_INFO, {}, CCB_STATUS_NO_REPLY},  // nobody is node 50
+        {CCB_CMD_CONFIGURE, BootInit(12), CCB_STATUS_OK}};
+    for (const auto& [command, payload, status] : steps) {
+        EXPECT_EQ(Command(client_, command, payload), status) << command;
+    }
+    Bytes info;
+    EXPECT_EQ(Command(client_, CCB_CMD_GET_INFO, {}, &info), CCB_STATUS_OK);
+    EXPECT_EQ(info, kInfo);
+    EXPECT_THAT(log_.Lines(), testing::Contains(testing::HasSubstr("command 208 -> status 100")));
+}
+
+TEST_F(GatewayTest, FramesBetweenCommandsNeverReachTheGateway) {
+    ASSERT_EQ(Command(client_, CCB_CMD_CONFIGURE, BootInit(12)), CCB_STATUS_OK);
+    constexpr int kFlood = 20000;
+    BusPort flooder(bus_, "flooder"), witness(bus_, "witness", kFlood);
+    for (int i = 0; i < kFlood; ++i)
+        flooder.Send(Frame("18C:EE"));
+    CanFrame frame;
+    for (int i = 0; i < kFlood; ++i)
+        ASSERT_EQ(witness.Receive(frame, 5000), ICanLink::ReceiveResult::Frame);
+    Bytes info;
+    EXPECT_EQ(Command(client_, CCB_CMD_GET_INFO, {}, &info), CCB_STATUS_OK);
+    EXPECT_EQ(info, kInfo) << "not a forged answer";
 }
 
 }  // namespace
