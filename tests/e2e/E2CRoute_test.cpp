@@ -9,20 +9,15 @@
 #include <future>
 #include <thread>
 
-#include "support/HexWriter.h"
-#include "support/SimProcess.h"
-#include "support/TestFiles.h"
+#include "Transports.h"
 #include "support/ToolRun.h"
 
 namespace {
 
-using orv::test::SimProcess;
-using orv::test::ToolResult;
+using namespace orv::test;
 using testing::EndsWith;
 using testing::HasSubstr;
 using testing::StartsWith;
-
-constexpr int kExitFailure = 255;
 
 std::string Route(int port) {
     return "Ethernet2CAN:127.0.0.1:" + std::to_string(port) + "/can0";
@@ -30,29 +25,19 @@ std::string Route(int port) {
 
 class E2CRoute : public testing::Test {
   protected:
-    std::string WriteProgram() {
-        std::vector<uint8_t> bytes(2048);
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<uint8_t>(i * 13 + 1);
-        }
-        orv::test::HexWriter hex;
-        hex.Bytes(0x5000, bytes).Bytes(0x5800, bytes).Bytes(0x12000, bytes).EndOfFile();
-        hex.Save(dir_.File("app.hex"));
-        return dir_.File("app.hex");
-    }
-
     ToolResult Tool(const std::vector<std::string>& args) {
-        return orv::test::RunTool(args, {.workDir = dir_.Path(), .timeoutMs = 120000});
+        return RunTool(args, {.workDir = dir_.Path(), .timeoutMs = 120000});
     }
 
-    orv::test::TempDir dir_;
+    TempDir dir_;
 };
 
 // The boot-loader initialisation needs no answer here; the status polls that follow do, and
 // each gives up after its reply timeout plus ten seconds.
 TEST_F(E2CRoute, ASilentBoardFailsAtTheFirstStatusPoll) {
     SimProcess sim({"--puc", "12,mode=boot,silent", "--bridge", "0"});
-    const ToolResult r = Tool({Route(sim.BridgePort()), "0", "DnlPUC", "12", WriteProgram()});
+    const ToolResult r =
+        Tool({Route(sim.BridgePort()), "0", "DnlPUC", "12", WritePucProgram(dir_)});
     EXPECT_EQ(r.exitCode, kExitFailure) << r.out;
     EXPECT_THAT(r.out, StartsWith("TCP/IP (SCU based communication)\n"));
     EXPECT_THAT(r.out, HasSubstr("Dnl. initialization: DONE\nError: Get status FAILED\n"));
@@ -64,7 +49,7 @@ TEST_F(E2CRoute, ASilentBoardFailsAtTheFirstStatusPoll) {
 TEST_F(E2CRoute, ABridgeThatClosesMidDownloadFailsIt) {
     SimProcess sim({"--puc", "12,mode=boot", "--bridge", "0"});
     const std::vector<std::string> args = {Route(sim.BridgePort()), "0", "DnlPUC", "12",
-                                           WriteProgram()};
+                                           WritePucProgram(dir_)};
     std::future<ToolResult> running = std::async(std::launch::async, [&] { return Tool(args); });
     // Let the first sub-block arrive, then take the bridge away.
     bool downloading = false;
@@ -87,20 +72,17 @@ TEST_F(E2CRoute, ARouteThatLeadsNowhereSaysWhyOnStandardError) {
         SimProcess gone({"--bridge", "0"});
         port = gone.BridgePort();
     }
-    struct Case {
-        std::string route;
-        std::string err;
-    };
-    for (const Case& c : {Case{Route(port), "Ethernet2CAN: cannot connect to 127.0.0.1:" +
-                                                std::to_string(port) + ": Connection refused\n"},
-                          Case{"ORVCAN:Application",
-                               "Unknown route 'ORVCAN:Application': use "
-                               "Ethernet2CAN:HOST[:PORT][/CHANNEL] or "
-                               "SocketCAN:IFACE\n"}}) {
-        const ToolResult r = Tool({c.route, "0", "GetInfoPUC", "12"});
+    const std::pair<std::string, std::string> cases[] = {
+        {Route(port), "Ethernet2CAN: cannot connect to 127.0.0.1:" + std::to_string(port) +
+                          ": Connection refused\n"},
+        {"ORVCAN:Application",
+         "Unknown route 'ORVCAN:Application': use Ethernet2CAN:HOST[:PORT][/CHANNEL] or "
+         "SocketCAN:IFACE\n"}};
+    for (const auto& [route, err] : cases) {
+        const ToolResult r = Tool({route, "0", "GetInfoPUC", "12"});
         EXPECT_EQ(r.exitCode, kExitFailure) << r.out;
         EXPECT_THAT(r.out, StartsWith("TCP/IP (SCU based communication)\n"));
-        EXPECT_EQ(r.err, c.err);
+        EXPECT_EQ(r.err, err);
         EXPECT_LT(r.elapsedMs, 30000);
     }
 }

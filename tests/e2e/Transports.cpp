@@ -1,5 +1,7 @@
 #include "Transports.h"
 
+#include "support/HexWriter.h"
+
 namespace orv::test {
 namespace {
 
@@ -24,6 +26,20 @@ Transport CardTransport(const std::string& name, const std::string& card) {
 }
 
 }  // namespace
+
+std::vector<uint8_t> Program(size_t count, uint8_t seed) {
+    std::vector<uint8_t> bytes(count);
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>(seed ^ (i * 31 + i / 7));
+    return bytes;
+}
+
+std::string WritePucProgram(const TempDir& dir) {
+    HexWriter hex;
+    hex.Bytes(0x5000, Program(2048, 0x11)).Bytes(0x12000, Program(2048, 0x22)).EndOfFile();
+    hex.Save(dir.File("app.hex"));
+    return dir.File("app.hex");
+}
 
 const std::vector<Transport>& AllTransports() {
     static const std::vector<Transport> transports = {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "support/SimProcess.h"
+#include "support/TestFiles.h"
 
 namespace orv::test {
 
@@ -37,6 +39,14 @@ struct Transport {
 };
 
 const std::vector<Transport>& AllTransports();
+
+// The tool's -1 as the shell sees it.
+constexpr int kExitFailure = 255;
+
+// Bytes that differ from their neighbours, so a misplaced byte shows.
+std::vector<uint8_t> Program(size_t count, uint8_t seed);
+// A PUC program in two sub-blocks, 10 and 36: one in each flash page. Returns its path.
+std::string WritePucProgram(const TempDir& dir);
 
 // Test names and failure messages show the transport by its name.
 inline void PrintTo(const Transport& transport, std::ostream* out) {

@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdio>
-#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,231 +69,162 @@ Parsed Parse(const std::vector<std::string>& args) {
     Parsed parsed;
     parsed.result = ParseArguments(parsed.settings, static_cast<int>(storage.size()), argv.data());
     parsed.output = capture.Text();
-    for (size_t i = 1; i < storage.size(); ++i)
-        parsed.argsAfter.push_back(argv[i]);
+    parsed.argsAfter.assign(argv.begin() + 1, argv.end() - 1);
     return parsed;
 }
 
-void ExpectSameSettings(const RunSettings& actual, const RunSettings& expected) {
-    EXPECT_EQ(std::vector<int>(actual.ipAddress, actual.ipAddress + 4),
-              std::vector<int>(expected.ipAddress, expected.ipAddress + 4));
-    EXPECT_EQ(actual.port, expected.port);
-    EXPECT_EQ(actual.busId, expected.busId);
-    EXPECT_EQ(actual.nodeId, expected.nodeId);
-    EXPECT_STREQ(actual.hexFileName, expected.hexFileName);
-    EXPECT_EQ(actual.mode, expected.mode);
-    EXPECT_EQ(actual.command, expected.command);
-    EXPECT_EQ(actual.applNodeId, expected.applNodeId);
-    EXPECT_EQ(actual.newNodeId, expected.newNodeId);
-    EXPECT_STREQ(actual.canCardName, expected.canCardName);
-    EXPECT_EQ(actual.useCanCard, expected.useCanCard);
-    EXPECT_TRUE(actual.routeLeft == expected.routeLeft);
-    EXPECT_TRUE(actual.routeRight == expected.routeRight);
-}
-
-using Expect = std::function<void(RunSettings&)>;
-
-void Gateway(RunSettings& s, uint8_t a, uint8_t b, uint8_t c, uint8_t d, int32_t port) {
-    s.ipAddress[0] = a;
-    s.ipAddress[1] = b;
-    s.ipAddress[2] = c;
-    s.ipAddress[3] = d;
-    s.port = port;
-}
-
-Expect Scan(Expect transport) {
-    return [transport](RunSettings& s) {
-        transport(s);
-        s.mode = MODE_PUC;
-        s.command = CMD_SCAN;
-    };
-}
-
-Expect Ccb(uint8_t host, int32_t port) {
-    return Scan([=](RunSettings& s) { Gateway(s, 192, 168, 100, host, port); });
-}
-
-// On CCB15, for the command cases.
-Expect Command(int mode, int command, int32_t nodeId, std::string file = "",
-               std::function<void(RunSettings&)> more = {}) {
-    return [=](RunSettings& s) {
-        Gateway(s, 192, 168, 100, 25, 16506);
-        s.mode = mode;
-        s.command = command;
-        s.nodeId = nodeId;
-        std::snprintf(s.hexFileName, sizeof s.hexFileName, "%s", file.c_str());
-        if (more)
-            more(s);
-    };
+// Every field of the settings, those still at their start value left out, in one line.
+std::string Describe(const RunSettings& s) {
+    const char* modes[] = {"HT", "PUC", "HTPDO"};
+    std::ostringstream out;
+    if (s.port != 0 || s.ipAddress[0] != 0)
+        out << +s.ipAddress[0] << '.' << +s.ipAddress[1] << '.' << +s.ipAddress[2] << '.'
+            << +s.ipAddress[3] << ':' << s.port << ' ';
+    if (s.useCanCard != 0 || s.canCardName[0] != '\0')
+        out << "card" << s.useCanCard << '=' << s.canCardName << ' ';
+    if (!s.routeLeft.empty() || !s.routeRight.empty())
+        out << std::string(s.routeLeft.begin(), s.routeLeft.end()) << '|'
+            << std::string(s.routeRight.begin(), s.routeRight.end()) << ' ';
+    out << (s.mode >= 0 && s.mode <= 2 ? modes[s.mode] : "mode?") << " cmd=" << s.command;
+    for (const auto& [name, value] : {std::pair{" bus=", s.busId},
+                                      {" node=", s.nodeId},
+                                      {" appl=", s.applNodeId},
+                                      {" new=", s.newNodeId}}) {
+        if (value != 0)
+            out << name << value;
+    }
+    if (s.hexFileName[0] != '\0')
+        out << " file=" << s.hexFileName;
+    return out.str();
 }
 
 struct ParseCase {
     std::vector<std::string> args;
     std::string output;
-    Expect expect;  // empty: the parse fails
+    std::string settings;  // empty: the parse fails
 };
+
+void ExpectParses(const std::vector<ParseCase>& cases, const std::vector<std::string>& before,
+                  const std::string& settingsBefore) {
+    for (const ParseCase& c : cases) {
+        std::vector<std::string> args = before;
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        std::string trace;
+        for (const std::string& arg : args)
+            trace += "[" + arg.substr(0, 20) + "] ";
+        SCOPED_TRACE(trace);
+        const Parsed parsed = Parse(args);
+        EXPECT_EQ(parsed.output, c.output);
+        // A failed parse describes as empty.
+        EXPECT_EQ(parsed.result ? Describe(parsed.settings) : "",
+                  c.settings.empty() ? "" : settingsBefore + c.settings);
+    }
+}
 
 const std::string kFirstBad = "Error: First input argument not good\n";
 const std::string kFirstShort = "Error: The first input argument not good\n";
-const std::string kBadNode = "Error: Bad NodeID\n";
-const std::string kBadAppl = "Error: Bad application NodeID\n";
-const std::string kBadFile = "Error: Bad HEX file name\n";
 
-std::vector<ParseCase> Cases() {
-    const std::string name259(259, 'f');
-    const std::string name260(260, 'f');
-    return {
-        // Help and too few arguments.
-        {{}, kUsage, {}},
-        {{"ccb0", "0"}, kUsage, {}},
-        {{"-h", "0", "scan"}, kUsage, {}},
-        {{"-H", "0", "scan"}, kUsage, {}},
-        {{"-?", "0", "scan"}, kUsage, {}},
-        {{"-help", "0", "scan"}, kUsage, {}},
-        // The transport.
-        {{"-x", "0", "scan"}, kFirstBad, {}},
-        {{"-", "0", "scan"}, kFirstBad, {}},
-        {{"CCB", "0", "scan"}, kFirstShort, {}},
-        {{"a:b", "0", "scan"}, kFirstShort, {}},
-        {{"CCB16", "0", "scan"}, kFirstBad, {}},
-        {{"CCB01", "0", "scan"}, kFirstBad, {}},
-        {{"noroute", "0", "scan"}, kFirstBad, {}},
-        {{":ORVCAN", "0", "scan"}, kFirstBad, {}},
-        {{"Ethernet2CAN:", "0", "scan"}, kFirstBad, {}},
-        {{"ccb0", "0", "scan"}, "", Ccb(10, 15006)},
-        {{"CcB7", "0", "scan"}, "", Ccb(17, 15706)},
-        {{"ccb15", "0", "scan"}, "", Ccb(25, 16506)},
-        {{"hpcright", "0", "scan"}, "", Ccb(40, 17706)},
-        {{"HPCLEFT", "0", "scan"}, "", Ccb(41, 17806)},
-        {{"nican", "0", "scan"}, "", Scan([](RunSettings& s) {
-             std::snprintf(s.canCardName, sizeof s.canCardName, "CAN0");
-             s.useCanCard = 1;
-         })},
-        {{"UsbLight", "0", "scan"}, "", Scan([](RunSettings& s) {
-             std::snprintf(s.canCardName, sizeof s.canCardName, "CAN1");
-             s.useCanCard = 1;
-         })},
-        {{"10.0.0.1:15106", "0", "scan"}, "", Scan([](RunSettings& s) {
-             Gateway(s, 10, 0, 0, 1, 15106);
-         })},
-        {{"10.0.0.1:15000", "0", "scan"},
-         "Assuming CAN socket number = 15006\n",
-         Scan([](RunSettings& s) { Gateway(s, 10, 0, 0, 1, 15006); })},
-        {{"10.0.0.1:0", "0", "scan"}, "Assuming CAN socket number = 6\n", Scan([](RunSettings& s) {
-             Gateway(s, 10, 0, 0, 1, 6);
-         })},
-        {{"300.1.2.3:15107", "0", "scan"}, "", Scan([](RunSettings& s) {
-             Gateway(s, 44, 1, 2, 3, 15107);
-         })},
-        {{"Ethernet2CAN:ORVCAN Application", "0", "scan"}, "", Scan([](RunSettings& s) {
-             s.routeLeft = L"Ethernet2CAN";
-             s.routeRight = L"ORVCAN Application";
-         })},
-        {{"e2c:left:right", "0", "scan"}, "", Scan([](RunSettings& s) {
-             s.routeLeft = L"e2c";
-             s.routeRight = L"left:right";
-         })},
-        // A numeric form that misses its port is taken as a route.
-        {{"10.0.0.1:abc", "0", "scan"}, "", Scan([](RunSettings& s) {
-             s.routeLeft = L"10.0.0.1";
-             s.routeRight = L"abc";
-         })},
-        // BusID.
-        {{"ccb15", "", "scan"}, "Error: Bad BusID\n", {}},
-        {{"ccb15", "x", "scan"}, "Error: Bad BusID\n", {}},
-        {{"ccb15", "0x1F", "scan"},
-         "",
-         [](RunSettings& s) {
-             Ccb(25, 16506)(s);
-             s.busId = 31;
-         }},
-        {{"ccb15", "-3", "scan"},
-         "",
-         [](RunSettings& s) {
-             Ccb(25, 16506)(s);
-             s.busId = -3;
-         }},
-        {{"ccb15", "12abc", "scan"},
-         "",
-         [](RunSettings& s) {
-             Ccb(25, 16506)(s);
-             s.busId = 12;
-         }},
-        // Keywords.
-        {{"ccb15", "0", "flash", "12"}, "Error: Unknown command!\n", {}},
-        {{"ccb15", "0", "dnlpuc", "12", "a.hex"}, "", Command(MODE_PUC, CMD_DOWNLOAD, 12, "a.hex")},
-        {{"ccb15", "0", "DnlHt", "12", "a.hex", "31"},
-         "",
-         Command(MODE_HT, CMD_DOWNLOAD, 12, "a.hex")},
-        {{"ccb15", "0", "DnlHtpdo", "12", "list.txt"},
-         "",
-         Command(MODE_HT_PDO, CMD_DOWNLOAD, 12, "list.txt")},
-        {{"ccb15", "0", "VerPuc", "12", "a.hex", "x"},
-         "",
-         Command(MODE_PUC, CMD_VERIFY, 12, "a.hex")},
-        {{"ccb15", "0", "ToBoot", "16"}, "", Command(MODE_PUC, CMD_TO_BOOT, 16)},
-        {{"ccb15", "0", "ToBoot"}, "", Command(MODE_PUC, CMD_TO_BOOT, 0)},
-        {{"ccb15", "0", "GetInfoPUC", "19", "ignored"}, "", Command(MODE_PUC, CMD_GET_INFO, 19)},
-        {{"ccb15", "0", "ToApp", "19"}, "", Command(MODE_PUC, CMD_TO_APP, 19)},
-        {{"ccb15", "0", "Identify", "5", "list.txt"},
-         "",
-         Command(MODE_HT_PDO, CMD_IDENTIFY, 5, "list.txt")},
-        {{"ccb15", "0", "Scan", "abc", "0x999"}, "", Ccb(25, 16506)},
-        // File names.
-        {{"ccb15", "0", "DnlPUC", "12"}, "Bad filename!\n", {}},
-        {{"ccb15", "0", "VerPUC", "abc"}, "Bad filename!\n", {}},
-        {{"ccb15", "0", "Identify"}, "Bad filename!\n", {}},
-        {{"ccb15", "0", "DnlPUC", "12", ""}, kBadFile, {}},
-        {{"ccb15", "0", "DnlHTpdo", "12", ""}, kBadFile, {}},
-        {{"ccb15", "0", "DnlPUC", "12", name260}, kBadFile, {}},
-        {{"ccb15", "0", "DnlPUC", "12", name259}, "", Command(MODE_PUC, CMD_DOWNLOAD, 12, name259)},
-        {{"ccb15", "0", "DnlPUC", "abc", ""}, kBadNode, {}},
-        // Node IDs: only an upper bound.
-        {{"ccb15", "0", "ToApp", "0x80"}, "Error: Bad NodeID 0x80\n", {}},
-        {{"ccb15", "0", "ToApp", "128"}, "Error: Bad NodeID 0x80\n", {}},
-        {{"ccb15", "0", "ToApp", "0x7f"}, "", Command(MODE_PUC, CMD_TO_APP, 127)},
-        {{"ccb15", "0", "ToApp", "127"}, "", Command(MODE_PUC, CMD_TO_APP, 127)},
-        {{"ccb15", "0", "ToApp", "0X10"}, "", Command(MODE_PUC, CMD_TO_APP, 16)},
-        {{"ccb15", "0", "ToApp", "-5"}, "", Command(MODE_PUC, CMD_TO_APP, -5)},
-        {{"ccb15", "0", "ToApp", "0"}, "", Command(MODE_PUC, CMD_TO_APP, 0)},
-        {{"ccb15", "0", "ToApp", "abc"}, kBadNode, {}},
-        {{"ccb15", "0", "ToApp", ""}, kBadNode, {}},
-        {{"ccb15", "0", "ToApp", "0xFFFFFFFF"}, "", Command(MODE_PUC, CMD_TO_APP, -1)},
-        {{"ccb15", "0", "SetIdPUC", "12", "0x20"},
-         "",
-         Command(MODE_PUC, CMD_SET_ID, 12, "", [](RunSettings& s) { s.newNodeId = 32; })},
-        {{"ccb15", "0", "SetIdPUC", "12", "200"}, "Error: Bad NodeID 0xC8\n", {}},
-        {{"ccb15", "0", "SetIdPUC", "200", "12"}, "Error: Bad NodeID 0xC8\n", {}},
-        {{"ccb15", "0", "SetIdPUC", "12", "x"}, kBadNode, {}},
-        {{"ccb15", "0", "SetIdPUC", "12"}, kBadNode, {}},
-        // The application's node ID, read for DnlPUC only.
-        {{"ccb15", "0", "DnlPUC", "12", "a.hex", "31", "extra"},
-         "",
-         Command(MODE_PUC, CMD_DOWNLOAD, 12, "a.hex", [](RunSettings& s) { s.applNodeId = 31; })},
-        {{"ccb15", "0", "DnlPUC", "12", "a.hex", "0x7F"},
-         "",
-         Command(MODE_PUC, CMD_DOWNLOAD, 12, "a.hex", [](RunSettings& s) { s.applNodeId = 127; })},
-        {{"ccb15", "0", "DnlPUC", "12", "a.hex", "128"}, kBadAppl, {}},
-        {{"ccb15", "0", "DnlPUC", "12", "a.hex", "x"}, kBadAppl, {}},
-        {{"ccb15", "0", "DnlPUC", "12", "a.hex", ""}, kBadAppl, {}},
-    };
+// CMD_SCAN is 8.
+TEST(ParseArguments, HelpTransportAndBusId) {
+    ExpectParses(
+        {
+            {{}, kUsage, ""},
+            {{"ccb0", "0"}, kUsage, ""},
+            {{"-h", "0", "scan"}, kUsage, ""},
+            {{"-H", "0", "scan"}, kUsage, ""},
+            {{"-?", "0", "scan"}, kUsage, ""},
+            {{"-help", "0", "scan"}, kUsage, ""},
+            {{"-x", "0", "scan"}, kFirstBad, ""},
+            {{"-", "0", "scan"}, kFirstBad, ""},
+            {{"CCB", "0", "scan"}, kFirstShort, ""},
+            {{"a:b", "0", "scan"}, kFirstShort, ""},
+            {{"CCB16", "0", "scan"}, kFirstBad, ""},
+            {{"CCB01", "0", "scan"}, kFirstBad, ""},
+            {{"noroute", "0", "scan"}, kFirstBad, ""},
+            {{":ORVCAN", "0", "scan"}, kFirstBad, ""},
+            {{"Ethernet2CAN:", "0", "scan"}, kFirstBad, ""},
+            {{"ccb0", "0", "scan"}, "", "192.168.100.10:15006 PUC cmd=8"},
+            {{"CcB7", "0", "scan"}, "", "192.168.100.17:15706 PUC cmd=8"},
+            {{"hpcright", "0", "scan"}, "", "192.168.100.40:17706 PUC cmd=8"},
+            {{"HPCLEFT", "0", "scan"}, "", "192.168.100.41:17806 PUC cmd=8"},
+            {{"nican", "0", "scan"}, "", "card1=CAN0 PUC cmd=8"},
+            {{"UsbLight", "0", "scan"}, "", "card1=CAN1 PUC cmd=8"},
+            {{"10.0.0.1:15106", "0", "scan"}, "", "10.0.0.1:15106 PUC cmd=8"},
+            {{"10.0.0.1:15000", "0", "scan"},
+             "Assuming CAN socket number = 15006\n",
+             "10.0.0.1:15006 PUC cmd=8"},
+            {{"10.0.0.1:0", "0", "scan"},
+             "Assuming CAN socket number = 6\n",
+             "10.0.0.1:6 PUC cmd=8"},
+            {{"300.1.2.3:15107", "0", "scan"}, "", "44.1.2.3:15107 PUC cmd=8"},
+            {{"Ethernet2CAN:ORVCAN Application", "0", "scan"},
+             "",
+             "Ethernet2CAN|ORVCAN Application PUC cmd=8"},
+            {{"e2c:left:right", "0", "scan"}, "", "e2c|left:right PUC cmd=8"},
+            // A numeric form that misses its port is taken as a route.
+            {{"10.0.0.1:abc", "0", "scan"}, "", "10.0.0.1|abc PUC cmd=8"},
+            {{"ccb15", "", "scan"}, "Error: Bad BusID\n", ""},
+            {{"ccb15", "x", "scan"}, "Error: Bad BusID\n", ""},
+            {{"ccb15", "0x1F", "scan"}, "", "192.168.100.25:16506 PUC cmd=8 bus=31"},
+            {{"ccb15", "-3", "scan"}, "", "192.168.100.25:16506 PUC cmd=8 bus=-3"},
+            {{"ccb15", "12abc", "scan"}, "", "192.168.100.25:16506 PUC cmd=8 bus=12"},
+        },
+        {}, "");
 }
 
-TEST(ParseArguments, OutputResultAndSettings) {
-    for (const ParseCase& c : Cases()) {
-        std::string trace;
-        for (const std::string& arg : c.args)
-            trace += "[" + arg.substr(0, 20) + "] ";
-        SCOPED_TRACE(trace);
-        const Parsed parsed = Parse(c.args);
-        EXPECT_EQ(parsed.output, c.output);
-        EXPECT_EQ(parsed.result, static_cast<bool>(c.expect));
-        if (c.expect) {
-            RunSettings expected;
-            c.expect(expected);
-            ExpectSameSettings(parsed.settings, expected);
-        }
-    }
+// Behind "ccb15 0". The commands: DOWNLOAD 1, VERIFY 4, TO_BOOT 5, GET_INFO 6, TO_APP 7, SCAN 8,
+// SET_ID 9, IDENTIFY 10.
+TEST(ParseArguments, CommandsAndTheirArguments) {
+    const std::string badNode = "Error: Bad NodeID\n";
+    const std::string badAppl = "Error: Bad application NodeID\n";
+    const std::string badFile = "Error: Bad HEX file name\n";
+    const std::string name259(259, 'f');
+    ExpectParses(
+        {
+            {{"flash", "12"}, "Error: Unknown command!\n", ""},
+            {{"dnlpuc", "12", "a.hex"}, "", "PUC cmd=1 node=12 file=a.hex"},
+            {{"DnlHt", "12", "a.hex", "31"}, "", "HT cmd=1 node=12 file=a.hex"},
+            {{"DnlHtpdo", "12", "list.txt"}, "", "HTPDO cmd=1 node=12 file=list.txt"},
+            {{"VerPuc", "12", "a.hex", "x"}, "", "PUC cmd=4 node=12 file=a.hex"},
+            {{"ToBoot", "16"}, "", "PUC cmd=5 node=16"},
+            {{"ToBoot"}, "", "PUC cmd=5"},
+            {{"GetInfoPUC", "19", "ignored"}, "", "PUC cmd=6 node=19"},
+            {{"ToApp", "19"}, "", "PUC cmd=7 node=19"},
+            {{"Identify", "5", "list.txt"}, "", "HTPDO cmd=10 node=5 file=list.txt"},
+            {{"Scan", "abc", "0x999"}, "", "PUC cmd=8"},
+            // File names.
+            {{"DnlPUC", "12"}, "Bad filename!\n", ""},
+            {{"VerPUC", "abc"}, "Bad filename!\n", ""},
+            {{"Identify"}, "Bad filename!\n", ""},
+            {{"DnlPUC", "12", ""}, badFile, ""},
+            {{"DnlHTpdo", "12", ""}, badFile, ""},
+            {{"DnlPUC", "12", name259 + "f"}, badFile, ""},
+            {{"DnlPUC", "12", name259}, "", "PUC cmd=1 node=12 file=" + name259},
+            {{"DnlPUC", "abc", ""}, badNode, ""},
+            // Node IDs: only an upper bound.
+            {{"ToApp", "0x80"}, "Error: Bad NodeID 0x80\n", ""},
+            {{"ToApp", "128"}, "Error: Bad NodeID 0x80\n", ""},
+            {{"ToApp", "0x7f"}, "", "PUC cmd=7 node=127"},
+            {{"ToApp", "127"}, "", "PUC cmd=7 node=127"},
+            {{"ToApp", "0X10"}, "", "PUC cmd=7 node=16"},
+            {{"ToApp", "-5"}, "", "PUC cmd=7 node=-5"},
+            {{"ToApp", "0"}, "", "PUC cmd=7"},
+            {{"ToApp", "abc"}, badNode, ""},
+            {{"ToApp", ""}, badNode, ""},
+            {{"ToApp", "0xFFFFFFFF"}, "", "PUC cmd=7 node=-1"},
+            {{"SetIdPUC", "12", "0x20"}, "", "PUC cmd=9 node=12 new=32"},
+            {{"SetIdPUC", "12", "200"}, "Error: Bad NodeID 0xC8\n", ""},
+            {{"SetIdPUC", "200", "12"}, "Error: Bad NodeID 0xC8\n", ""},
+            {{"SetIdPUC", "12", "x"}, badNode, ""},
+            {{"SetIdPUC", "12"}, badNode, ""},
+            // The application's node ID, read for DnlPUC only.
+            {{"DnlPUC", "12", "a.hex", "31", "extra"}, "", "PUC cmd=1 node=12 appl=31 file=a.hex"},
+            {{"DnlPUC", "12", "a.hex", "0x7F"}, "", "PUC cmd=1 node=12 appl=127 file=a.hex"},
+            {{"DnlPUC", "12", "a.hex", "128"}, badAppl, ""},
+            {{"DnlPUC", "12", "a.hex", "x"}, badAppl, ""},
+            {{"DnlPUC", "12", "a.hex", ""}, badAppl, ""},
+        },
+        {"ccb15", "0"}, "192.168.100.25:16506 ");
 }
 
 TEST(ParseArguments, UpperCasesTransportAndKeywordInPlace) {
@@ -302,7 +232,8 @@ TEST(ParseArguments, UpperCasesTransportAndKeywordInPlace) {
     ASSERT_TRUE(parsed.result);
     EXPECT_EQ(parsed.argsAfter, (std::vector<std::string>{"ETHERNET2CAN:ORV", "0x0", "DNLPUC", "12",
                                                           "Test1.hex", "31"}));
-    EXPECT_TRUE(parsed.settings.routeRight == L"orv");
+    EXPECT_EQ(Describe(parsed.settings),
+              "Ethernet2CAN|orv PUC cmd=1 node=12 appl=31 file=Test1.hex");
 }
 
 TEST(ParseArguments, ResetsTheCardFieldsOfAnEarlierParse) {
@@ -314,15 +245,7 @@ TEST(ParseArguments, ResetsTheCardFieldsOfAnEarlierParse) {
     char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data()};
     orv::ConsoleCapture capture;
     ASSERT_TRUE(ParseArguments(settings, 5, argv));
-    EXPECT_EQ(settings.useCanCard, 0);
-    EXPECT_EQ(settings.applNodeId, 0);
-    EXPECT_STREQ(settings.canCardName, "");
-}
-
-TEST(PrintUsage, PrintsTheWholeText) {
-    orv::ConsoleCapture capture;
-    PrintUsage();
-    EXPECT_EQ(capture.Text(), kUsage);
+    EXPECT_EQ(Describe(settings), "192.168.100.11:15106 PUC cmd=7 node=3");
 }
 
 TEST(ParseNumber, Rules) {

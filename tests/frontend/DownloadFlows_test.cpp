@@ -17,9 +17,6 @@ namespace {
 
 using orv::test::FlowGateway;
 
-constexpr char kFlashing[] = "Please wait... flashing\n";
-constexpr char kGoingToBoot[] = "Please wait... going to BOOT mode\n";
-
 std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
     std::vector<uint8_t> bytes(count);
     for (size_t i = 0; i < count; ++i)
@@ -33,9 +30,11 @@ class DownloadFlowTest : public testing::Test {
 
     // A PUC image in two sub-blocks: 10 (0x5000) and 36 (0x12000).
     void WritePucImage() {
-        orv::test::HexWriter hex;
-        hex.Bytes(0x5000, Pattern(2048, 1)).Bytes(0x12000, Pattern(2048, 7)).EndOfFile();
-        hex.Save(HexPath());
+        orv::test::HexWriter()
+            .Bytes(0x5000, Pattern(2048, 1))
+            .Bytes(0x12000, Pattern(2048, 7))
+            .EndOfFile()
+            .Save(HexPath());
     }
 
     std::string HexPath() const { return dir_.File("app.hex"); }
@@ -59,63 +58,47 @@ class DownloadFlowTest : public testing::Test {
 };
 
 // The boot-mode search, by which boards answer once the application was sent to boot mode.
-struct SearchCase {
-    const char* name;
-    std::vector<FlowGateway::Board> boards;
-    int exitCode;
-    const char* verdict;
-    int nodeInUse;  // 0: no download
-};
-
-class BootModeSearchTest : public DownloadFlowTest,
-                           public testing::WithParamInterface<SearchCase> {};
-
-TEST_P(BootModeSearchTest, DecidesTheNodeFromWhoAnswers) {
-    const SearchCase& c = GetParam();
+// Another node, and two in boot mode, are proven end to end.
+TEST_F(DownloadFlowTest, TheBootModeSearchDecidesTheNodeFromWhoAnswers) {
     WritePucImage();
-    for (const FlowGateway::Board& board : c.boards)
-        gateway_.AddBoard(board);
-    RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, HexPath());
-    settings.applNodeId = 31;
+    const auto info = FlowGateway::PucInfo();
+    struct Case {
+        std::vector<FlowGateway::Board> boards;
+        const char* verdict;
+        int nodeInUse;  // 0: no download
+    };
+    const Case cases[] = {
+        {{{31, 12, false, info}}, "Accepted.\n", 12},
+        {{}, "Error searching for boot mode NodeId 12.\n", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.verdict);
+        std::filesystem::remove(dir_.File("FLASH.LOG"));
+        FlowGateway gateway;
+        for (const FlowGateway::Board& board : c.boards)
+            gateway.AddBoard(board);
+        RunSettings settings = Settings(CMD_DOWNLOAD, MODE_PUC, 12, HexPath());
+        settings.applNodeId = 31;
 
-    EXPECT_EQ(RunPucDownload(settings, gateway_), c.exitCode);
-    const std::string& out = console_.Text();
-    EXPECT_EQ(out.find(std::string(kGoingToBoot) + "BusId: 0 NodeId: 12\n"), 0u) << out;
-    const size_t checking = out.find("Checking boot mode NodeId ... ");
-    ASSERT_NE(checking, std::string::npos) << out;
-    EXPECT_NE(out.find(c.verdict, checking), std::string::npos) << out;
-    if (c.nodeInUse == 0) {
-        EXPECT_EQ(out.find(kFlashing), std::string::npos);
-        EXPECT_EQ(gateway_.Count(CCB_CMD_WRITE_SUBBLOCK), 0u);
-        EXPECT_TRUE(out.ends_with(c.verdict)) << out;
-        return;
+        EXPECT_EQ(RunPucDownload(settings, gateway),
+                  c.nodeInUse != 0 ? kExitSuccess : kExitFailure);
+        const std::string out = console_.Take();
+        EXPECT_TRUE(out.starts_with("Please wait... going to BOOT mode\nBusId: 0 NodeId: 12\n"))
+            << out;
+        const size_t checking = out.find("Checking boot mode NodeId ... ");
+        EXPECT_NE(out.find(c.verdict, checking), std::string::npos) << out;
+        if (c.nodeInUse == 0) {
+            EXPECT_TRUE(out.ends_with(c.verdict)) << out;
+            EXPECT_EQ(gateway.Count(CCB_CMD_WRITE_SUBBLOCK), 0u);
+            continue;
+        }
+        const std::string node = std::to_string(c.nodeInUse);
+        EXPECT_NE(out.find("BusId: 0 NodeId: " + node + " HexFileName: "), std::string::npos);
+        char logged[8];
+        std::snprintf(logged, sizeof logged, " %2X ", c.nodeInUse);
+        EXPECT_NE(FlashLog().find(logged), std::string::npos) << FlashLog();
     }
-    EXPECT_NE(out.find("BusId: 0 NodeId: " + std::to_string(c.nodeInUse) + " HexFileName: "),
-              std::string::npos)
-        << out;
-    char node[8];
-    std::snprintf(node, sizeof node, " %2X ", c.nodeInUse);
-    EXPECT_NE(FlashLog().find(node), std::string::npos) << FlashLog();
 }
-
-const auto pucInfo = FlowGateway::PucInfo();
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BootModeSearchTest,
-    testing::Values(
-        SearchCase{"Accepted", {{31, 12, false, pucInfo}}, kExitSuccess, "Accepted.\n", 12},
-        SearchCase{"OtherNode",
-                   {{31, 40, false, pucInfo}},
-                   kExitSuccess,
-                   "New boot mode NodeId 40 will be used !\n",
-                   40},
-        SearchCase{"TwoInBootMode",
-                   {{20, 20, true, pucInfo}, {30, 30, true, pucInfo}},
-                   kExitFailure,
-                   "More than 2 nodes in boot mode !\n",
-                   0},
-        SearchCase{
-            "NoneAnswers", {}, kExitFailure, "Error searching for boot mode NodeId 12.\n", 0}),
-    [](const testing::TestParamInfo<SearchCase>& info) { return info.param.name; });
 
 TEST_F(DownloadFlowTest, AFailedPucDownloadCancelsAndLogsNothing) {
     WritePucImage();
@@ -133,9 +116,7 @@ TEST_F(DownloadFlowTest, AFailedPucDownloadCancelsAndLogsNothing) {
 }
 
 TEST_F(DownloadFlowTest, HtSucceedsOnlyAfterItsSettlingPauseAndLogsNothing) {
-    orv::test::HexWriter hex;
-    hex.Bytes(0x0000, Pattern(2048, 3)).EndOfFile();
-    hex.Save(HexPath());
+    orv::test::HexWriter().Bytes(0x0000, Pattern(2048, 3)).EndOfFile().Save(HexPath());
     gateway_.AddBoard({5, 5, true, FlowGateway::PucInfo()});
     RunSettings settings = Settings(CMD_DOWNLOAD, MODE_HT, 5, HexPath());
 
@@ -153,9 +134,11 @@ TEST_F(DownloadFlowTest, HtPdoTakesItsFirmwareFromTheListAndFillsGapsOnlyWithABa
         SCOPED_TRACE(base);
         FlowGateway gateway;
         gateway.AddBoard({5, 5, false, FlowGateway::HtInfo("HT-0001")});
-        orv::test::HexWriter hex;
-        hex.Bytes(base, Pattern(2048, 1)).Bytes(base + 2 * 2048, Pattern(2048, 2)).EndOfFile();
-        hex.Save(dir_.File("ht.hex"));
+        orv::test::HexWriter()
+            .Bytes(base, Pattern(2048, 1))
+            .Bytes(base + 2 * 2048, Pattern(2048, 2))
+            .EndOfFile()
+            .Save(dir_.File("ht.hex"));
         char list[64];
         std::snprintf(list, sizeof list, "HT-0001\tht.hex\t0x%X\n", base);
         orv::test::WriteFile(dir_.File("firmware.lst"), list);
@@ -178,7 +161,7 @@ TEST_F(DownloadFlowTest, HtPdoWithAnUnlistedBoardSendsItBackAndDownloadsNothing)
     EXPECT_EQ(RunHtDownload(settings, gateway_), kExitFailure);
     EXPECT_TRUE(console_.Text().ends_with("Firmware: HT-0009 -> no file found\n"));
     EXPECT_EQ(gateway_.Commands().back(), CCB_CMD_JUMP_TO_APP);
-    EXPECT_EQ(console_.Text().find(kFlashing), std::string::npos);
+    EXPECT_EQ(console_.Text().find("Please wait... flashing\n"), std::string::npos);
 }
 
 }  // namespace

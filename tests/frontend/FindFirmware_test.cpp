@@ -14,53 +14,42 @@ namespace {
 
 using orv::test::FlowGateway;
 
-struct LookupCase {
-    const char* name;
-    std::string list;
-    std::wstring hardware;
-    std::wstring firmware;  // empty: not found
-    uint32_t base;          // as left in a variable preset to 0xDEAD
-};
-
-class FindFirmwareFileTest : public testing::TestWithParam<LookupCase> {
-  protected:
-    orv::test::TempDir dir_;
-};
-
-TEST_P(FindFirmwareFileTest, ReadsTheListAsTheBoardsHaveAlwaysBeenListed) {
-    const LookupCase& c = GetParam();
-    const std::string path = dir_.File("firmware.lst");
-    orv::test::WriteFile(path, c.list);
-    uint32_t base = 0xDEAD;
-    EXPECT_EQ(FindFirmwareFile(std::wstring(path.begin(), path.end()), c.hardware, base),
-              c.firmware);
-    EXPECT_EQ(base, c.base);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FindFirmwareFileTest,
-    testing::Values(
-        LookupCase{"Lf", "HT-A\ta.hex\t0x2000\nHT-B\tb.hex\t0x4000\n", L"HT-B", L"b.hex", 0x4000},
-        LookupCase{"CrLf", "HT-A\ta.hex\t0x2000\r\nHT-B\tb.hex\t4000\r\n", L"HT-A", L"a.hex",
-                   0x2000},
-        LookupCase{"WithoutPrefix", "HT-A\ta.hex\t2000\n", L"HT-A", L"a.hex", 0x2000},
-        LookupCase{"NoDigits", "HT-A\ta.hex\tzz\n", L"HT-A", L"a.hex", 0},
-        LookupCase{"LeadingBlanksAndUpperCase", "HT-A\ta.hex\t  0X1fF\n", L"HT-A", L"a.hex", 0x1FF},
-        LookupCase{"BeyondThirtyTwoBits", "HT-A\ta.hex\t123456789\n", L"HT-A", L"a.hex",
-                   0xFFFFFFFF},
-        LookupCase{"Negative", "HT-A\ta.hex\t-2\n", L"HT-A", L"a.hex", 0xFFFFFFFE},
-        LookupCase{"LastLineWithoutEnd", "HT-A\ta.hex\t0x10", L"HT-A", L"a.hex", 0x10},
+// The list as the boards have always been listed, quirks included.
+TEST(FindFirmwareFile, ReadsTheList) {
+    struct Case {
+        std::string list;
+        std::wstring hardware;
+        std::wstring firmware;  // empty: not found
+        uint32_t base;          // as left in a variable preset to 0xDEAD
+    };
+    const Case cases[] = {
+        {"HT-A\ta.hex\t0x2000\nHT-B\tb.hex\t0x4000\n", L"HT-B", L"b.hex", 0x4000},
+        {"HT-A\ta.hex\t0x2000\r\nHT-B\tb.hex\t4000\r\n", L"HT-A", L"a.hex", 0x2000},
+        {"HT-A\ta.hex\t2000\n", L"HT-A", L"a.hex", 0x2000},
+        {"HT-A\ta.hex\tzz\n", L"HT-A", L"a.hex", 0},
+        {"HT-A\ta.hex\t  0X1fF\n", L"HT-A", L"a.hex", 0x1FF},
+        {"HT-A\ta.hex\t123456789\n", L"HT-A", L"a.hex", 0xFFFFFFFF},
+        {"HT-A\ta.hex\t-2\n", L"HT-A", L"a.hex", 0xFFFFFFFE},
+        {"HT-A\ta.hex\t0x10", L"HT-A", L"a.hex", 0x10},
         // The key is found anywhere, here as the tail of an earlier first column.
-        LookupCase{"InsideALongerText", "XHT-A\tx.hex\t0x1\nHT-A\ta.hex\t0x2\n", L"HT-A", L"x.hex",
-                   0x1},
+        {"XHT-A\tx.hex\t0x1\nHT-A\ta.hex\t0x2\n", L"HT-A", L"x.hex", 0x1},
         // Without its second TAB an entry takes the next TAB of the file.
-        LookupCase{"SecondTabOnALaterLine", "HT-A\ta.hex\nHT-B\tb.hex\t0x7\n", L"HT-A",
-                   L"a.hex\nHT-B", 0},
-        LookupCase{"NotListed", "HT-A\ta.hex\t0x2000\n", L"HT-C", L"", 0xDEAD},
-        LookupCase{"NoSecondTabAtAll", "HT-A\ta.hex\n", L"HT-A", L"", 0xDEAD},
-        LookupCase{"ReadingStopsAtANul", std::string("HT-A\ta.hex\0\t0x5\n", 16), L"HT-A", L"",
-                   0xDEAD}),
-    [](const testing::TestParamInfo<LookupCase>& info) { return info.param.name; });
+        {"HT-A\ta.hex\nHT-B\tb.hex\t0x7\n", L"HT-A", L"a.hex\nHT-B", 0},
+        {"HT-A\ta.hex\t0x2000\n", L"HT-C", L"", 0xDEAD},
+        {"HT-A\ta.hex\n", L"HT-A", L"", 0xDEAD},
+        {std::string("HT-A\ta.hex\0\t0x5\n", 16), L"HT-A", L"", 0xDEAD},  // stops at a NUL
+    };
+    orv::test::TempDir dir;
+    const std::string path = dir.File("firmware.lst");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        orv::test::WriteFile(path, c.list);
+        uint32_t base = 0xDEAD;
+        EXPECT_EQ(FindFirmwareFile(std::wstring(path.begin(), path.end()), c.hardware, base),
+                  c.firmware);
+        EXPECT_EQ(base, c.base);
+    }
+}
 
 TEST(FindFirmwareFile, AMissingListFindsNothing) {
     uint32_t base = 7;
@@ -95,45 +84,34 @@ TEST(SetFirmwarePath, KeepsAtMost259Characters) {
     EXPECT_EQ(std::string(settings.hexFileName, 4), "dir/");
 }
 
-class IdentifyTest : public testing::Test {
-  protected:
-    IdentifyTest() {
-        settings_.mode = MODE_HT_PDO;
-        settings_.command = CMD_IDENTIFY;
-        settings_.nodeId = 5;
-        std::strcpy(settings_.hexFileName, dir_.File("firmware.lst").c_str());
-        orv::test::WriteFile(dir_.File("firmware.lst"), "HT-0001\tht.hex\t0x01010000\n");
+TEST(RunIdentify, NamesTheFirmwareOfAListedBoardAndFailsOtherwise) {
+    orv::test::TempDir dir;
+    orv::test::FakeClock clock;
+    orv::test::WriteFile(dir.File("firmware.lst"), "HT-0001\tht.hex\t0x01010000\n");
+    const std::pair<const char*, std::string> cases[] = {
+        {"HT-0001", "BusId: 0 NodeId: 5 HW: HT-0001\nFirmware: HT-0001 -> " + dir.File("ht.hex") +
+                        "\nOffset: 0x1010000\n"},
+        {"HT-0002", "Firmware: HT-0002 -> no file found\n"},
+        {nullptr, "BusId: 0 NodeId: 5 -> can't identify HW\n"},
+    };
+    for (const auto& [identification, ending] : cases) {
+        orv::ConsoleCapture console;
+        FlowGateway gateway;
+        if (identification != nullptr)
+            gateway.AddBoard({5, 5, false, FlowGateway::HtInfo(identification)});
+        RunSettings settings;
+        settings.mode = MODE_HT_PDO;
+        settings.command = CMD_IDENTIFY;
+        settings.nodeId = 5;
+        std::strcpy(settings.hexFileName, dir.File("firmware.lst").c_str());
+        const bool found = ending.ends_with("0x1010000\n");
+        EXPECT_EQ(RunIdentify(settings, gateway), found ? kExitSuccess : kExitFailure);
+        EXPECT_TRUE(console.Text().ends_with(ending)) << console.Text();
+        if (found) {
+            EXPECT_EQ(console.Text(), "Please wait... identifying hardware\n" + ending);
+            EXPECT_EQ(gateway.Commands().back(), CCB_CMD_JUMP_TO_APP);
+        }
     }
-
-    orv::test::TempDir dir_;
-    orv::test::FakeClock clock_;
-    orv::ConsoleCapture console_;
-    FlowGateway gateway_;
-    RunSettings settings_;
-};
-
-TEST_F(IdentifyTest, PrintsTheFirmwareAndOffsetAndLeavesTheBoardRunning) {
-    gateway_.AddBoard({5, 5, false, FlowGateway::HtInfo("HT-0001")});
-    EXPECT_EQ(RunIdentify(settings_, gateway_), kExitSuccess);
-    EXPECT_EQ(console_.Text(),
-              "Please wait... identifying hardware\n"
-              "BusId: 0 NodeId: 5 HW: HT-0001\n"
-              "Firmware: HT-0001 -> " +
-                  dir_.File("ht.hex") +
-                  "\n"
-                  "Offset: 0x1010000\n");
-    EXPECT_EQ(gateway_.Commands().back(), CCB_CMD_JUMP_TO_APP);
-}
-
-TEST_F(IdentifyTest, ABoardThatGivesNoIdentificationFails) {
-    EXPECT_EQ(RunIdentify(settings_, gateway_), kExitFailure);
-    EXPECT_TRUE(console_.Text().ends_with("BusId: 0 NodeId: 5 -> can't identify HW\n"));
-}
-
-TEST_F(IdentifyTest, AnUnlistedBoardFails) {
-    gateway_.AddBoard({5, 5, false, FlowGateway::HtInfo("HT-0002")});
-    EXPECT_EQ(RunIdentify(settings_, gateway_), kExitFailure);
-    EXPECT_TRUE(console_.Text().ends_with("Firmware: HT-0002 -> no file found\n"));
 }
 
 }  // namespace

@@ -11,22 +11,8 @@
 
 namespace orv::test {
 
-std::array<uint8_t, 8> FlowGateway::PucInfo() {
-    return {0, '3', '1', '0', '0', 0, 0, 0x21};
-}
-
-std::array<uint8_t, 8> FlowGateway::HtInfo(const std::string& identification) {
-    std::array<uint8_t, 8> info{};
-    std::copy_n(identification.begin(), std::min<size_t>(identification.size(), 8), info.begin());
-    return info;
-}
-
 size_t FlowGateway::Count(uint32_t command) const {
     return static_cast<size_t>(std::count(commands_.begin(), commands_.end(), command));
-}
-
-int FlowGateway::Open(uint8_t /*nodeId*/) {
-    return 0;
 }
 
 int FlowGateway::SendRaw(const void* request, int /*requestLength*/, void* reply, int replyCapacity,
@@ -51,17 +37,10 @@ int FlowGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int re
     return 0;
 }
 
-FlowGateway::Board* FlowGateway::BootBoard() {
+FlowGateway::Board* FlowGateway::Selected(bool inBoot) {
     for (Board& board : boards_) {
-        if (board.inBoot && board.bootNode == selected_)
-            return &board;
-    }
-    return nullptr;
-}
-
-FlowGateway::Board* FlowGateway::ApplicationBoard() {
-    for (Board& board : boards_) {
-        if (!board.inBoot && board.applicationNode == selected_)
+        if (board.inBoot == inBoot &&
+            (inBoot ? board.bootNode : board.applicationNode) == selected_)
             return &board;
     }
     return nullptr;
@@ -80,7 +59,7 @@ uint32_t FlowGateway::Carry(const CCcbMessage& request, CCcbMessage& reply) {
             return CCB_STATUS_OK;
         case CCB_CMD_BOOT_INIT:
             selected_ = data[1];
-            if (Board* board = ApplicationBoard()) {
+            if (Board* board = Selected(false)) {
                 board->inBoot = true;
                 return CCB_STATUS_OK;
             }
@@ -88,7 +67,7 @@ uint32_t FlowGateway::Carry(const CCcbMessage& request, CCcbMessage& reply) {
         default:
             break;
     }
-    Board* board = BootBoard();
+    Board* board = Selected(true);
     if (board == nullptr)
         return CCB_STATUS_NO_REPLY;
     switch (request.command) {

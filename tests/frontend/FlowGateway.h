@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <set>
@@ -23,9 +24,14 @@ class FlowGateway : public CCommAdapter {
     };
 
     // Boot code information of a PUC with boot code version 3100.
-    static std::array<uint8_t, 8> PucInfo();
+    static std::array<uint8_t, 8> PucInfo() { return {0, '3', '1', '0', '0', 0, 0, 0x21}; }
     // Boot code information that reads as the identification text.
-    static std::array<uint8_t, 8> HtInfo(const std::string& identification);
+    static std::array<uint8_t, 8> HtInfo(const std::string& identification) {
+        std::array<uint8_t, 8> info{};
+        std::copy_n(identification.begin(), std::min<size_t>(identification.size(), 8),
+                    info.begin());
+        return info;
+    }
 
     void AddBoard(const Board& board) { boards_.push_back(board); }
     // From now on this command is answered with "no reply".
@@ -36,7 +42,7 @@ class FlowGateway : public CCommAdapter {
     const std::vector<uint8_t>& RawFrameHeads() const { return rawFrameHeads_; }
     std::vector<uint8_t>& Flash() { return flash_; }
 
-    int Open(uint8_t nodeId) override;
+    int Open(uint8_t /*nodeId*/) override { return 0; }
     int SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
                 uint32_t timeoutMs) override;
     int Transact(const CCcbMessage* request, CCcbMessage* reply, int replyCapacity,
@@ -44,8 +50,8 @@ class FlowGateway : public CCommAdapter {
     int Reset() override { return 0; }
 
   private:
-    Board* BootBoard();
-    Board* ApplicationBoard();
+    // The board that answers as the selected node in this mode.
+    Board* Selected(bool inBoot);
     uint32_t Carry(const CCcbMessage& request, CCcbMessage& reply);
 
     std::vector<Board> boards_;

@@ -10,7 +10,7 @@ namespace orv::test {
 
 // Records every requested pause and returns at once; time advances by the pauses alone.
 class FakeClock : public IClock {
-public:
+  public:
     FakeClock() { SetClock(this); }
     ~FakeClock() override { SetClock(nullptr); }
     FakeClock(const FakeClock&) = delete;
@@ -29,18 +29,8 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return sleeps_;
     }
-    uint64_t TotalSleptMs() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        uint64_t total = 0;
-        for (uint32_t s : sleeps_) total += s;
-        return total;
-    }
-    void ClearSleeps() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        sleeps_.clear();
-    }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<uint32_t> sleeps_;
     uint64_t now_ = 1000000;

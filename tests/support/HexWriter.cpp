@@ -13,9 +13,8 @@ std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>
                                    static_cast<uint8_t>(address & 0xFF), type};
     fields.insert(fields.end(), bytes.begin(), bytes.end());
     uint8_t sum = 0;
-    for (uint8_t field : fields) {
+    for (uint8_t field : fields)
         sum = static_cast<uint8_t>(sum + field);
-    }
     fields.push_back(static_cast<uint8_t>(0x100 - sum));
     std::string record = ":";
     char pair[3];
@@ -24,11 +23,6 @@ std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>
         record += pair;
     }
     return record;
-}
-
-HexWriter& HexWriter::LineEnd(std::string lineEnd) {
-    lineEnd_ = std::move(lineEnd);
-    return *this;
 }
 
 HexWriter& HexWriter::Record(uint8_t type, uint16_t address, const std::vector<uint8_t>& bytes) {
@@ -43,25 +37,17 @@ HexWriter& HexWriter::ExtendedLinearAddress(uint16_t upper) {
 
 HexWriter& HexWriter::Bytes(uint32_t address, const std::vector<uint8_t>& bytes, size_t perRecord) {
     const size_t recordSize = std::clamp<size_t>(perRecord, 1, 255);
-    size_t done = 0;
-    while (done < bytes.size()) {
+    for (size_t done = 0; done < bytes.size();) {
         const uint32_t at = address + static_cast<uint32_t>(done);
-        if (at >> 16 != upper_) {
+        if (at >> 16 != upper_)
             ExtendedLinearAddress(static_cast<uint16_t>(at >> 16));
-        }
         // A record never crosses a 64 KiB boundary.
-        const size_t roomInSegment = 0x10000 - (at & 0xFFFF);
-        const size_t take = std::min({recordSize, roomInSegment, bytes.size() - done});
+        const size_t take =
+            std::min({recordSize, size_t{0x10000 - (at & 0xFFFF)}, bytes.size() - done});
         const auto first = bytes.begin() + static_cast<std::ptrdiff_t>(done);
-        Data(static_cast<uint16_t>(at),
-             std::vector<uint8_t>(first, first + static_cast<std::ptrdiff_t>(take)));
+        Data(static_cast<uint16_t>(at), {first, first + static_cast<std::ptrdiff_t>(take)});
         done += take;
     }
-    return *this;
-}
-
-HexWriter& HexWriter::Raw(const std::string& text) {
-    text_ += text;
     return *this;
 }
 

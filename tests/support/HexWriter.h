@@ -10,13 +10,16 @@ namespace orv::test {
 // One Intel HEX record with a correct checksum, without its line end.
 std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& bytes);
 
-// Builds Intel HEX text for tests: well-formed records by default, anything else through Raw.
+// Builds well-formed Intel HEX text for tests.
 class HexWriter {
   public:
     explicit HexWriter(std::string lineEnd = "\n") : lineEnd_(std::move(lineEnd)) {}
 
     // Line end written after each following record.
-    HexWriter& LineEnd(std::string lineEnd);
+    HexWriter& LineEnd(std::string lineEnd) {
+        lineEnd_ = std::move(lineEnd);
+        return *this;
+    }
     HexWriter& Record(uint8_t type, uint16_t address, const std::vector<uint8_t>& bytes);
     HexWriter& Data(uint16_t address, const std::vector<uint8_t>& bytes) {
         return Record(0x00, address, bytes);
@@ -26,7 +29,6 @@ class HexWriter {
     // Places bytes at a 32-bit address in data records of up to perRecord bytes, with a type-04
     // record whenever the upper 16 address bits change (they start at 0).
     HexWriter& Bytes(uint32_t address, const std::vector<uint8_t>& bytes, size_t perRecord = 16);
-    HexWriter& Raw(const std::string& text);
 
     const std::string& Text() const { return text_; }
     void Save(const std::string& path) const;

@@ -30,32 +30,28 @@ bool MemoryCanLink::Send(const CanFrame& frame) {
     std::function<void(const CanFrame&)> onSend;
     {
         std::lock_guard<std::mutex> lock(wire_->mutex);
-        if (wire_->closed || wire_->failSends) {
+        if (wire_->closed || wire_->failSends)
             return false;
-        }
         wire_->sent.push_back(frame);
         onSend = wire_->onSend;
     }
-    if (onSend) {
+    if (onSend)
         onSend(frame);
-    }
     return true;
 }
 
 ICanLink::ReceiveResult MemoryCanLink::Receive(CanFrame& frame, int timeoutMs) {
     std::unique_lock<std::mutex> lock(wire_->mutex);
     auto ready = [this] { return wire_->closed || !wire_->incoming.empty(); };
-    if (timeoutMs < 0) {
+    if (timeoutMs < 0)
         wire_->changed.wait(lock, ready);
-    } else if (!wire_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready)) {
+    else if (!wire_->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready))
         return ReceiveResult::Timeout;
-    }
-    if (!wire_->incoming.empty()) {
-        frame = wire_->incoming.front();
-        wire_->incoming.pop_front();
-        return ReceiveResult::Frame;
-    }
-    return ReceiveResult::Closed;
+    if (wire_->incoming.empty())
+        return ReceiveResult::Closed;
+    frame = wire_->incoming.front();
+    wire_->incoming.pop_front();
+    return ReceiveResult::Frame;
 }
 
 CanFrame MakeFrame(uint32_t id, std::vector<uint8_t> data) {

@@ -16,16 +16,13 @@
 namespace orv::test {
 namespace {
 
-constexpr auto kReadyWait = std::chrono::seconds(15);
-constexpr auto kStopWait = std::chrono::seconds(5);
 constexpr auto kPollStep = std::chrono::milliseconds(5);
 
 // True once the child has ended; its status then lands in status.
 bool Reaped(pid_t pid, int& status) {
     int raw = 0;
-    if (waitpid(pid, &raw, WNOHANG) != pid) {
+    if (waitpid(pid, &raw, WNOHANG) != pid)
         return false;
-    }
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return true;
 }
@@ -34,65 +31,54 @@ bool Reaped(pid_t pid, int& status) {
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
     char pattern[] = "/tmp/orvsim-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    if (mkdtemp(pattern) == nullptr)
         throw std::runtime_error("SimProcess: mkdtemp failed");
-    }
     directory_ = pattern;
-    const std::string outPath = directory_ + "/stdout";
-    const std::string errPath = directory_ + "/stderr";
-
     std::vector<std::string> argv = {ORV_CAN_SIM_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
-    for (std::string& arg : argv) {
+    for (std::string& arg : argv)
         pointers.push_back(arg.data());
-    }
     pointers.push_back(nullptr);
 
     // Files rather than pipes: a chatty simulator can never block on a full pipe.
-    const int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const int errFd = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    const int outFd = open((directory_ + "/stdout").c_str(), flags, 0600);
+    const int errFd = open((directory_ + "/stderr").c_str(), flags, 0600);
     const pid_t parent = getpid();
     pid_ = fork();
     if (pid_ == 0) {
         // Only async-signal-safe calls between fork and exec. The simulator dies with the test.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() != parent) {
-            _exit(127);
+        if (getppid() == parent) {
+            dup2(outFd, STDOUT_FILENO);
+            dup2(errFd, STDERR_FILENO);
+            execv(pointers[0], pointers.data());
         }
-        dup2(outFd, STDOUT_FILENO);
-        dup2(errFd, STDERR_FILENO);
-        execv(pointers[0], pointers.data());
         _exit(127);
     }
     close(outFd);
     close(errFd);
-    if (pid_ < 0) {
+    if (pid_ < 0)
         throw std::runtime_error("SimProcess: fork failed");
-    }
 
-    const auto deadline = std::chrono::steady_clock::now() + kReadyWait;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
     while (true) {
         std::istringstream lines(Output());
-        std::string line;
         bool ready = false;
-        while (std::getline(lines, line)) {
+        for (std::string line; std::getline(lines, line);) {
             std::istringstream words(line);
             std::string first, kind;
+            int board = -1;
             words >> first >> kind;
-            if (first == "READY") {
-                ready = true;
-            } else if (first == "LISTEN" && kind == "gateway") {
-                int board = -1, port = -1;
-                words >> board >> port;
-                gatewayPorts_[board] = port;
-            } else if (first == "LISTEN" && kind == "bridge") {
+            ready = ready || first == "READY";
+            if (first == "LISTEN" && kind == "gateway" && words >> board)
+                words >> gatewayPorts_[board];
+            else if (first == "LISTEN" && kind == "bridge")
                 words >> bridgePort_;
-            }
         }
-        if (ready) {
+        if (ready)
             return;
-        }
         int status = 0;
         const bool ended = Reaped(pid_, status);
         if (ended || std::chrono::steady_clock::now() > deadline) {
@@ -120,10 +106,6 @@ int SimProcess::GatewayPort(int board) const {
     return found == gatewayPorts_.end() ? -1 : found->second;
 }
 
-int SimProcess::BridgePort() const {
-    return bridgePort_;
-}
-
 std::string SimProcess::Log() const {
     return ReadFile(directory_ + "/stderr");
 }
@@ -133,11 +115,10 @@ std::string SimProcess::Output() const {
 }
 
 int SimProcess::Stop(int signal) {
-    if (pid_ <= 0) {
+    if (pid_ <= 0)
         return exitStatus_;
-    }
     kill(pid_, signal);
-    const auto deadline = std::chrono::steady_clock::now() + kStopWait;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     int status = 0;
     while (!Reaped(pid_, status)) {
         if (std::chrono::steady_clock::now() > deadline) {
@@ -149,8 +130,7 @@ int SimProcess::Stop(int signal) {
         std::this_thread::sleep_for(kPollStep);
     }
     pid_ = -1;
-    exitStatus_ = status;
-    return status;
+    return exitStatus_ = status;
 }
 
 }  // namespace orv::test

@@ -11,9 +11,8 @@ namespace orv::test {
 
 TempDir::TempDir() {
     char pattern[] = "/tmp/orvtest-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) {
+    if (mkdtemp(pattern) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    }
     path_ = pattern;
 }
 
@@ -23,14 +22,12 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
 
 std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
 }
 

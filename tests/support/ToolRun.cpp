@@ -16,24 +16,6 @@ extern char** environ;
 namespace orv::test {
 namespace {
 
-std::vector<std::string> MergedEnvironment(
-    const std::vector<std::pair<std::string, std::string>>& extra) {
-    std::map<std::string, std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        const size_t equals = text.find('=');
-        if (equals != std::string::npos) {
-            merged[text.substr(0, equals)] = text.substr(equals + 1);
-        }
-    }
-    for (const auto& [key, value] : extra)
-        merged[key] = value;
-    std::vector<std::string> result;
-    for (const auto& [key, value] : merged)
-        result.push_back(key + "=" + value);
-    return result;
-}
-
 std::vector<char*> PointersOf(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
     for (std::string& text : texts)
@@ -42,21 +24,13 @@ std::vector<char*> PointersOf(std::vector<std::string>& texts) {
     return pointers;
 }
 
-int64_t ElapsedMs(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
-}
-
 // Reads what is available; false once the pipe has reached its end.
 bool Drain(int fd, std::string& into) {
     char buffer[4096];
     const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got > 0) {
+    if (got > 0)
         into.append(buffer, static_cast<size_t>(got));
-        return true;
-    }
-    return got < 0 && errno == EINTR;
+    return got > 0 || (got < 0 && errno == EINTR);
 }
 
 }  // namespace
@@ -65,42 +39,44 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
     ToolResult result;
     std::vector<std::string> argv = {options.program};
     argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> envp = MergedEnvironment(options.env);
+    std::map<std::string, std::string> merged;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (const size_t equals = text.find('='); equals != std::string::npos)
+            merged[text.substr(0, equals)] = text.substr(equals + 1);
+    }
+    for (const auto& [key, value] : options.env)
+        merged[key] = value;
+    std::vector<std::string> envp;
+    for (const auto& [key, value] : merged)
+        envp.push_back(key + "=" + value);
     std::vector<char*> argvPointers = PointersOf(argv);
     std::vector<char*> envPointers = PointersOf(envp);
 
-    int outPipe[2];
-    int errPipe[2];
-    if (pipe2(outPipe, O_CLOEXEC) != 0)
-        return result;
-    if (pipe2(errPipe, O_CLOEXEC) != 0) {
-        close(outPipe[0]);
-        close(outPipe[1]);
-        return result;
-    }
+    int outPipe[2] = {-1, -1};
+    int errPipe[2] = {-1, -1};
     const auto start = std::chrono::steady_clock::now();
-    const pid_t child = fork();
+    const auto elapsedMs = [start] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now() - start)
+            .count();
+    };
+    const pid_t child =
+        pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0 ? fork() : -1;
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
-        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0)
-            _exit(127);
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        execve(argvPointers[0], argvPointers.data(), envPointers.data());
+        if (options.workDir.empty() || chdir(options.workDir.c_str()) == 0) {
+            dup2(outPipe[1], STDOUT_FILENO);
+            dup2(errPipe[1], STDERR_FILENO);
+            execve(argvPointers[0], argvPointers.data(), envPointers.data());
+        }
         _exit(127);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    if (child < 0) {
-        close(outPipe[0]);
-        close(errPipe[0]);
-        return result;
-    }
-
+    for (int fd : {outPipe[1], errPipe[1]})
+        close(fd);
     pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    int openPipes = 2;
-    while (openPipes > 0) {
-        const int64_t left = options.timeoutMs - ElapsedMs(start);
+    for (int openPipes = child < 0 ? 0 : 2; openPipes > 0;) {
+        const int64_t left = options.timeoutMs - elapsedMs();
         if (left <= 0) {
             result.timedOut = true;
             kill(child, SIGKILL);
@@ -109,23 +85,24 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
         if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR)
             break;
         for (pollfd& fd : fds) {
-            if (fd.fd >= 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
-                if (!Drain(fd.fd, fd.fd == outPipe[0] ? result.out : result.err)) {
-                    fd.fd = -1;
-                    --openPipes;
-                }
+            if (fd.fd >= 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
+                !Drain(fd.fd, fd.fd == outPipe[0] ? result.out : result.err)) {
+                fd.fd = -1;
+                --openPipes;
             }
         }
     }
-    close(outPipe[0]);
-    close(errPipe[0]);
+    for (int fd : {outPipe[0], errPipe[0]})
+        close(fd);
+    if (child < 0)
+        return result;
 
     int status = 0;
     rusage usage{};
     pid_t waited;
     while ((waited = wait4(child, &status, WNOHANG, &usage)) == 0 ||
            (waited < 0 && errno == EINTR)) {
-        if (ElapsedMs(start) >= options.timeoutMs) {
+        if (elapsedMs() >= options.timeoutMs) {
             result.timedOut = true;
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
@@ -133,7 +110,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
         }
         usleep(2000);
     }
-    result.elapsedMs = ElapsedMs(start);
+    result.elapsedMs = elapsedMs();
     const auto toMs = [](const timeval& t) { return int64_t{t.tv_sec} * 1000 + t.tv_usec / 1000; };
     result.cpuMs = toMs(usage.ru_utime) + toMs(usage.ru_stime);
     result.peakRssKiB = usage.ru_maxrss;
