@@ -76,14 +76,14 @@ std::string ParseOption(const std::string& option, BoardConfig& config) {
 
 }  // namespace
 
-std::string ParseBoardSpec(BoardKind kind, const std::string& spec, BoardConfig& config) {
+std::string ParseBoardDescription(BoardKind kind, const std::string& description, BoardConfig& config) {
     config = BoardConfig{};
     config.kind = kind;
     config.version = kind == BoardKind::Puc ? "3100" : "2100";
-    const std::vector<std::string> parts = Split(spec, ',');
+    const std::vector<std::string> parts = Split(description, ',');
     unsigned long id = 0;
     if (parts.empty() || !ParseNumber(parts[0], 1, 127, id)) {
-        return "a board needs its application node ID (1..127) first: '" + spec + "'";
+        return "a board needs its application node ID (1..127) first: '" + description + "'";
     }
     config.applNodeId = static_cast<uint8_t>(id);
     config.bootNodeId = config.applNodeId;

@@ -26,7 +26,7 @@ struct BoardConfig {
 };
 
 // Parses "ID[,OPT...]" of --puc or --ht. Returns an empty text on success, else why not.
-std::string ParseBoardSpec(BoardKind kind, const std::string& spec, BoardConfig& config);
+std::string ParseBoardDescription(BoardKind kind, const std::string& description, BoardConfig& config);
 
 // "PUC 12" or "HT 30": how the log names a board.
 std::string BoardName(const BoardConfig& config);

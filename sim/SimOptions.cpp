@@ -100,11 +100,11 @@ std::optional<int> ParseSimOptions(int argc, const char* const* argv, SimOptions
 
     try {
         app.parse(argc, argv);
-        for (const auto& [kind, specs] :
+        for (const auto& [kind, descriptions] :
              {std::pair{BoardKind::Puc, &pucs}, {BoardKind::Ht, &hts}}) {
-            for (const std::string& spec : *specs) {
+            for (const std::string& description : *descriptions) {
                 BoardConfig config;
-                const std::string error = ParseBoardSpec(kind, spec, config);
+                const std::string error = ParseBoardDescription(kind, description, config);
                 if (!error.empty()) {
                     throw CLI::ValidationError(kind == BoardKind::Puc ? "--puc" : "--ht", error);
                 }

@@ -129,7 +129,7 @@ inline Bytes BootInit(uint8_t node) {
 
 inline BoardConfig Config(BoardKind kind, const std::string& options) {
     BoardConfig config;
-    EXPECT_EQ(ParseBoardSpec(kind, options, config), "");
+    EXPECT_EQ(ParseBoardDescription(kind, options, config), "");
     return config;
 }
 
