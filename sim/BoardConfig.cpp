@@ -76,7 +76,8 @@ std::string ParseOption(const std::string& option, BoardConfig& config) {
 
 }  // namespace
 
-std::string ParseBoardDescription(BoardKind kind, const std::string& description, BoardConfig& config) {
+std::string ParseBoardDescription(BoardKind kind, const std::string& description,
+                                  BoardConfig& config) {
     config = BoardConfig{};
     config.kind = kind;
     config.version = kind == BoardKind::Puc ? "3100" : "2100";

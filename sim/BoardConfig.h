@@ -26,7 +26,8 @@ struct BoardConfig {
 };
 
 // Parses "ID[,OPT...]" of --puc or --ht. Returns an empty text on success, else why not.
-std::string ParseBoardDescription(BoardKind kind, const std::string& description, BoardConfig& config);
+std::string ParseBoardDescription(BoardKind kind, const std::string& description,
+                                  BoardConfig& config);
 
 // "PUC 12" or "HT 30": how the log names a board.
 std::string BoardName(const BoardConfig& config);
