@@ -24,8 +24,12 @@ uint64_t SystemClock::NowMs() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-IClock& Clock() { return *current.load(); }
+IClock& Clock() {
+    return *current.load();
+}
 
-void SetClock(IClock* clock) { current.store(clock != nullptr ? clock : &systemClock); }
+void SetClock(IClock* clock) {
+    current.store(clock != nullptr ? clock : &systemClock);
+}
 
 }  // namespace orv

@@ -7,7 +7,7 @@
 namespace orv {
 
 class IClock {
-public:
+  public:
     virtual ~IClock() = default;
     virtual void SleepMs(uint32_t ms) = 0;
     // Milliseconds on a monotonic clock with an arbitrary origin.
@@ -15,7 +15,7 @@ public:
 };
 
 class SystemClock : public IClock {
-public:
+  public:
     void SleepMs(uint32_t ms) override;
     uint64_t NowMs() override;
 };
@@ -25,7 +25,11 @@ IClock& Clock();
 // Installs a clock for the whole process; nullptr restores the system clock.
 void SetClock(IClock* clock);
 
-inline void SleepMs(uint32_t ms) { Clock().SleepMs(ms); }
-inline uint64_t NowMs() { return Clock().NowMs(); }
+inline void SleepMs(uint32_t ms) {
+    Clock().SleepMs(ms);
+}
+inline uint64_t NowMs() {
+    return Clock().NowMs();
+}
 
 }  // namespace orv

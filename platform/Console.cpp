@@ -28,11 +28,17 @@ void ConsolePrintf(const char* format, ...) {
     va_end(args);
 }
 
-void ConsoleFlush() { std::fflush(nullptr); }
+void ConsoleFlush() {
+    std::fflush(nullptr);
+}
 
-ConsoleCapture::ConsoleCapture() : previous_(captureTarget) { captureTarget = &text_; }
+ConsoleCapture::ConsoleCapture() : previous_(captureTarget) {
+    captureTarget = &text_;
+}
 
-ConsoleCapture::~ConsoleCapture() { captureTarget = previous_; }
+ConsoleCapture::~ConsoleCapture() {
+    captureTarget = previous_;
+}
 
 std::string ConsoleCapture::Take() {
     std::string taken;

@@ -13,7 +13,7 @@ void ConsoleFlush();
 
 // While alive, console output lands in a buffer instead of standard output.
 class ConsoleCapture {
-public:
+  public:
     ConsoleCapture();
     ~ConsoleCapture();
     ConsoleCapture(const ConsoleCapture&) = delete;
@@ -23,7 +23,7 @@ public:
     // Returns the text captured so far and starts a new buffer.
     std::string Take();
 
-private:
+  private:
     std::string text_;
     std::string* previous_;
 };

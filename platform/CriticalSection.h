@@ -5,18 +5,18 @@
 // A critical section and the lock object that takes it, as the receive stores of the CAN
 // transports use them: one producer thread, one consumer thread, short holds.
 class CCriticalSection {
-public:
+  public:
     void Lock() { mutex_.lock(); }
     void Unlock() { mutex_.unlock(); }
 
-private:
+  private:
     std::mutex mutex_;
 };
 
 // Takes the section with an infinite wait at construction (or at Lock) and releases it at Unlock
 // or destruction.
 class CSingleLock {
-public:
+  public:
     explicit CSingleLock(CCriticalSection* section, bool lockNow = false) : section_(section) {
         if (lockNow) {
             Lock();
@@ -40,7 +40,7 @@ public:
     }
     bool IsLocked() const { return locked_; }
 
-private:
+  private:
     CCriticalSection* section_;
     bool locked_ = false;
 };

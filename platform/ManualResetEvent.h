@@ -6,7 +6,7 @@
 
 // An event that stays signalled from Set until Reset, waking every waiter.
 class CManualResetEvent {
-public:
+  public:
     enum class WaitResult { Signalled, TimedOut };
     static constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
@@ -18,7 +18,7 @@ public:
     // Returns at once when signalled; a timeout of 0 only tests the state.
     WaitResult Wait(uint32_t timeoutMs);
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     bool signalled_;

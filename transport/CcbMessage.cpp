@@ -22,7 +22,9 @@ void CCcbMessage::Clear() {
     dataLength = 0;
 }
 
-const uint8_t* CCcbMessage::GetData() const { return dataLength == 0 ? nullptr : data; }
+const uint8_t* CCcbMessage::GetData() const {
+    return dataLength == 0 ? nullptr : data;
+}
 
 void CCcbMessage::SetData(const void* newData, uint32_t count) {
     const uint32_t taken = newData == nullptr ? 0 : std::min(count, kMaxData);

@@ -4,7 +4,7 @@
 
 // The gateway command message; also the wire format of the TCP gateway.
 class CCcbMessage {
-public:
+  public:
     static constexpr uint32_t kHeaderSize = 16;
     static constexpr uint32_t kMaxData = 4000;
 
