@@ -37,18 +37,18 @@ std::unique_ptr<ICanLink> OpenSocketcand(const std::string& address, std::string
             value = std::stoul(portText);
         }
         if (!digitsOnly || value == 0 || value > 65535) {
-            error = "Ethernet2CAN: '" + portText + "' is no port number";
+            error = "socketcand: '" + portText + "' is no port number";
             return nullptr;
         }
         port = static_cast<uint16_t>(value);
     }
     if (endpoint.empty()) {
-        error = "Ethernet2CAN: the route names no host (HOST[:PORT][/CHANNEL])";
+        error = "socketcand: the route names no host (HOST[:PORT][/CHANNEL])";
         return nullptr;
     }
     // The channel travels inside a "< open ... >" message: one word, no brackets.
     if (channel.empty() || channel.find_first_of(" \t\r\n<>") != std::string::npos) {
-        error = "Ethernet2CAN: '" + channel + "' is no channel name";
+        error = "socketcand: '" + channel + "' is no channel name";
         return nullptr;
     }
     return OpenSocketcandLink(endpoint, port, channel, kSocketcandStepTimeoutMs, error);

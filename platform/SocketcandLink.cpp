@@ -132,13 +132,13 @@ int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::strin
     addrinfo* found = nullptr;
     const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
     if (resolved != 0 || found == nullptr) {
-        error = "Ethernet2CAN: cannot resolve " + host + ": " + gai_strerror(resolved);
+        error = "socketcand: cannot resolve " + host + ": " + gai_strerror(resolved);
         return -1;
     }
     const int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
                           found->ai_protocol);
     if (fd < 0) {
-        error = std::string("Ethernet2CAN: cannot open a socket: ") + std::strerror(errno);
+        error = std::string("socketcand: cannot open a socket: ") + std::strerror(errno);
         freeaddrinfo(found);
         return -1;
     }
@@ -151,7 +151,7 @@ int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::strin
             ready = poll(&writable, 1, timeoutMs);
         } while (ready < 0 && errno == EINTR);
         if (ready == 0) {
-            error = "Ethernet2CAN: no answer from " + Endpoint(host, port) + " within " +
+            error = "socketcand: no answer from " + Endpoint(host, port) + " within " +
                     std::to_string(timeoutMs) + " ms";
             close(fd);
             return -1;
@@ -164,7 +164,7 @@ int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::strin
     }
     if (status != 0) {
         error =
-            "Ethernet2CAN: cannot connect to " + Endpoint(host, port) + ": " + std::strerror(errno);
+            "socketcand: cannot connect to " + Endpoint(host, port) + ": " + std::strerror(errno);
         close(fd);
         return -1;
     }
@@ -184,11 +184,11 @@ bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& 
     std::string message;
     switch (link.ReceiveMessage(message, timeoutMs)) {
         case ICanLink::ReceiveResult::Timeout:
-            error = "Ethernet2CAN: no reply to " + step + " within " + std::to_string(timeoutMs) +
-                    " ms";
+            error =
+                "socketcand: no reply to " + step + " within " + std::to_string(timeoutMs) + " ms";
             return false;
         case ICanLink::ReceiveResult::Closed:
-            error = "Ethernet2CAN: the server closed the connection at " + step;
+            error = "socketcand: the server closed the connection at " + step;
             return false;
         case ICanLink::ReceiveResult::Frame:
             break;
@@ -197,9 +197,9 @@ bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& 
         return true;
     }
     if (std::optional<std::string> refusal = SocketcandErrorText(message)) {
-        error = "Ethernet2CAN: " + step + " refused: " + *refusal;
+        error = "socketcand: " + step + " refused: " + *refusal;
     } else {
-        error = "Ethernet2CAN: unexpected reply to " + step + ": < " + message + " >";
+        error = "socketcand: unexpected reply to " + step + ": < " + message + " >";
     }
     return false;
 }
@@ -215,7 +215,7 @@ std::unique_ptr<ICanLink> OpenSocketcandLink(const std::string& host, uint16_t p
     }
     auto link = std::make_unique<SocketcandLink>(fd);
     if (!link->Valid()) {
-        error = "Ethernet2CAN: out of file descriptors";
+        error = "socketcand: out of file descriptors";
         return nullptr;
     }
     if (!Expect(*link, "hi", "the greeting", stepTimeoutMs, error)) {
@@ -223,7 +223,7 @@ std::unique_ptr<ICanLink> OpenSocketcandLink(const std::string& host, uint16_t p
     }
     for (const std::string& step : {"open " + channel, std::string("rawmode")}) {
         if (!link->SendText("< " + step + " >")) {
-            error = "Ethernet2CAN: the connection broke while sending " + step;
+            error = "socketcand: the connection broke while sending " + step;
             return nullptr;
         }
         if (!Expect(*link, "ok", step, stepTimeoutMs, error)) {

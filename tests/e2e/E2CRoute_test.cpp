@@ -73,7 +73,7 @@ TEST_F(E2CRoute, ARouteThatLeadsNowhereSaysWhyOnStandardError) {
         port = gone.BridgePort();
     }
     const std::pair<std::string, std::string> cases[] = {
-        {Route(port), "Ethernet2CAN: cannot connect to 127.0.0.1:" + std::to_string(port) +
+        {Route(port), "socketcand: cannot connect to 127.0.0.1:" + std::to_string(port) +
                           ": Connection refused\n"},
         {"ORVCAN:Application",
          "Unknown route 'ORVCAN:Application': use Ethernet2CAN:HOST[:PORT][/CHANNEL] or "

@@ -9,18 +9,18 @@
 namespace {
 
 TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
-    const std::string noHost = "Ethernet2CAN: the route names no host (HOST[:PORT][/CHANNEL])";
+    const std::string noHost = "socketcand: the route names no host (HOST[:PORT][/CHANNEL])";
     const std::pair<std::string, std::string> cases[] = {
         {"vcan0", "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE"},
         {"socketcand:", noHost},
         {"socketcand::29536/can0", noHost},
-        {"socketcand:127.0.0.1:", "Ethernet2CAN: '' is no port number"},
-        {"socketcand:127.0.0.1:0", "Ethernet2CAN: '0' is no port number"},
-        {"socketcand:127.0.0.1:65536", "Ethernet2CAN: '65536' is no port number"},
-        {"socketcand:127.0.0.1:12ab", "Ethernet2CAN: '12ab' is no port number"},
-        {"socketcand:127.0.0.1:-5/can0", "Ethernet2CAN: '-5' is no port number"},
-        {"socketcand:127.0.0.1/", "Ethernet2CAN: '' is no channel name"},
-        {"SOCKETCAND:127.0.0.1/a<b", "Ethernet2CAN: 'a<b' is no channel name"},
+        {"socketcand:127.0.0.1:", "socketcand: '' is no port number"},
+        {"socketcand:127.0.0.1:0", "socketcand: '0' is no port number"},
+        {"socketcand:127.0.0.1:65536", "socketcand: '65536' is no port number"},
+        {"socketcand:127.0.0.1:12ab", "socketcand: '12ab' is no port number"},
+        {"socketcand:127.0.0.1:-5/can0", "socketcand: '-5' is no port number"},
+        {"socketcand:127.0.0.1/", "socketcand: '' is no channel name"},
+        {"SOCKETCAND:127.0.0.1/a<b", "socketcand: 'a<b' is no channel name"},
         {"socketcan:", "SocketCAN: '' is no interface name"},
         {"socketcan:an-interface-name-far-too-long",
          "SocketCAN: 'an-interface-name-far-too-long' is no interface name"}};
@@ -50,7 +50,7 @@ TEST(CanLinkDescription, SocketcandPortAndChannel) {
         });
         EXPECT_EQ(orv::OpenCanLink(description, error), nullptr);
         server.join();
-        EXPECT_EQ(error, "Ethernet2CAN: open " + channel + " refused: heard " + channel);
+        EXPECT_EQ(error, "socketcand: open " + channel + " refused: heard " + channel);
     }
 }
 

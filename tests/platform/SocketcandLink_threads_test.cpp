@@ -61,7 +61,7 @@ TEST(SocketcandLink, RefusedHandshakesFailWithOneLineThatSaysWhy) {
         TcpSocketPeer peer;
         const Opened opened = Open(peer, replies, 200);
         EXPECT_EQ(opened.link, nullptr);
-        EXPECT_EQ(opened.error, "Ethernet2CAN: " + error);
+        EXPECT_EQ(opened.error, "socketcand: " + error);
     }
 }
 

@@ -459,8 +459,8 @@ TEST(E2CAdapter, ReceiveStoreCutsTheStreamIntoRecordsAndDropsOtherNodes) {
 // Without any engine nothing opens or goes out and commands complete unanswered.
 TEST(E2CAdapter, UnreachableRoutesAndNoEngine) {
     const std::pair<std::wstring, std::string> routes[] = {
-        {L"127.0.0.1/two words", "Ethernet2CAN: 'two words' is no channel name\n"},
-        {L"127.0.0.1:99999", "Ethernet2CAN: '99999' is no port number\n"}};
+        {L"127.0.0.1/two words", "socketcand: 'two words' is no channel name\n"},
+        {L"127.0.0.1:99999", "socketcand: '99999' is no port number\n"}};
     CanFrameRequest raw;
     uint8_t rawReply[12];
     CCcbMessage request;
