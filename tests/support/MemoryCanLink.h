@@ -2,7 +2,6 @@
 
 #include <condition_variable>
 #include <deque>
-#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -10,7 +9,7 @@
 
 namespace orv::test {
 
-// A CAN link held in memory: the test injects frames to be received and sees what was sent.
+// A CAN link held in memory: the test injects frames to be received and hangs it up.
 // Safe to use from several threads at once.
 class MemoryCanLink : public ICanLink {
   public:
@@ -19,16 +18,11 @@ class MemoryCanLink : public ICanLink {
         std::mutex mutex;
         std::condition_variable changed;
         std::deque<CanFrame> incoming;
-        std::vector<CanFrame> sent;
         bool closed = false;
-        bool failSends = false;
-        // Called for each sent frame, outside the lock; may Inject answers.
-        std::function<void(const CanFrame&)> onSend;
 
         void Inject(const CanFrame& frame);
         // Ends the link as a peer that hangs up would.
         void HangUp();
-        std::vector<CanFrame> Sent();
     };
 
     explicit MemoryCanLink(std::shared_ptr<Wire> wire) : wire_(std::move(wire)) {}
