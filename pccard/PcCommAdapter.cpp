@@ -170,6 +170,8 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
             reply->SetData(answer, sizeof answer);
         }
     };
+    // Commands that only send a frame are done once it is out; the others set their own status.
+    reply->status = CCB_STATUS_OK;
     switch (request->command) {
         case CCB_CMD_BOOT_INIT:
             BootInit(p, reply);
@@ -179,11 +181,9 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
             break;
         case CCB_CMD_ABORT:
             SendToNode({BOOT_FRAME_ABORT});
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_WRITE_ENABLE:
             SendToNode({BOOT_FRAME_WRITE_ENABLE, kWriteEnableKey});
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_READ_CODE:
             SendToNode({BOOT_FRAME_READ_CODE, p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
@@ -192,14 +192,12 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
         case CCB_CMD_JUMP_TO_APP:
             orv::SleepMs(kBeforeJumpMs);
             SendToNode({BOOT_FRAME_JUMP_TO_APP});
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_FINALIZE:
             SendNmt(NMT_START, 0);
             variant_ = 0;
             replyBase_ = 0;
             requestBase_ = 0;
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_GET_STATUS:
             Poll(answer, reply);
@@ -210,7 +208,6 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
             break;
         case CCB_CMD_VALIDATE:
             SendToNode({BOOT_FRAME_VALIDATE});
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_PROGRAM_SUBBLOCK:
             ProgramSubblock(reply);
@@ -219,19 +216,15 @@ int CPcCommAdapter::Transact(const CCcbMessage* request, CCcbMessage* reply, int
         case CCB_CMD_SELECT_VARIANT_2:
             SendNmt(NMT_ENTER_PRE_OPERATIONAL, 0);
             variant_ = request->command == CCB_CMD_SELECT_VARIANT_1 ? 1 : 2;
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_SEND_DATA:
             SendToNode({p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_INIT_EXT_INFO:
             SendToNode({BOOT_FRAME_INIT_EXT_INFO});
-            reply->status = CCB_STATUS_OK;
             break;
         case CCB_CMD_CONFIGURE:
             TakeNodeParameters(p);
-            reply->status = CCB_STATUS_OK;
             break;
         default:
             reply->status = CCB_STATUS_NOT_EXECUTED;
