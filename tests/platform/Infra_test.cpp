@@ -41,7 +41,7 @@ TEST(InfraErrorStorage, CopyKeepsTheIdentityThatIsNamedSelects) {
 }
 
 TEST(InfraErrorStorage, MessageKeepsAtMost1023CharactersAndATerminator) {
-    for (std::size_t length : {0, 1, 1023, 1024, 2000}) {
+    for (std::size_t length : {0, 1023, 1024}) {
         std::wstring text(length, L'a');
         text.replace(0, std::min<std::size_t>(length, 3), std::min<std::size_t>(length, 3), L'b');
         const ErrorStorage error(Infra::GUID_NULL, 1, text);
@@ -95,7 +95,6 @@ TEST(InfraExceptionFactory, FindsTheThrowerByTheWholeIdentity) {
         {ErrorStorage(iid, 0x80000005, L"a"), "first"},
         {ErrorStorage(iid, -2147483643L, L"b"), "first"},  // as a negative long
         {ErrorStorage(TestIid(3), 0x80000005, L"c"), "base"},
-        {ErrorStorage(iid, 0x80000006, L"d"), "base"},
         {ErrorStorage(sameName.c_str(), 5, L"e"), "first"},
         {ErrorStorage(registeredName, 6, L"f"), "base"},
         {ErrorStorage(nullptr, 6, L"g"), "second"},

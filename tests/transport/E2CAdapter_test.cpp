@@ -238,7 +238,6 @@ std::vector<TransactCase> Cases() {
         T("SendData", {kConfigure}, {CCB_CMD_SEND_DATA, {1, 2, 3, 4, 5, 6, 7, 8}, 3}, {},
           {ToNode({1, 2, 3, 4, 5, 6, 7, 8})}, 100),
         T("SelectVariant1", {}, kVariant1, {}, {"nmt 80 00"}, 100),
-        T("SelectVariant2", {}, {CCB_CMD_SELECT_VARIANT_2, Params()}, {}, {"nmt 80 00"}, 100),
         T("Finalize", {kConfigure}, {CCB_CMD_FINALIZE, {}}, {}, {"nmt 01 00"}, 100),
         T("FinalizeClearsTheBases", {kConfigure, {CCB_CMD_FINALIZE, {}}}, {CCB_CMD_ABORT, {}}, {},
           {FrameEvent(kNode, {0xFF})}, 100),
@@ -254,7 +253,6 @@ std::vector<TransactCase> Cases() {
         T("ReadCodeSilent", {kConfigure}, readCode, {}, {readFrame}, 101),
         T("GetInfo", {kConfigure}, {CCB_CMD_GET_INFO, {}}, {{0x70, {{kAnswer}}}}, {ToNode({0x70})},
           100, kAnswerData),
-        T("GetInfoSilent", {kConfigure}, {CCB_CMD_GET_INFO, {}}, {}, {ToNode({0x70})}, 101),
         T("GetStatusDropsWhatCameBefore", {kConfigure, {CCB_CMD_JUMP_TO_APP, {}}},
           {CCB_CMD_GET_STATUS, {}}, {{0x80, {{kIdle}}}, {0x50, {{kAnswer}}}}, {kPoll}, 100,
           kAnswerData),
@@ -310,7 +308,7 @@ std::vector<TransactCase> Cases() {
         T("ProgramVariant2SilentAtMost50Polls", {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
           kProgram, {}, Join({{ToNode({0x30})}, Log(50, kPoll)}), 101),
     };
-    for (uint32_t code : {0u, 100u, 108u, 109u, 199u, 211u, 214u, 216u, 219u, 300u})
+    for (uint32_t code : {0u, 108u, 300u})
         cases.push_back(
             T("Code" + std::to_string(code), {kConfigure}, {code, Params()}, {}, {}, 0));
     return cases;
@@ -353,29 +351,6 @@ TEST_P(E2CTransact, CarriesOutTheWholeSequence) {
 
 INSTANTIATE_TEST_SUITE_P(Codes, E2CTransact, testing::ValuesIn(Cases()),
                          [](const auto& info) { return info.param.name; });
-
-// The segment layout pinned without the helper that builds the expected sequences: 2048 =
-// 292 x 7 + 4, so the last segment carries 4 bytes, its toggle clear after 292 changes.
-TEST(E2CTransactSegments, FullSubblockIs293SegmentsWithAlternatingToggle) {
-    Log log;
-    LoggingClock clock(log);
-    auto owned = std::make_unique<ScriptedEngine>(log);
-    owned->script[0x50].push_back({{kIdle}});
-    CE2CCommAdapter adapter(std::move(owned));
-    CCcbMessage reply;
-    for (const Request& step : {kConfigure, kVariant1, kFullBlock})
-        Exchange(adapter, step, reply);
-    Log segments;
-    for (const std::string& event : log)
-        if (event.rfind("frame 212 2", 0) == 0)
-            segments.push_back(event.substr(0, 12));
-    ASSERT_EQ(segments.size(), 293u);
-    EXPECT_EQ(Log(segments.begin(), segments.begin() + 3),
-              (Log{"frame 212 27", "frame 212 2f", "frame 212 27"}));
-    EXPECT_EQ(segments.back(), "frame 212 24");
-    EXPECT_EQ(log[4], "frame 212 27 03 0a 11 18 1f 26 2d");
-    EXPECT_EQ(std::count(log.begin(), log.end(), "sleep 1"), 293);
-}
 
 TEST(E2CAdapter, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
     Log log;
@@ -457,29 +432,25 @@ TEST(E2CAdapter, ReceiveStoreCutsTheStreamIntoRecordsAndDropsOtherNodes) {
 // An adapter whose route failed still exists: one line on standard error says why, standard
 // output stays untouched, Open succeeds and what waits for the node ends without an answer.
 // Without any engine nothing opens or goes out and commands complete unanswered.
-TEST(E2CAdapter, UnreachableRoutesAndNoEngine) {
-    const std::pair<std::wstring, std::string> routes[] = {
-        {L"127.0.0.1/two words", "socketcand: 'two words' is no channel name\n"},
-        {L"127.0.0.1:99999", "socketcand: '99999' is no port number\n"}};
+TEST(E2CAdapter, UnreachableRouteAndNoEngine) {
     CanFrameRequest raw;
     uint8_t rawReply[12];
     CCcbMessage request;
     CCcbMessage answer;
-    for (const auto& [right, err] : routes) {
-        testing::internal::CaptureStderr();
-        testing::internal::CaptureStdout();
-        CE2CCommAdapter adapter(L"ethernet2can", right);
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), err);
-        EXPECT_EQ(adapter.Open(kNode), 0);
-        EXPECT_EQ(adapter.SendRaw(&raw, sizeof raw, rawReply, sizeof rawReply, 100), 1);
-        const Bytes params = Params(5);
-        request.SetAll(static_cast<uint32_t>(params.size()), params.data(), CCB_CMD_CONFIGURE, 0);
-        adapter.Transact(&request, &answer, 16, 2);
-        request.SetAll(0, nullptr, CCB_CMD_GET_INFO, 0);
-        EXPECT_EQ(adapter.Transact(&request, &answer, 24, 20000), 0);
-        EXPECT_EQ(answer.status, 101u);
-    }
+    testing::internal::CaptureStderr();
+    testing::internal::CaptureStdout();
+    CE2CCommAdapter adapter(L"ethernet2can", L"127.0.0.1:99999");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "socketcand: '99999' is no port number\n");
+    EXPECT_EQ(adapter.Open(kNode), 0);
+    EXPECT_EQ(adapter.SendRaw(&raw, sizeof raw, rawReply, sizeof rawReply, 100), 1);
+    const Bytes params = Params(5);
+    request.SetAll(static_cast<uint32_t>(params.size()), params.data(), CCB_CMD_CONFIGURE, 0);
+    adapter.Transact(&request, &answer, 16, 2);
+    request.SetAll(0, nullptr, CCB_CMD_GET_INFO, 0);
+    EXPECT_EQ(adapter.Transact(&request, &answer, 24, 20000), 0);
+    EXPECT_EQ(answer.status, 101u);
+
     CE2CCommAdapter inert(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
     EXPECT_EQ(inert.Open(1), 1);
     EXPECT_EQ(inert.Reset(), 0);
