@@ -432,6 +432,29 @@ TEST(E2CAdapter, ReceiveStoreCutsTheStreamIntoRecordsAndDropsOtherNodes) {
 // An adapter whose route failed still exists: one line on standard error says why, standard
 // output stays untouched, Open succeeds and what waits for the node ends without an answer.
 // Without any engine nothing opens or goes out and commands complete unanswered.
+// The segment layout pinned without the helper that builds the expected sequences: 2048 =
+// 292 x 7 + 4, so the last segment carries 4 bytes, its toggle clear after 292 changes.
+TEST(E2CTransactSegments, FullSubblockIs293SegmentsWithAlternatingToggle) {
+    Log log;
+    LoggingClock clock(log);
+    auto owned = std::make_unique<ScriptedEngine>(log);
+    owned->script[0x50].push_back({{kIdle}});
+    CE2CCommAdapter adapter(std::move(owned));
+    CCcbMessage reply;
+    for (const Request& step : {kConfigure, kVariant1, kFullBlock})
+        Exchange(adapter, step, reply);
+    Log segments;
+    for (const std::string& event : log)
+        if (event.rfind("frame 212 2", 0) == 0)
+            segments.push_back(event.substr(0, 12));
+    ASSERT_EQ(segments.size(), 293u);
+    EXPECT_EQ(Log(segments.begin(), segments.begin() + 3),
+              (Log{"frame 212 27", "frame 212 2f", "frame 212 27"}));
+    EXPECT_EQ(segments.back(), "frame 212 24");
+    EXPECT_EQ(log[4], "frame 212 27 03 0a 11 18 1f 26 2d");
+    EXPECT_EQ(std::count(log.begin(), log.end(), "sleep 1"), 293);
+}
+
 TEST(E2CAdapter, UnreachableRouteAndNoEngine) {
     CanFrameRequest raw;
     uint8_t rawReply[12];
