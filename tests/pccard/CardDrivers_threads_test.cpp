@@ -13,14 +13,6 @@
 namespace orv::test {
 namespace {
 
-const Calls kNiEntries = {"ncOpenObject", "ncCloseObject",        "ncRead",   "ncWrite",
-                          "ncReset",      "ncCreateNotification", "ncConfig", "ncAction"};
-const Calls kUsbEntries = {
-    "ca_InitApi_1",         "ca_ResetCanCard_1",    "ca_InitCanCard_1",
-    "ca_TransmitCanCard_1", "ca_GetData_1",         "ca_ResetSoftwareFilterMask_1",
-    "ca_SetAllId_1",        "ca_SetFilterId_1",     "ca_Instruction_1",
-    "ca_GetCharData_1",     "ca_GetCharCplxData_1", "ca_ClearFifo_1",
-    "ca_SetFilterVar_1",    "ca_CloseApi"};
 const std::string kConfig =
     "ncConfig CAN0,[80000007,80000006,80000013,80000014,80010001,80010002,80010003,80010004],"
     "[3d090,1,64,14,0,0,0,0]";
@@ -37,7 +29,8 @@ struct Driver {
     const char* library;
     std::function<std::unique_ptr<FakeLibrary>()> fake;
     std::function<std::unique_ptr<CCanCard>()> card;
-    Calls entries, atStart, atOpen, atClose, atDestruction;
+    const char* anEntry;  // one the driver cannot do without
+    Calls atStart, atOpen, atClose, atDestruction;
     std::vector<uint32_t> closeSleeps, destructionSleeps;
     std::string noLibrary, noEntry;  // what the driver prints
     std::string firstAfterOverflow;  // NI-CAN drops the newest frame, the USB adapter the oldest
@@ -52,12 +45,12 @@ void PrintTo(const Driver& driver, std::ostream* out) {
 // clang-format off
 const Driver kDrivers[] = {
     {"NiCan", "nican.dll", [] { return std::make_unique<FakeNiCan>(); },
-     [] { return std::make_unique<CNiCanCard>(); }, kNiEntries, {}, kNiOpen, kNiClose, kNiClose,
+     [] { return std::make_unique<CNiCanCard>(); }, "ncAction", {}, kNiOpen, kNiClose, kNiClose,
      {300}, {300}, "ERROR: Can not load nican.dll library\n",
      "ERROR: GetProcAddress failed, can not find nican.dll library or a method in the dll\n",
      "0,0,[]", nullptr},
     {"UsbLight", "CANAPI.DLL", [] { return std::make_unique<FakeCanApi>(); },
-     [] { return std::make_unique<USBLight>(); }, kUsbEntries, kStartApi, kInitCard, {},
+     [] { return std::make_unique<USBLight>(); }, "ca_SetFilterVar_1", kStartApi, kInitCard, {},
      {"ca_CloseApi"}, {100}, {100, 400}, "", "", "100,0,[]", "ca_InitApi_1"},
 };
 // clang-format on
@@ -76,10 +69,9 @@ class CardDriverTest : public testing::TestWithParam<Driver> {
     std::unique_ptr<CCanCard> card = GetParam().card();
 };
 
-TEST_P(CardDriverTest, LooksUpItsEntryPointsOpensClosesAndUnloads) {
+TEST_P(CardDriverTest, OpensClosesAndUnloads) {
     const Driver& d = GetParam();
     EXPECT_EQ(libraries.requests, Calls{d.library});
-    EXPECT_EQ(libraries.lookups, d.entries);
     EXPECT_EQ(fake->TakeCalls(), d.atStart);
     EXPECT_EQ(card->Open(), 0);
     EXPECT_EQ(fake->TakeCalls(), d.atOpen);
@@ -157,8 +149,7 @@ class CardDriverWithoutLibrary : public testing::TestWithParam<Driver> {};
 
 TEST_P(CardDriverWithoutLibrary, SaysWhatIsMissingUnloadsAndAnswers108) {
     const Driver& d = GetParam();
-    Calls cases = d.entries;
-    cases.push_back("no library");
+    Calls cases = {d.anEntry, "no library"};
     if (d.refusedAtStart != nullptr) {
         cases.push_back("refused start");
     }
@@ -223,9 +214,7 @@ TEST_F(NiCanCardTest, PassesLibraryStatusesThroughOrAnswers107) {
         Calls calls;
     } cases[] = {
         {"ncConfig", -1074388983, open, -1074388983, {kConfig}},
-        {"ncOpenObject", 0x3FF62005 /* a warning */, open, 0x3FF62005, {kConfig, kNiOpen[1]}},
         {"ncCreateNotification", -1074388000, open, CARD_ERR_DRIVER, kNiOpen},
-        {"ncReset", 0, reset, 0, {"ncReset CAN0,0"}},  // open or not
         {"ncReset", -1074388000, reset, CARD_ERR_DRIVER, {"ncReset CAN0,0"}},
         {"ncCloseObject", -1, [&] { return card->Close(); }, CARD_ERR_DRIVER, {}},
     };
@@ -372,16 +361,11 @@ TEST_F(UsbLightTest, ResetBeforeOpenInitialisesLikeOpenAndWhileRunningPausesRece
 }
 
 TEST_F(UsbLightTest, ACardThatRefusesInitialisationAnswers108) {
-    for (const auto& [entry, calls] :
-         {std::pair{"ca_ResetCanCard_1", 1u}, {"ca_InitCanCard_1", 3u}}) {
-        SCOPED_TRACE(entry);
-        fake.TakeCalls();
-        fake.Set(entry, 0);
-        EXPECT_EQ(card->Open(), CARD_ERR_NO_LIBRARY);
-        EXPECT_EQ(card->Reset(), CARD_ERR_NO_LIBRARY);
-        EXPECT_EQ(fake.TakeCalls().size(), 2 * calls);
-        fake.Set(entry, 1);
-    }
+    fake.TakeCalls();
+    fake.Set("ca_InitCanCard_1", 0);
+    EXPECT_EQ(card->Open(), CARD_ERR_NO_LIBRARY);
+    EXPECT_EQ(card->Reset(), CARD_ERR_NO_LIBRARY);
+    EXPECT_EQ(fake.TakeCalls().size(), 2 * kInitCard.size());  // as far as the refusal, twice
     EXPECT_EQ(fake.getDataCalls, 0);
 }
 

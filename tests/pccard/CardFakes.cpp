@@ -19,7 +19,6 @@ class FakeLoaded : public CLoadedLibrary {
     }
     ~FakeLoaded() override { --owner_.loaded; }
     EntryPoint Find(const char* name) const override {
-        owner_.lookups.push_back(name);
         const auto found = table_.find(name);
         return found == table_.end() ? nullptr : found->second;
     }

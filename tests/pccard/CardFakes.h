@@ -38,7 +38,7 @@ class FakeLibraryOpener : public ILibraryOpener {
     }
     std::unique_ptr<CLoadedLibrary> Open(const std::string& name) override;
 
-    Calls requests, lookups;  // libraries asked for; entry points looked up, in order
+    Calls requests;  // libraries asked for, in order
     std::atomic<int> loaded{0};
 
   private:
