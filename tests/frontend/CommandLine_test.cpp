@@ -131,11 +131,8 @@ TEST(ParseArguments, HelpTransportAndBusId) {
             {{}, kUsage, ""},
             {{"ccb0", "0"}, kUsage, ""},
             {{"-h", "0", "scan"}, kUsage, ""},
-            {{"-H", "0", "scan"}, kUsage, ""},
             {{"-?", "0", "scan"}, kUsage, ""},
-            {{"-help", "0", "scan"}, kUsage, ""},
             {{"-x", "0", "scan"}, kFirstBad, ""},
-            {{"-", "0", "scan"}, kFirstBad, ""},
             {{"CCB", "0", "scan"}, kFirstShort, ""},
             {{"a:b", "0", "scan"}, kFirstShort, ""},
             {{"CCB16", "0", "scan"}, kFirstBad, ""},
@@ -146,16 +143,12 @@ TEST(ParseArguments, HelpTransportAndBusId) {
             {{"ccb0", "0", "scan"}, "", "192.168.100.10:15006 PUC cmd=8"},
             {{"CcB7", "0", "scan"}, "", "192.168.100.17:15706 PUC cmd=8"},
             {{"hpcright", "0", "scan"}, "", "192.168.100.40:17706 PUC cmd=8"},
-            {{"HPCLEFT", "0", "scan"}, "", "192.168.100.41:17806 PUC cmd=8"},
             {{"nican", "0", "scan"}, "", "card1=CAN0 PUC cmd=8"},
             {{"UsbLight", "0", "scan"}, "", "card1=CAN1 PUC cmd=8"},
             {{"10.0.0.1:15106", "0", "scan"}, "", "10.0.0.1:15106 PUC cmd=8"},
             {{"10.0.0.1:15000", "0", "scan"},
              "Assuming CAN socket number = 15006\n",
              "10.0.0.1:15006 PUC cmd=8"},
-            {{"10.0.0.1:0", "0", "scan"},
-             "Assuming CAN socket number = 6\n",
-             "10.0.0.1:6 PUC cmd=8"},
             {{"300.1.2.3:15107", "0", "scan"}, "", "44.1.2.3:15107 PUC cmd=8"},
             {{"Ethernet2CAN:ORVCAN Application", "0", "scan"},
              "",
@@ -164,10 +157,7 @@ TEST(ParseArguments, HelpTransportAndBusId) {
             // A numeric form that misses its port is taken as a route.
             {{"10.0.0.1:abc", "0", "scan"}, "", "10.0.0.1|abc PUC cmd=8"},
             {{"ccb15", "", "scan"}, "Error: Bad BusID\n", ""},
-            {{"ccb15", "x", "scan"}, "Error: Bad BusID\n", ""},
             {{"ccb15", "0x1F", "scan"}, "", "192.168.100.25:16506 PUC cmd=8 bus=31"},
-            {{"ccb15", "-3", "scan"}, "", "192.168.100.25:16506 PUC cmd=8 bus=-3"},
-            {{"ccb15", "12abc", "scan"}, "", "192.168.100.25:16506 PUC cmd=8 bus=12"},
         },
         {}, "");
 }
@@ -194,35 +184,25 @@ TEST(ParseArguments, CommandsAndTheirArguments) {
             {{"Scan", "abc", "0x999"}, "", "PUC cmd=8"},
             // File names.
             {{"DnlPUC", "12"}, "Bad filename!\n", ""},
-            {{"VerPUC", "abc"}, "Bad filename!\n", ""},
             {{"Identify"}, "Bad filename!\n", ""},
             {{"DnlPUC", "12", ""}, badFile, ""},
-            {{"DnlHTpdo", "12", ""}, badFile, ""},
             {{"DnlPUC", "12", name259 + "f"}, badFile, ""},
             {{"DnlPUC", "12", name259}, "", "PUC cmd=1 node=12 file=" + name259},
             {{"DnlPUC", "abc", ""}, badNode, ""},
             // Node IDs: only an upper bound.
             {{"ToApp", "0x80"}, "Error: Bad NodeID 0x80\n", ""},
-            {{"ToApp", "128"}, "Error: Bad NodeID 0x80\n", ""},
             {{"ToApp", "0x7f"}, "", "PUC cmd=7 node=127"},
-            {{"ToApp", "127"}, "", "PUC cmd=7 node=127"},
-            {{"ToApp", "0X10"}, "", "PUC cmd=7 node=16"},
             {{"ToApp", "-5"}, "", "PUC cmd=7 node=-5"},
             {{"ToApp", "0"}, "", "PUC cmd=7"},
             {{"ToApp", "abc"}, badNode, ""},
-            {{"ToApp", ""}, badNode, ""},
-            {{"ToApp", "0xFFFFFFFF"}, "", "PUC cmd=7 node=-1"},
             {{"SetIdPUC", "12", "0x20"}, "", "PUC cmd=9 node=12 new=32"},
             {{"SetIdPUC", "12", "200"}, "Error: Bad NodeID 0xC8\n", ""},
-            {{"SetIdPUC", "200", "12"}, "Error: Bad NodeID 0xC8\n", ""},
             {{"SetIdPUC", "12", "x"}, badNode, ""},
             {{"SetIdPUC", "12"}, badNode, ""},
             // The application's node ID, read for DnlPUC only.
             {{"DnlPUC", "12", "a.hex", "31", "extra"}, "", "PUC cmd=1 node=12 appl=31 file=a.hex"},
-            {{"DnlPUC", "12", "a.hex", "0x7F"}, "", "PUC cmd=1 node=12 appl=127 file=a.hex"},
             {{"DnlPUC", "12", "a.hex", "128"}, badAppl, ""},
             {{"DnlPUC", "12", "a.hex", "x"}, badAppl, ""},
-            {{"DnlPUC", "12", "a.hex", ""}, badAppl, ""},
         },
         {"ccb15", "0"}, "192.168.100.25:16506 ");
 }
@@ -255,10 +235,10 @@ TEST(ParseNumber, Rules) {
         int32_t value;  // starts at 77
     };
     const Case cases[] = {
-        {nullptr, 0, 77}, {"", -1, 77},    {"12", 0, 12},  {"12abc", 0, 12},
-        {" 7", 0, 7},     {"-12", 0, -12}, {"+5", 0, 5},   {"abc", -1, 77},
-        {"0x1A", 0, 26},  {"0X1a", 0, 26}, {"0x", 0, 0},   {"0x80000000", 0, INT32_MIN},
-        {"0b1", 0, 0},    {"x12", -1, 77}, {"012", 0, 12},
+        {nullptr, 0, 77}, {"", -1, 77},    {"12abc", 0, 12},
+        {" 7", 0, 7},     {"-12", 0, -12}, {"abc", -1, 77},
+        {"0X1a", 0, 26},  {"0x", 0, 0},    {"0x80000000", 0, INT32_MIN},
+        {"0b1", 0, 0},    {"012", 0, 12},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text == nullptr ? "(null)" : c.text);
@@ -266,12 +246,6 @@ TEST(ParseNumber, Rules) {
         EXPECT_EQ(ParseNumber(c.text, value), c.result);
         EXPECT_EQ(value, c.value);
     }
-}
-
-TEST(StrToUpper, ChangesLettersOnly) {
-    char text[] = "ccb15:Orv can-1 \xe4";
-    StrToUpper(text);
-    EXPECT_STREQ(text, "CCB15:ORV CAN-1 \xe4");
 }
 
 }  // namespace

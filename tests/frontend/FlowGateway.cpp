@@ -80,16 +80,8 @@ uint32_t FlowGateway::Carry(const CCcbMessage& request, CCcbMessage& reply) {
             break;
         }
         case CCB_CMD_READ_CODE: {
-            const uint32_t offset = (data[4] != 0 ? 0x10000u : 0u) + (data[2] | data[3] << 8);
-            reply.SetData(flash_.data() + std::min<uint32_t>(offset, 0x20000 - 8), 8);
-            break;
-        }
-        case CCB_CMD_WRITE_SUBBLOCK: {
-            SubblockDescriptor descriptor;
-            std::memcpy(&descriptor, data, sizeof descriptor);
-            const uint32_t offset = (descriptor.page != 0 ? 0x10000u : 0u) + descriptor.address;
-            std::memcpy(flash_.data() + std::min<uint32_t>(offset, 0x20000 - 2048),
-                        data + sizeof descriptor, 2048);
+            const uint8_t erased[8] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+            reply.SetData(erased, 8);
             break;
         }
         case CCB_CMD_JUMP_TO_APP:

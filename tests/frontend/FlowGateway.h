@@ -12,8 +12,8 @@
 namespace orv::test {
 
 // A gateway board with the boot loaders of a few boards behind it, as far as the command flows
-// can tell: which node is selected, who answers in boot mode, a flash that sub-blocks write and
-// reads return. Every call returns at once.
+// can tell: which node is selected, who answers in boot mode, and an erased flash. Every call
+// returns at once.
 class FlowGateway : public CCommAdapter {
   public:
     struct Board {
@@ -40,7 +40,6 @@ class FlowGateway : public CCommAdapter {
     size_t Count(uint32_t command) const;
     // First bytes of every raw frame sent.
     const std::vector<uint8_t>& RawFrameHeads() const { return rawFrameHeads_; }
-    std::vector<uint8_t>& Flash() { return flash_; }
 
     int Open(uint8_t /*nodeId*/) override { return 0; }
     int SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
@@ -58,7 +57,6 @@ class FlowGateway : public CCommAdapter {
     std::set<uint32_t> refused_;
     std::vector<uint32_t> commands_;
     std::vector<uint8_t> rawFrameHeads_;
-    std::vector<uint8_t> flash_ = std::vector<uint8_t>(0x20000, 0xFF);
     uint8_t selected_ = 0;
 };
 

