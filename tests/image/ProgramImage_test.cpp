@@ -115,7 +115,6 @@ TEST(ProgramImage, PdoPagesAndAddressesFollowTheBase) {
     TempDir dir;
     for (const Case& c : {Case{0x01010000, 0x010000, 0, 1, 0x0000},
                           {0x01010000, 0x010000, 40, 2, 0x4000},
-                          {0x01010000, 0x010000, 63, 2, 0xF800},
                           {0x8000, 0, 32, 1, 0x0000},
                           {0x8000, 0, 31, 0, 0xF800},
                           {0xFFFFFF, 0, 1, 0, 0x0800}}) {

