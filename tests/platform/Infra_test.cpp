@@ -41,7 +41,7 @@ TEST(InfraErrorStorage, CopyKeepsTheIdentityThatIsNamedSelects) {
 }
 
 TEST(InfraErrorStorage, MessageKeepsAtMost1023CharactersAndATerminator) {
-    for (std::size_t length : {0, 1023, 1024}) {
+    for (std::size_t length : {0, 1023, 1024, 2000}) {
         std::wstring text(length, L'a');
         text.replace(0, std::min<std::size_t>(length, 3), std::min<std::size_t>(length, 3), L'b');
         const ErrorStorage error(Infra::GUID_NULL, 1, text);
