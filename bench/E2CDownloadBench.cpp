@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "sim/CanBitTiming.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
@@ -100,15 +101,6 @@ bool Succeeded(const orv::test::ToolResult& result, const char* what) {
     std::fprintf(stderr, "%s failed (%d):\n%s\n%s\n", what, result.exitCode, result.out.c_str(),
                  result.err.c_str());
     return false;
-}
-
-void Figure(const char* name, double value, const char* unit, const char* goal = nullptr,
-            bool met = true) {
-    std::printf("%-48s %12.3f %-4s", name, value, unit);
-    if (goal != nullptr) {
-        std::printf(" %-4s (target %s)", met ? "ok" : "MISS", goal);
-    }
-    std::printf("\n");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchFigures.h"
 #include "LoopbackExchange.h"
 #include "TimingProxy.h"
 #include "support/SimProcess.h"
@@ -43,15 +44,6 @@ void PinTo(int cpu) {
     CPU_ZERO(&set);
     CPU_SET(cpu, &set);
     sched_setaffinity(0, sizeof set, &set);
-}
-
-void Figure(const char* what, double value, const char* unit) {
-    std::printf("  %-48s %12.3f %s\n", what, value, unit);
-}
-
-void Verdict(const char* what, double value, const char* unit, bool met, const char* goal) {
-    std::printf("%-50s %12.3f %-4s %-4s (target %s)\n", what, value, unit, met ? "ok" : "MISS",
-                goal);
 }
 
 }  // namespace
@@ -113,9 +105,9 @@ int main(int argc, char** argv) {
     Figure("the same for a plain loopback ping-pong", referenceRate, "/s");
     Figure("tool's CPU time per exchange", 1000.0 * verify.cpuMs / verifyGateway.exchanges, "us");
     std::printf("\n");
-    Verdict("DnlPUC overhead / prescribed pauses", overheadShare, "%", overheadShare < 2, "< 2 %");
-    Verdict("VerPUC tool's side / plain ping-pong", rateRatio, "", rateRatio >= 0.9, ">= 0.9");
-    Verdict("DnlPUC CPU time / wall time", cpuShare, "%", cpuShare < 2, "< 2 %");
-    Verdict("peak resident set of the tool", peakRssMiB, "MiB", peakRssMiB < 4, "< 4 MiB");
+    Figure("DnlPUC overhead / prescribed pauses", overheadShare, "%", "< 2 %", overheadShare < 2);
+    Figure("VerPUC tool's side / plain ping-pong", rateRatio, "", ">= 0.9", rateRatio >= 0.9);
+    Figure("DnlPUC CPU time / wall time", cpuShare, "%", "< 2 %", cpuShare < 2);
+    Figure("peak resident set of the tool", peakRssMiB, "MiB", "< 4 MiB", peakRssMiB < 4);
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "BenchFigures.h"
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
 #include "support/BuiltCardLibraries.h"
@@ -43,15 +44,6 @@ Ledger ReadLedger(const std::string& path) {
         ledger.tookMs = tookUs / 1000.0;
     }
     return ledger;
-}
-
-void Figure(const char* name, double value, const char* unit, const char* goal = nullptr,
-            bool met = true) {
-    std::printf("  %-50s %10.3f %-4s", name, value, unit);
-    if (goal != nullptr) {
-        std::printf(" %-4s (target %s)", met ? "ok" : "MISS", goal);
-    }
-    std::printf("\n");
 }
 
 // Read requests to the node ({0x60, ...} to 0x20C) in the simulator's candump trace.
