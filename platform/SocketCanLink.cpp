@@ -6,21 +6,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
-#include "platform/WakeablePoll.h"
+#include "platform/DescriptorLink.h"
 
 namespace orv {
 namespace {
 
-class SocketCanLink : public ICanLink {
+class SocketCanLink : public CDescriptorLink {
   public:
-    explicit SocketCanLink(int fd) : fd_(fd) {}
-    ~SocketCanLink() override { close(fd_); }
-    SocketCanLink(const SocketCanLink&) = delete;
-    SocketCanLink& operator=(const SocketCanLink&) = delete;
+    using CDescriptorLink::CDescriptorLink;
 
     bool Send(const CanFrame& frame) override {
         if (closed_.load() || frame.length > CAN_MAX_DLEN) {
@@ -39,23 +35,13 @@ class SocketCanLink : public ICanLink {
 
     ReceiveResult Receive(CanFrame& frame, int timeoutMs) override {
         for (;;) {
-            if (closed_.load()) {
-                return ReceiveResult::Closed;
-            }
-            switch (poll_.WaitReadable(fd_, timeoutMs)) {
-                case CWakeablePoll::Result::TimedOut:
-                    return ReceiveResult::Timeout;
-                case CWakeablePoll::Result::Woken:
-                case CWakeablePoll::Result::Failed:
-                    return ReceiveResult::Closed;
-                case CWakeablePoll::Result::Readable:
-                    break;
+            if (const std::optional<ReceiveResult> ended = WaitReadable(timeoutMs)) {
+                return *ended;
             }
             can_frame raw{};
             const ssize_t got = read(fd_, &raw, sizeof raw);
             if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-                closed_.store(true);
-                return ReceiveResult::Closed;
+                return Lost();
             }
             // Short records, error frames and remote requests carry no data for anyone here.
             if (got != static_cast<ssize_t>(sizeof raw) ||
@@ -69,16 +55,6 @@ class SocketCanLink : public ICanLink {
             return ReceiveResult::Frame;
         }
     }
-
-    void Close() override {
-        closed_.store(true);
-        poll_.Wake();
-    }
-
-  private:
-    int fd_;
-    std::atomic<bool> closed_{false};
-    CWakeablePoll poll_;
 };
 
 }  // namespace

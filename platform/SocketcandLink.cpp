@@ -8,14 +8,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 
 #include "platform/Clock.h"
+#include "platform/DescriptorLink.h"
 #include "platform/SocketcandText.h"
-#include "platform/WakeablePoll.h"
 
 namespace orv {
 namespace {
@@ -29,12 +28,9 @@ int RemainingMs(uint64_t start, int timeoutMs) {
     return elapsed >= static_cast<uint64_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(elapsed);
 }
 
-class SocketcandLink : public ICanLink {
+class SocketcandLink : public CDescriptorLink {
   public:
-    explicit SocketcandLink(int fd) : fd_(fd) {}
-    ~SocketcandLink() override { close(fd_); }
-    SocketcandLink(const SocketcandLink&) = delete;
-    SocketcandLink& operator=(const SocketcandLink&) = delete;
+    using CDescriptorLink::CDescriptorLink;
 
     bool Valid() const { return poll_.Valid(); }
 
@@ -82,17 +78,9 @@ class SocketcandLink : public ICanLink {
                 message = std::move(*next);
                 return ReceiveResult::Frame;
             }
-            if (closed_.load()) {
-                return ReceiveResult::Closed;
-            }
-            switch (poll_.WaitReadable(fd_, RemainingMs(start, timeoutMs))) {
-                case CWakeablePoll::Result::TimedOut:
-                    return ReceiveResult::Timeout;
-                case CWakeablePoll::Result::Woken:
-                case CWakeablePoll::Result::Failed:
-                    return ReceiveResult::Closed;
-                case CWakeablePoll::Result::Readable:
-                    break;
+            if (const std::optional<ReceiveResult> ended =
+                    WaitReadable(RemainingMs(start, timeoutMs))) {
+                return *ended;
             }
             char bytes[1024];
             const ssize_t got = recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
@@ -100,22 +88,13 @@ class SocketcandLink : public ICanLink {
                 continue;
             }
             if (got <= 0) {
-                closed_.store(true);
-                return ReceiveResult::Closed;
+                return Lost();
             }
             splitter_.Feed(bytes, static_cast<size_t>(got));
         }
     }
 
-    void Close() override {
-        closed_.store(true);
-        poll_.Wake();
-    }
-
   private:
-    int fd_;
-    std::atomic<bool> closed_{false};
-    CWakeablePoll poll_;
     SocketcandSplitter splitter_;
     std::mutex sendMutex_;
 };
