@@ -17,7 +17,7 @@ constexpr uint32_t kOurCard = 1;
 
 // The API is started once; the card must be initialised before frames flow.
 std::mutex apiMutex;
-std::unique_ptr<cardlibs::CLinkReceiver> apiLink;  // null until the API is started
+std::unique_ptr<cardlibs::LinkReceiver> apiLink;  // null until the API is started
 bool cardInitialised = false;
 
 }  // namespace
@@ -25,7 +25,7 @@ bool cardInitialised = false;
 ORV_EXPORT canapi::Result ca_InitApi_1(uint32_t /*version*/, uint32_t /*bufferSize*/) {
     std::lock_guard<std::mutex> lock(apiMutex);
     if (!apiLink) {
-        apiLink = cardlibs::CLinkReceiver::OpenFromEnvironment(kLibraryName, kReceiveCapacity);
+        apiLink = cardlibs::LinkReceiver::OpenFromEnvironment(kLibraryName, kReceiveCapacity);
         if (apiLink) {
             apiLink->SetAccepting(false);
         }
@@ -34,7 +34,7 @@ ORV_EXPORT canapi::Result ca_InitApi_1(uint32_t /*version*/, uint32_t /*bufferSi
 }
 
 ORV_EXPORT canapi::Result ca_CloseApi() {
-    std::unique_ptr<cardlibs::CLinkReceiver> closing;
+    std::unique_ptr<cardlibs::LinkReceiver> closing;
     {
         std::lock_guard<std::mutex> lock(apiMutex);
         closing.swap(apiLink);

@@ -7,8 +7,8 @@
 
 namespace cardlibs {
 
-std::unique_ptr<CLinkReceiver> CLinkReceiver::OpenFromEnvironment(const char* libraryName,
-                                                                  size_t capacity) {
+std::unique_ptr<LinkReceiver> LinkReceiver::OpenFromEnvironment(const char* libraryName,
+                                                                size_t capacity) {
     const char* description = std::getenv("ORV_CAN_LINK");
     if (description == nullptr || *description == '\0') {
         std::fprintf(stderr,
@@ -23,22 +23,22 @@ std::unique_ptr<CLinkReceiver> CLinkReceiver::OpenFromEnvironment(const char* li
         std::fprintf(stderr, "%s: %s\n", libraryName, error.c_str());
         return nullptr;
     }
-    return std::make_unique<CLinkReceiver>(std::move(link), capacity);
+    return std::make_unique<LinkReceiver>(std::move(link), capacity);
 }
 
-CLinkReceiver::CLinkReceiver(std::unique_ptr<orv::ICanLink> link, size_t capacity)
-    : link_(std::move(link)), capacity_(capacity), thread_(&CLinkReceiver::Receive, this) {}
+LinkReceiver::LinkReceiver(std::unique_ptr<orv::ICanLink> link, size_t capacity)
+    : link_(std::move(link)), capacity_(capacity), thread_(&LinkReceiver::Receive, this) {}
 
-CLinkReceiver::~CLinkReceiver() {
+LinkReceiver::~LinkReceiver() {
     link_->Close();
     thread_.join();
 }
 
-bool CLinkReceiver::Send(const orv::CanFrame& frame) {
+bool LinkReceiver::Send(const orv::CanFrame& frame) {
     return link_->Send(frame);
 }
 
-bool CLinkReceiver::Take(ReceivedFrame& received) {
+bool LinkReceiver::Take(ReceivedFrame& received) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (queue_.empty()) {
         return false;
@@ -48,27 +48,27 @@ bool CLinkReceiver::Take(ReceivedFrame& received) {
     return true;
 }
 
-void CLinkReceiver::Clear() {
+void LinkReceiver::Clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.clear();
 }
 
-bool CLinkReceiver::Empty() const {
+bool LinkReceiver::Empty() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return queue_.empty();
 }
 
-void CLinkReceiver::SetAccepting(bool accepting) {
+void LinkReceiver::SetAccepting(bool accepting) {
     std::lock_guard<std::mutex> lock(mutex_);
     accepting_ = accepting;
 }
 
-void CLinkReceiver::SetArrivalHandler(std::function<void()> handler) {
+void LinkReceiver::SetArrivalHandler(std::function<void()> handler) {
     std::lock_guard<std::mutex> lock(mutex_);
     onArrival_ = std::move(handler);
 }
 
-void CLinkReceiver::Receive() {
+void LinkReceiver::Receive() {
     const auto opened = std::chrono::steady_clock::now();
     for (;;) {
         ReceivedFrame received;

@@ -9,7 +9,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 
 namespace cardlibs {
 
@@ -21,17 +21,17 @@ struct ReceivedFrame {
 
 // The CAN link a driver library carries its frames over, chosen by the environment variable
 // ORV_CAN_LINK, with a thread that queues what the link receives.
-class CLinkReceiver {
+class LinkReceiver {
   public:
     // Null when the variable is missing or the link cannot be reached; says why on standard
     // error, prefixed with the library's name.
-    static std::unique_ptr<CLinkReceiver> OpenFromEnvironment(const char* libraryName,
-                                                              size_t capacity);
+    static std::unique_ptr<LinkReceiver> OpenFromEnvironment(const char* libraryName,
+                                                             size_t capacity);
 
-    CLinkReceiver(std::unique_ptr<orv::ICanLink> link, size_t capacity);
-    ~CLinkReceiver();
-    CLinkReceiver(const CLinkReceiver&) = delete;
-    CLinkReceiver& operator=(const CLinkReceiver&) = delete;
+    LinkReceiver(std::unique_ptr<orv::ICanLink> link, size_t capacity);
+    ~LinkReceiver();
+    LinkReceiver(const LinkReceiver&) = delete;
+    LinkReceiver& operator=(const LinkReceiver&) = delete;
 
     bool Send(const orv::CanFrame& frame);
     bool Take(ReceivedFrame& received);

@@ -35,16 +35,16 @@ struct Configuration {
     bool startOnOpen = true;
 };
 
-class CInterfaceObject {
+class InterfaceObject {
   public:
-    CInterfaceObject(std::unique_ptr<cardlibs::CLinkReceiver> link, bool started)
+    InterfaceObject(std::unique_ptr<cardlibs::LinkReceiver> link, bool started)
         : link_(std::move(link)) {
         link_->SetAccepting(started);
         link_->SetArrivalHandler([this] { Wake(); });
-        notifier_ = std::thread(&CInterfaceObject::Notify, this);
+        notifier_ = std::thread(&InterfaceObject::Notify, this);
     }
 
-    ~CInterfaceObject() {
+    ~InterfaceObject() {
         Shutdown();
         link_.reset();  // before the lock and condition its arrival handler uses
     }
@@ -170,15 +170,15 @@ class CInterfaceObject {
     bool readStalled_ = false;
     bool readsSinceNotification_ = false;
     bool stopping_ = false;
-    std::unique_ptr<cardlibs::CLinkReceiver> link_;
+    std::unique_ptr<cardlibs::LinkReceiver> link_;
     std::thread notifier_;
 };
 
 std::mutex objectMutex;  // guards the two below; never held during a notification
 Configuration configuration;
-std::shared_ptr<CInterfaceObject> openObject;
+std::shared_ptr<InterfaceObject> openObject;
 
-std::shared_ptr<CInterfaceObject> FindObject(nican::Handle handle) {
+std::shared_ptr<InterfaceObject> FindObject(nican::Handle handle) {
     std::lock_guard<std::mutex> lock(objectMutex);
     return handle == kObjectHandle ? openObject : nullptr;
 }
@@ -213,17 +213,17 @@ ORV_EXPORT nican::Status ncOpenObject(const char* objectName, nican::Handle* obj
         return kErrorAlreadyOpen;
     }
     auto link =
-        cardlibs::CLinkReceiver::OpenFromEnvironment(kLibraryName, configuration.readQueueLength);
+        cardlibs::LinkReceiver::OpenFromEnvironment(kLibraryName, configuration.readQueueLength);
     if (!link) {
         return kErrorLinkUnavailable;
     }
-    openObject = std::make_shared<CInterfaceObject>(std::move(link), configuration.startOnOpen);
+    openObject = std::make_shared<InterfaceObject>(std::move(link), configuration.startOnOpen);
     *object = kObjectHandle;
     return 0;
 }
 
 ORV_EXPORT nican::Status ncCloseObject(nican::Handle object) {
-    std::shared_ptr<CInterfaceObject> closing;
+    std::shared_ptr<InterfaceObject> closing;
     {
         std::lock_guard<std::mutex> lock(objectMutex);
         if (object != kObjectHandle || !openObject) {
@@ -239,7 +239,7 @@ ORV_EXPORT nican::Status ncCloseObject(nican::Handle object) {
 }
 
 ORV_EXPORT nican::Status ncRead(nican::Handle object, uint32_t size, void* data) {
-    const std::shared_ptr<CInterfaceObject> target = FindObject(object);
+    const std::shared_ptr<InterfaceObject> target = FindObject(object);
     if (!target) {
         return kErrorBadHandle;
     }
@@ -255,7 +255,7 @@ ORV_EXPORT nican::Status ncRead(nican::Handle object, uint32_t size, void* data)
 }
 
 ORV_EXPORT nican::Status ncWrite(nican::Handle object, uint32_t size, const void* data) {
-    const std::shared_ptr<CInterfaceObject> target = FindObject(object);
+    const std::shared_ptr<InterfaceObject> target = FindObject(object);
     if (!target) {
         return kErrorBadHandle;
     }
@@ -271,7 +271,7 @@ ORV_EXPORT nican::Status ncReset(const char* interfaceName, uint32_t /*parameter
     if (!IsInterfaceName(interfaceName)) {
         return kErrorBadArgument;
     }
-    std::shared_ptr<CInterfaceObject> target = FindObject(kObjectHandle);
+    std::shared_ptr<InterfaceObject> target = FindObject(kObjectHandle);
     if (target) {
         target->Reset();
     }
@@ -281,7 +281,7 @@ ORV_EXPORT nican::Status ncReset(const char* interfaceName, uint32_t /*parameter
 ORV_EXPORT nican::Status ncCreateNotification(nican::Handle object, nican::State desiredStates,
                                               uint32_t /*timeoutMs*/, void* refData,
                                               nican::NotifyCallback callback) {
-    const std::shared_ptr<CInterfaceObject> target = FindObject(object);
+    const std::shared_ptr<InterfaceObject> target = FindObject(object);
     if (!target) {
         return kErrorBadHandle;
     }
@@ -290,7 +290,7 @@ ORV_EXPORT nican::Status ncCreateNotification(nican::Handle object, nican::State
 
 ORV_EXPORT nican::Status ncAction(nican::Handle object, uint32_t operation,
                                   uint32_t /*parameter*/) {
-    const std::shared_ptr<CInterfaceObject> target = FindObject(object);
+    const std::shared_ptr<InterfaceObject> target = FindObject(object);
     if (!target) {
         return kErrorBadHandle;
     }

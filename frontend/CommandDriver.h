@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "frontend/RunSettings.h"
-#include "platform/TcpSocket.h"
+#include "os/TcpSocket.h"
 #include "transport/CommAdapter.h"
 
 // The whole run of one command: parse, open the transport, run the command, exit code.

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/AnsiText.h"
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "protocol/ToolIdentity.h"
+#include "text/AnsiText.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include "frontend/FlashLog.h"
 #include "frontend/HardwareIdentification.h"
 #include "image/ProgramImage.h"
-#include "platform/Clock.h"
-#include "platform/Console.h"
+#include "os/Clock.h"
+#include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <optional>
 
 #include "frontend/ExitCodes.h"
-#include "platform/AnsiText.h"
-#include "platform/Console.h"
-#include "platform/HexDigit.h"
+#include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
+#include "text/AnsiText.h"
+#include "text/HexDigit.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <ctime>
 #include <string>
 
-#include "image/FileSearch.h"
-#include "platform/Console.h"
-#include "platform/HexDigit.h"
+#include "os/Console.h"
+#include "os/FileSearch.h"
+#include "text/HexDigit.h"
 
 namespace {
 

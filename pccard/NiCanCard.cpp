@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "platform/Clock.h"
-#include "platform/Console.h"
+#include "os/Clock.h"
+#include "os/Console.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ bool CNiCanCard::LoadLibrary() {
         orv::ConsolePrintf("ERROR: Can not load nican.dll library\n");
         return false;
     }
-    const orv::CLoadedLibrary& lib = *library_;
+    const orv::LoadedLibrary& lib = *library_;
     const bool complete =
         orv::BindEntryPoint(lib, "ncOpenObject", api_.openObject) &&
         orv::BindEntryPoint(lib, "ncCloseObject", api_.closeObject) &&
@@ -100,7 +100,7 @@ int CNiCanCard::CloseObject() {
     const nican::Status closed = api_.closeObject(objectHandle_);
     objectHandle_ = 0;
     {
-        CSingleLock lock(&ring_.Section(), true);
+        std::lock_guard lock(ring_.Section());
         running = false;
     }
     return closed != 0 ? CARD_ERR_DRIVER : 0;
@@ -130,7 +130,7 @@ int CNiCanCard::Write(uint16_t id, const uint8_t* data, int length) {
     if (api_.write(objectHandle_, sizeof frame, &frame) != 0) {
         return CARD_ERR_DRIVER;
     }
-    if (txDoneEvent_.Wait(kWriteSuccessWaitMs) == CManualResetEvent::WaitResult::TimedOut) {
+    if (txDoneEvent_.Wait(kWriteSuccessWaitMs) == ManualResetEvent::WaitResult::TimedOut) {
         return CARD_ERR_TIMEOUT;
     }
     txDoneEvent_.Reset();
@@ -148,7 +148,7 @@ int CNiCanCard::Read(CanCardFrame* frame, uint32_t timeoutMs) {
     if (!library_) {
         return CARD_ERR_NO_LIBRARY;
     }
-    return ring_.Take(frame, timeoutMs, CReceiveRing::EventReset::BeforeUnlock);
+    return ring_.Take(frame, timeoutMs, ReceiveRing::EventReset::BeforeUnlock);
 }
 
 nican::State CNiCanCard::OnNotification(nican::Handle object, nican::State state,

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <memory>
 
+#include "os/LibraryLoader.h"
+#include "os/ManualResetEvent.h"
 #include "pccard/CanCard.h"
 #include "pccard/NiCanApi.h"
 #include "pccard/ReceiveRing.h"
-#include "platform/LibraryLoader.h"
-#include "platform/ManualResetEvent.h"
 
 // An NI-CAN interface "CAN0" through "nican.dll". The library calls back on a thread of its
 // own without reference data, so the callback finds the card through the process-wide current
@@ -31,10 +31,10 @@ class CNiCanCard : public CCanCard {
     bool LoadLibrary();
     int CloseObject();
 
-    CReceiveRing ring_;
+    ReceiveRing ring_;
     uint32_t baudRate_ = 250000;
     nican::Handle objectHandle_ = 0;
-    CManualResetEvent txDoneEvent_;
-    std::unique_ptr<orv::CLoadedLibrary> library_;
+    ManualResetEvent txDoneEvent_;
+    std::unique_ptr<orv::LoadedLibrary> library_;
     nican::EntryPoints api_;
 };

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "os/Clock.h"
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
-#include "platform/Clock.h"
 #include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"

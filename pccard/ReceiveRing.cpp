@@ -2,17 +2,17 @@
 
 #include <algorithm>
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 
-void CReceiveRing::StoreAt(Entry& entry, const CanCardFrame& frame) {
+void ReceiveRing::StoreAt(Entry& entry, const CanCardFrame& frame) {
     entry.frame = frame;
     entry.frame.length = std::min<uint32_t>(frame.length, sizeof frame.data);
     entry.full = true;
     writeIndex_ = (writeIndex_ + 1) % kEntries;
 }
 
-bool CReceiveRing::StoreKeepingOldest(const CanCardFrame& frame) {
-    CSingleLock lock(&section_, true);
+bool ReceiveRing::StoreKeepingOldest(const CanCardFrame& frame) {
+    std::lock_guard lock(section_);
     Entry& entry = entries_[writeIndex_];
     if (entry.full) {
         return false;
@@ -22,15 +22,15 @@ bool CReceiveRing::StoreKeepingOldest(const CanCardFrame& frame) {
     return true;
 }
 
-void CReceiveRing::StoreOverwriting(const CanCardFrame& frame) {
-    CSingleLock lock(&section_, true);
+void ReceiveRing::StoreOverwriting(const CanCardFrame& frame) {
+    std::lock_guard lock(section_);
     StoreAt(entries_[writeIndex_], frame);
 }
 
-int CReceiveRing::Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset eventReset) {
+int ReceiveRing::Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset eventReset) {
     const uint64_t start = orv::NowMs();
     for (;;) {
-        CSingleLock lock(&section_, true);
+        std::unique_lock lock(section_);
         Entry& entry = entries_[readIndex_];
         if (entry.full) {
             *frame = entry.frame;
@@ -39,7 +39,7 @@ int CReceiveRing::Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset event
             if (eventReset == EventReset::BeforeUnlock) {
                 rxEvent_.Reset();
             }
-            lock.Unlock();
+            lock.unlock();
             if (eventReset == EventReset::AfterUnlock) {
                 rxEvent_.Reset();
             }
@@ -48,13 +48,13 @@ int CReceiveRing::Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset event
         // A wake-up left over from frames already taken must not end the next wait early:
         // nothing can be stored between this reset and the wait but it sets the event again.
         rxEvent_.Reset();
-        lock.Unlock();
+        lock.unlock();
         const uint64_t elapsed = orv::NowMs() - start;
         if (elapsed > timeoutMs) {
             return CARD_ERR_TIMEOUT;
         }
         const auto remaining = static_cast<uint32_t>(timeoutMs - elapsed);
-        if (rxEvent_.Wait(remaining) == CManualResetEvent::WaitResult::TimedOut) {
+        if (rxEvent_.Wait(remaining) == ManualResetEvent::WaitResult::TimedOut) {
             return CARD_ERR_TIMEOUT;
         }
     }

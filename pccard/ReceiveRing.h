@@ -2,13 +2,13 @@
 
 #include <cstdint>
 
+#include <mutex>
+#include "os/ManualResetEvent.h"
 #include "pccard/CanCard.h"
-#include "platform/CriticalSection.h"
-#include "platform/ManualResetEvent.h"
 
 // The 256 received frames a card keeps for its reader. One producer (a driver thread or
 // callback) stores, the caller's thread takes; both meet under the ring's lock.
-class CReceiveRing {
+class ReceiveRing {
   public:
     static constexpr uint32_t kEntries = 256;
     // Where Take resets the wake-up event relative to releasing the lock; the drivers differ.
@@ -27,7 +27,7 @@ class CReceiveRing {
     // CARD_ERR_TIMEOUT.
     int Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset eventReset);
 
-    CCriticalSection& Section() { return section_; }
+    std::mutex& Section() { return section_; }
 
   private:
     struct Entry {
@@ -36,8 +36,8 @@ class CReceiveRing {
     };
     void StoreAt(Entry& entry, const CanCardFrame& frame);
 
-    CCriticalSection section_;
-    CManualResetEvent rxEvent_;
+    std::mutex section_;
+    ManualResetEvent rxEvent_;
     Entry entries_[kEntries];
     uint32_t writeIndex_ = 0;
     uint32_t readIndex_ = 0;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ bool USBLight::LoadLibrary() {
     if (!library_) {
         return false;
     }
-    const orv::CLoadedLibrary& lib = *library_;
+    const orv::LoadedLibrary& lib = *library_;
     const bool complete =
         orv::BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
         orv::BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
@@ -143,7 +143,7 @@ int USBLight::Read(CanCardFrame* frame, uint32_t timeoutMs) {
     if (ready_ == 0) {
         return CARD_ERR_NO_LIBRARY;
     }
-    return ring_.Take(frame, timeoutMs, CReceiveRing::EventReset::AfterUnlock);
+    return ring_.Take(frame, timeoutMs, ReceiveRing::EventReset::AfterUnlock);
 }
 
 // The adapter may be busy for a moment; it gets 100 ms to take the frame.
@@ -180,7 +180,7 @@ void USBLight::ReceiveThread() {
     }
     while (!adapter->stopEvent_.IsSet()) {
         adapter->ReceiveWhileEnabled();
-        if (adapter->stopEvent_.Wait(kPollIntervalMs) == CManualResetEvent::WaitResult::Signalled) {
+        if (adapter->stopEvent_.Wait(kPollIntervalMs) == ManualResetEvent::WaitResult::Signalled) {
             return;
         }
     }

@@ -4,11 +4,11 @@
 #include <memory>
 #include <thread>
 
+#include "os/LibraryLoader.h"
+#include "os/ManualResetEvent.h"
 #include "pccard/CanApi.h"
 #include "pccard/CanCard.h"
 #include "pccard/ReceiveRing.h"
-#include "platform/LibraryLoader.h"
-#include "platform/ManualResetEvent.h"
 
 // A USB CAN adapter through "CANAPI.DLL". The library has no notification, so a thread of the
 // driver polls it every millisecond while reception is enabled.
@@ -36,10 +36,10 @@ class USBLight : public CCanCard {
 
     uint8_t ready_ = 0;
     uint8_t running_ = 0;
-    CReceiveRing ring_;
+    ReceiveRing ring_;
     std::thread receiveThread_;
-    std::unique_ptr<orv::CLoadedLibrary> library_;
+    std::unique_ptr<orv::LoadedLibrary> library_;
     canapi::EntryPoints api_;
-    CManualResetEvent stopEvent_;
-    CManualResetEvent enableEvent_;
+    ManualResetEvent stopEvent_;
+    ManualResetEvent enableEvent_;
 };

@@ -1,4 +1,4 @@
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "protocol/RequestCatalogue.h"
 #include "transport/GatewayCodes.h"

@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/Clock.h"
-#include "platform/Console.h"
+#include "os/Clock.h"
+#include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "protocol/RequestCatalogue.h"
 #include "transport/BootLoaderFrames.h"

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "protocol/RequestCatalogue.h"
 #include "transport/BootLoaderFrames.h"

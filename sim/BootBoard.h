@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 #include "sim/BoardConfig.h"
 #include "sim/FlashMemory.h"
 #include "sim/PucInfoBlock.h"

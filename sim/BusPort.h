@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 #include "sim/VirtualBus.h"
 
 namespace orv::sim {

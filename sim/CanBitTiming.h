@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 
 namespace orv::sim {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 #include "sim/VirtualBus.h"
 
 // The text forms of a frame that the trace file and the socketcand bridge share.

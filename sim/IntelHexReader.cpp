@@ -4,7 +4,7 @@
 #include <fstream>
 #include <vector>
 
-#include "platform/HexDigit.h"
+#include "text/HexDigit.h"
 
 namespace orv::sim {
 namespace {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/SocketcandText.h"
+#include "canlink/SocketcandText.h"
 #include "sim/BusPort.h"
 #include "sim/SimLog.h"
 #include "sim/SocketcandCommands.h"

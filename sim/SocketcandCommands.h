@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 #include "sim/VirtualBus.h"
 
 // The server's side of the socketcand text: what a client sends and what it receives.

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 
 namespace orv::sim {
 

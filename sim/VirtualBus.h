@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 
 namespace orv::sim {
 

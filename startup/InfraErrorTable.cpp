@@ -1,7 +1,7 @@
 #include "startup/InfraErrorTable.h"
 
-#include "platform/InfraExceptionFactory.h"
-#include "platform/InfraExceptions.h"
+#include "standins/InfraExceptionFactory.h"
+#include "standins/InfraExceptions.h"
 
 namespace orv {
 namespace {

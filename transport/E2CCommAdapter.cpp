@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 #include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
@@ -125,7 +125,7 @@ void CE2CCommAdapter::PushFrame(const unsigned char* record) {
     auto copy = std::make_unique<FrameRecord>();
     std::memcpy(copy.get(), record, sizeof(FrameRecord));
     {
-        CSingleLock lock(&rxLock, true);
+        std::lock_guard lock(rxLock);
         rxQueue.push_back(std::move(copy));
     }
     rxEvent.Set();
@@ -156,15 +156,15 @@ int CE2CCommAdapter::WaitForFrame(uint8_t* out, uint8_t node, uint32_t timeoutMs
     const uint16_t awaited = static_cast<uint16_t>(node | replyBase);
     uint32_t remaining = timeoutMs;
     uint64_t noted = orv::NowMs();
-    CManualResetEvent::WaitResult result = rxEvent.Wait(remaining);
+    ManualResetEvent::WaitResult result = rxEvent.Wait(remaining);
     for (;;) {
-        if (result == CManualResetEvent::WaitResult::TimedOut) {
+        if (result == ManualResetEvent::WaitResult::TimedOut) {
             return 0;
         }
         // Reset before draining: a frame pushed meanwhile sets the event again for the next wait.
         rxEvent.Reset();
         {
-            CSingleLock lock(&rxLock, true);
+            std::lock_guard lock(rxLock);
             while (!rxQueue.empty()) {
                 const std::unique_ptr<FrameRecord> frame = std::move(rxQueue.front());
                 rxQueue.pop_front();
@@ -204,7 +204,7 @@ void CE2CCommAdapter::SendNmt(uint8_t specifier, uint8_t node) {
 }
 
 void CE2CCommAdapter::EmptyQueue() {
-    CSingleLock lock(&rxLock, true);
+    std::lock_guard lock(rxLock);
     rxQueue.clear();
 }
 

@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/CanLink.h"
-#include "platform/CanOpenEngine.h"
-#include "platform/CommConnector.h"
-#include "platform/CriticalSection.h"
-#include "platform/ManualResetEvent.h"
+#include <mutex>
+#include "canlink/CanLink.h"
+#include "os/ManualResetEvent.h"
+#include "standins/CanOpenEngine.h"
+#include "standins/CommConnector.h"
 #include "transport/CommAdapter.h"
 
 using CanOpenLibrary::FrameRecord;
@@ -79,8 +79,8 @@ class CE2CCommAdapter : public CCommAdapter {
     std::unique_ptr<CanOpenLibrary::ICanOpenEngine> engine;
     std::unique_ptr<TylCommunicationLibraryNG::ICommConnector> connector;
     std::deque<std::unique_ptr<FrameRecord>> rxQueue;
-    CCriticalSection rxLock;
-    CManualResetEvent rxEvent;
+    std::mutex rxLock;
+    ManualResetEvent rxEvent;
     uint8_t partial[sizeof(FrameRecord)] = {};
     int partialCount = 0;
 };

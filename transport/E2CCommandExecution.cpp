@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 #include "transport/BootLoaderFrames.h"
 #include "transport/E2CCommAdapter.h"
 #include "transport/GatewayCodes.h"

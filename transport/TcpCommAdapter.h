@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "platform/TcpSocket.h"
+#include "os/TcpSocket.h"
 #include "transport/CommAdapter.h"
 
 // The transport for a CAN gateway board reached over TCP/IP: the board carries the gateway

@@ -7,7 +7,7 @@
 
 #include "FlowGateway.h"
 #include "frontend/ExitCodes.h"
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "support/FakeClock.h"
 #include "support/HexWriter.h"
 #include "support/TestFiles.h"

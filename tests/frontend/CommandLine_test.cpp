@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Console.h"
+#include "os/Console.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "FlowGateway.h"
 #include "frontend/ExitCodes.h"
 #include "frontend/HardwareIdentification.h"
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"
 #include "transport/GatewayCodes.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "support/TestFiles.h"
 
 namespace orv::test {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "image/ProgramImage.h"
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "support/TestFiles.h"
 
 namespace orv::test {

@@ -5,9 +5,9 @@
 #include <thread>
 
 #include "CardFakes.h"
+#include "os/Console.h"
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
-#include "platform/Console.h"
 #include "support/FakeClock.h"
 
 namespace orv::test {

@@ -12,7 +12,7 @@
 namespace orv::test {
 namespace {
 
-class FakeLoaded : public CLoadedLibrary {
+class FakeLoaded : public LoadedLibrary {
   public:
     FakeLoaded(FakeLibraryOpener& owner, Table table) : owner_(owner), table_(std::move(table)) {
         ++owner_.loaded;
@@ -47,7 +47,7 @@ FakeCanApi& Usb() {
 
 }  // namespace
 
-std::unique_ptr<CLoadedLibrary> FakeLibraryOpener::Open(const std::string& name) {
+std::unique_ptr<LoadedLibrary> FakeLibraryOpener::Open(const std::string& name) {
     requests.push_back(name);
     const auto found = tables_.find(name);
     return found == tables_.end() ? nullptr : std::make_unique<FakeLoaded>(*this, found->second);

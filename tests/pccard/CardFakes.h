@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "os/LibraryLoader.h"
 #include "pccard/CanApi.h"
 #include "pccard/CanCard.h"
 #include "pccard/NiCanApi.h"
-#include "platform/LibraryLoader.h"
 
 namespace orv::test {
 
@@ -36,7 +36,7 @@ class FakeLibraryOpener : public ILibraryOpener {
         table.erase(missing);
         tables_[name] = std::move(table);
     }
-    std::unique_ptr<CLoadedLibrary> Open(const std::string& name) override;
+    std::unique_ptr<LoadedLibrary> Open(const std::string& name) override;
 
     Calls requests;  // libraries asked for, in order
     std::atomic<int> loaded{0};

@@ -1,4 +1,4 @@
-#include "platform/LibraryLoader.h"
+#include "os/LibraryLoader.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <deque>
 #include <numeric>
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 

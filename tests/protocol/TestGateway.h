@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "image/ProgramImage.h"
-#include "platform/Console.h"
+#include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"

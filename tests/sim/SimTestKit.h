@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 #include "sim/BoardConfig.h"
 #include "sim/SimLog.h"
 #include "sim/TcpServer.h"

@@ -7,8 +7,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "platform/InfraExceptionFactory.h"
-#include "platform/InfraExceptions.h"
+#include "standins/InfraExceptionFactory.h"
+#include "standins/InfraExceptions.h"
 
 namespace orv::test {
 

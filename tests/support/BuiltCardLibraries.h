@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/LibraryLoader.h"
+#include "os/LibraryLoader.h"
 
 namespace orv::test {
 
@@ -26,7 +26,7 @@ class BuiltCardLibraries : public ILibraryOpener {
     BuiltCardLibraries(const BuiltCardLibraries&) = delete;
     BuiltCardLibraries& operator=(const BuiltCardLibraries&) = delete;
 
-    std::unique_ptr<CLoadedLibrary> Open(const std::string& windowsName) override {
+    std::unique_ptr<LoadedLibrary> Open(const std::string& windowsName) override {
         const auto candidates = LibraryCandidates(windowsName, ORV_CARDLIBS_DIR);
         return LoadFirstOf({candidates[0], candidates[1]});  // the folder only
     }

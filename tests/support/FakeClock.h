@@ -4,7 +4,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/Clock.h"
+#include "os/Clock.h"
 
 namespace orv::test {
 

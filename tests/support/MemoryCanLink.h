@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/CanLink.h"
+#include "canlink/CanLink.h"
 
 namespace orv::test {
 

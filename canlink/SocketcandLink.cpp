@@ -1,0 +1,215 @@
+#include "canlink/SocketcandLink.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+#include "canlink/DescriptorLink.h"
+#include "canlink/SocketcandText.h"
+#include "os/Clock.h"
+
+namespace orv {
+namespace {
+
+// What is left of timeoutMs since start; negative timeouts stay unlimited.
+int RemainingMs(uint64_t start, int timeoutMs) {
+    if (timeoutMs < 0) {
+        return -1;
+    }
+    const uint64_t elapsed = NowMs() - start;
+    return elapsed >= static_cast<uint64_t>(timeoutMs) ? 0 : timeoutMs - static_cast<int>(elapsed);
+}
+
+class SocketcandLink : public DescriptorLink {
+  public:
+    using DescriptorLink::DescriptorLink;
+
+    bool Valid() const { return poll_.Valid(); }
+
+    bool Send(const CanFrame& frame) override {
+        if (closed_.load() || frame.length > 8) {
+            return false;
+        }
+        return SendText(FormatSocketcandSend(frame));
+    }
+
+    bool SendText(const std::string& text) {
+        // The engine's caller and a handshake never send at once, but keep whole messages whole.
+        std::lock_guard<std::mutex> lock(sendMutex_);
+        size_t sent = 0;
+        while (sent < text.size()) {
+            const ssize_t n = send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            sent += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    ReceiveResult Receive(CanFrame& frame, int timeoutMs) override {
+        const uint64_t start = NowMs();
+        std::string message;
+        for (;;) {
+            const ReceiveResult result = ReceiveMessage(message, RemainingMs(start, timeoutMs));
+            // Errors and other notices in raw mode concern no frame of ours.
+            if (result != ReceiveResult::Frame || ParseSocketcandFrame(message, frame)) {
+                return result;
+            }
+        }
+    }
+
+    // The next whole message, whatever it says.
+    ReceiveResult ReceiveMessage(std::string& message, int timeoutMs) {
+        const uint64_t start = NowMs();
+        for (;;) {
+            if (std::optional<std::string> next = splitter_.Next()) {
+                message = std::move(*next);
+                return ReceiveResult::Frame;
+            }
+            if (const std::optional<ReceiveResult> ended =
+                    WaitReadable(RemainingMs(start, timeoutMs))) {
+                return *ended;
+            }
+            char bytes[1024];
+            const ssize_t got = recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
+            if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+                continue;
+            }
+            if (got <= 0) {
+                return Lost();
+            }
+            splitter_.Feed(bytes, static_cast<size_t>(got));
+        }
+    }
+
+  private:
+    SocketcandSplitter splitter_;
+    std::mutex sendMutex_;
+};
+
+std::string Endpoint(const std::string& host, uint16_t port) {
+    return host + ":" + std::to_string(port);
+}
+
+// A connected TCP socket, or -1 with error set. The connect itself is bounded by timeoutMs.
+int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+    if (resolved != 0 || found == nullptr) {
+        error = "socketcand: cannot resolve " + host + ": " + gai_strerror(resolved);
+        return -1;
+    }
+    const int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                          found->ai_protocol);
+    if (fd < 0) {
+        error = std::string("socketcand: cannot open a socket: ") + std::strerror(errno);
+        freeaddrinfo(found);
+        return -1;
+    }
+    int status = connect(fd, found->ai_addr, found->ai_addrlen);
+    freeaddrinfo(found);
+    if (status != 0 && errno == EINPROGRESS) {
+        pollfd writable{fd, POLLOUT, 0};
+        int ready;
+        do {
+            ready = poll(&writable, 1, timeoutMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready == 0) {
+            error = "socketcand: no answer from " + Endpoint(host, port) + " within " +
+                    std::to_string(timeoutMs) + " ms";
+            close(fd);
+            return -1;
+        }
+        socklen_t size = sizeof status;
+        if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &status, &size) != 0) {
+            status = errno;
+        }
+        errno = status;
+    }
+    if (status != 0) {
+        error =
+            "socketcand: cannot connect to " + Endpoint(host, port) + ": " + std::strerror(errno);
+        close(fd);
+        return -1;
+    }
+    // Back to blocking sends, bounded so that a stalled peer cannot hang the tool; frames are
+    // tiny and go out one by one.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    timeval sendLimit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+    const int noDelay = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    return fd;
+}
+
+// Waits for "< ok >" (or the greeting "< hi >"); anything else fails the handshake.
+bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& step, int timeoutMs,
+            std::string& error) {
+    std::string message;
+    switch (link.ReceiveMessage(message, timeoutMs)) {
+        case ICanLink::ReceiveResult::Timeout:
+            error =
+                "socketcand: no reply to " + step + " within " + std::to_string(timeoutMs) + " ms";
+            return false;
+        case ICanLink::ReceiveResult::Closed:
+            error = "socketcand: the server closed the connection at " + step;
+            return false;
+        case ICanLink::ReceiveResult::Frame:
+            break;
+    }
+    if (message == wanted) {
+        return true;
+    }
+    if (std::optional<std::string> refusal = SocketcandErrorText(message)) {
+        error = "socketcand: " + step + " refused: " + *refusal;
+    } else {
+        error = "socketcand: unexpected reply to " + step + ": < " + message + " >";
+    }
+    return false;
+}
+
+}  // namespace
+
+std::unique_ptr<ICanLink> OpenSocketcandLink(const std::string& host, uint16_t port,
+                                             const std::string& channel, int stepTimeoutMs,
+                                             std::string& error) {
+    const int fd = ConnectTcp(host, port, stepTimeoutMs, error);
+    if (fd < 0) {
+        return nullptr;
+    }
+    auto link = std::make_unique<SocketcandLink>(fd);
+    if (!link->Valid()) {
+        error = "socketcand: out of file descriptors";
+        return nullptr;
+    }
+    if (!Expect(*link, "hi", "the greeting", stepTimeoutMs, error)) {
+        return nullptr;
+    }
+    for (const std::string& step : {"open " + channel, std::string("rawmode")}) {
+        if (!link->SendText("< " + step + " >")) {
+            error = "socketcand: the connection broke while sending " + step;
+            return nullptr;
+        }
+        if (!Expect(*link, "ok", step, stepTimeoutMs, error)) {
+            return nullptr;
+        }
+    }
+    return link;
+}
+
+}  // namespace orv

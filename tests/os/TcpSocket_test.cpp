@@ -1,0 +1,150 @@
+#include "os/TcpSocket.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "support/TcpSocketPeer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+constexpr uint8_t kLoopback[4] = {127, 0, 0, 1};
+
+// A gateway reply: u32 LE byte count, then the words (LE) and bytes.
+Bytes Reply(const std::vector<uint32_t>& words, const Bytes& data = {}) {
+    Bytes reply;
+    for (uint32_t word : words)
+        for (int i = 0; i < 4; ++i)
+            reply.push_back(static_cast<uint8_t>(word >> (8 * i)));
+    reply.insert(reply.end(), data.begin(), data.end());
+    const uint32_t count = static_cast<uint32_t>(reply.size() + 4);
+    reply.insert(reply.begin(), reinterpret_cast<const uint8_t*>(&count),
+                 reinterpret_cast<const uint8_t*>(&count) + 4);
+    return reply;
+}
+
+class TcpSocketTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(CTcpSocket::Initialize(), 0);
+        Reconnect();
+    }
+    void Reconnect() {
+        socket_.SetParam(kLoopback, peer_.Port(), nullptr);
+        ASSERT_EQ(socket_.Connect(), CTcpSocket::kOk);
+        ASSERT_TRUE(peer_.Accept());
+    }
+    // One exchange of the request; reply keeps the bytes stored, its size is the capacity.
+    int Exchange(Bytes& reply, uint32_t timeoutMs = 1000, const Bytes& request = Reply({207})) {
+        int length = static_cast<int>(reply.size());
+        const int result =
+            socket_.SendReceive(static_cast<uint32_t>(request.size()), request.data(), &length,
+                                reply.data(), timeoutMs, nullptr);
+        reply.resize(result == CTcpSocket::kOk ? static_cast<size_t>(length) : 0);
+        return result;
+    }
+
+    orv::test::TcpSocketPeer peer_;
+    CTcpSocket socket_;
+};
+
+// At most the capacity of a reply is kept and the rest of it is read and dropped, so the next
+// exchange gets the next reply (whole requests going out: the end-to-end gateway runs).
+TEST_F(TcpSocketTest, KeepsAtMostTheCapacityAndStaysInStep) {
+    const Bytes longReply = Reply({204, 100, 8}, Bytes(8, 0x5A));
+    const Bytes nextReply = Reply({207, 100, 0});
+    peer_.Write(longReply);
+    peer_.Write(nextReply);
+    Bytes reply(20, 0xEE);
+    int length = 16;
+    const Bytes request = Reply({204});
+    ASSERT_EQ(socket_.SendReceive(8, request.data(), &length, reply.data(), 1000, nullptr),
+              CTcpSocket::kOk);
+    EXPECT_EQ(length, 16);
+    Bytes kept(longReply.begin(), longReply.begin() + 16);
+    kept.resize(20, 0xEE);
+    EXPECT_EQ(reply, kept) << "nothing lands beyond the capacity";
+    reply.assign(24, 0);
+    ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
+    EXPECT_EQ(reply, nextReply);
+}
+
+TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
+    for (uint32_t count : {11u, 12u, 4016u, 4017u}) {
+        SCOPED_TRACE(count);
+        Reconnect();
+        const bool accepted = count >= 12 && count <= 4016;
+        Bytes bytes = Reply({207, 100});
+        std::memcpy(bytes.data(), &count, 4);
+        if (accepted)
+            bytes.resize(count);
+        peer_.Write(bytes);
+        Bytes reply(16);
+        EXPECT_EQ(Exchange(reply), accepted ? CTcpSocket::kOk : CTcpSocket::kFailed);
+        EXPECT_EQ(reply.size(), accepted ? std::min<size_t>(16, count) : 0);
+        EXPECT_TRUE(accepted || peer_.ClientClosed());
+    }
+}
+
+// Closed inside a reply; once failed, every later exchange fails at once.
+TEST_F(TcpSocketTest, APeerThatClosesFailsThisAndEveryLaterExchange) {
+    Bytes cut = Reply({204, 100, 8}, Bytes(8));
+    cut.resize(10);
+    peer_.Write(cut);
+    peer_.CloseConnection();
+    Bytes reply(24);
+    EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
+    const auto start = Clock::now();
+    EXPECT_EQ(Exchange(reply, 5000), CTcpSocket::kFailed);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
+}
+
+// The protocol allows 2 ms for some requests: a reply that comes later, even cut in two, must
+// be dropped rather than taken for the answer to the next request.
+TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
+    const Bytes late = Reply({204, 100, 8}, Bytes(8, 1));
+    peer_.Write({late.begin(), late.begin() + 6});
+    Bytes reply(24);
+    const auto start = Clock::now();
+    EXPECT_EQ(Exchange(reply, 2), CTcpSocket::kTimedOut);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(CTcpSocket::kMinReplyWaitMs));
+    peer_.Write({late.begin() + 6, late.end()});
+    const Bytes answer = Reply({205, 100, 0});
+    peer_.Write(answer);
+    reply.resize(24);
+    ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
+    EXPECT_EQ(reply, answer);
+}
+
+TEST_F(TcpSocketTest, ALateReplyThatNeverComesEndsTheConnection) {
+    Bytes reply(16);
+    EXPECT_EQ(Exchange(reply, 2), CTcpSocket::kTimedOut);
+    peer_.Read(16);
+    reply.resize(16);
+    EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
+    EXPECT_TRUE(peer_.Read(16, 0).empty()) << "the next request must not go out";
+    EXPECT_TRUE(peer_.ClientClosed());
+}
+
+TEST(TcpSocketConnect, GivesUpOnAListenerThatNeverAnswers) {
+    // A full accept queue makes the kernel drop further connection attempts unanswered.
+    orv::test::TcpSocketPeer busy(0);
+    std::vector<std::unique_ptr<CTcpSocket>> queued;
+    for (int i = 0; i < 4; ++i) {
+        queued.push_back(std::make_unique<CTcpSocket>());
+        queued.back()->SetParam(kLoopback, busy.Port(), nullptr);
+        const auto start = Clock::now();
+        if (queued.back()->Connect() != CTcpSocket::kOk) {
+            const auto took = Clock::now() - start;
+            EXPECT_GE(took, std::chrono::milliseconds(CTcpSocket::kConnectTimeoutMs - 100));
+            EXPECT_LT(took, std::chrono::milliseconds(CTcpSocket::kConnectTimeoutMs + 1000));
+            return;
+        }
+    }
+    GTEST_SKIP() << "this kernel accepts beyond the listen backlog";
+}
+
+}  // namespace

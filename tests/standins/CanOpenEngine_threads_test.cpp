@@ -1,0 +1,80 @@
+// The CANopen engine stand-in: what it puts on the link, how its thread delivers frames, and
+// how it ends, by request or because the link went away.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "standins/CanOpenEngine.h"
+#include "support/MemoryCanLink.h"
+
+namespace {
+
+using orv::test::MakeFrame;
+using orv::test::MemoryCanLink;
+
+// Bounded wait for the engine's thread to catch up.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    for (int i = 0; i < 500 && !condition(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+}
+
+TEST(CanOpenEngine, DeliversStandardFramesAsRecordsOnItsThread) {
+    auto wire = std::make_shared<MemoryCanLink::Wire>();
+    auto engine = CanOpenLibrary::CreateCanOpenEngine();
+    EXPECT_NE(engine->Start(), 0) << "nothing to receive from";
+    ASSERT_EQ(engine->Attach(std::make_unique<MemoryCanLink>(wire)), 0);
+    std::mutex mutex;
+    std::vector<std::string> delivered;  // "id:length:third byte"
+    const std::thread::id caller = std::this_thread::get_id();
+    std::atomic<bool> onOtherThread{true};
+    engine->frameCallback = [&](const unsigned char* bytes) {
+        CanOpenLibrary::FrameRecord r;
+        std::memcpy(&r, bytes, sizeof r);
+        onOtherThread.store(onOtherThread.load() && std::this_thread::get_id() != caller);
+        std::lock_guard<std::mutex> lock(mutex);
+        delivered.push_back(std::to_string(r.id) + ":" + std::to_string(r.length) + ":" +
+                            std::to_string(r.data[2]));
+    };
+    ASSERT_EQ(engine->Start(), 0);
+    EXPECT_NE(engine->Start(), 0);
+    EXPECT_TRUE(engine->IsRunning());
+    wire->Inject(MakeFrame(0x192, {1, 2, 3}));
+    wire->Inject(MakeFrame(0x1ABCDEF, {9}));  // extended: no boot loader's
+    wire->Inject(MakeFrame(0x7FF, {}));
+    const auto all = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return delivered.size() == 2;
+    };
+    ASSERT_TRUE(Eventually(all));
+    EXPECT_EQ(delivered, (std::vector<std::string>{"402:3:3", "2047:0:0"}));
+    EXPECT_TRUE(onOtherThread.load());
+    engine->Stop();
+    engine->Join();
+    EXPECT_FALSE(engine->IsRunning());
+    EXPECT_EQ(engine->LastError(), "");
+}
+
+TEST(CanOpenEngine, ALostLinkEndsTheThreadAndIsReportedWithTheNode) {
+    auto wire = std::make_shared<MemoryCanLink::Wire>();
+    auto engine = CanOpenLibrary::CreateCanOpenEngine();
+    ASSERT_EQ(engine->Attach(std::make_unique<MemoryCanLink>(wire)), 0);
+    const uint8_t node = 0x12;
+    const uint32_t on = 1;
+    engine->SetNodeState(&node, &on);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(engine->Start(), 0);
+    wire->HangUp();
+    ASSERT_TRUE(Eventually([&] { return !engine->IsRunning(); }));
+    engine->Join();
+    const std::string why = "CAN link lost while talking to node 18 (0 frames sent, 0 received)";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), why + "\n");
+    EXPECT_EQ(engine->LastError(), why);
+}
+
+}  // namespace
