@@ -25,6 +25,10 @@ class SharedObject : public LoadedLibrary {
     void* handle_;
 };
 
+// Where an installation keeps the card libraries, relative to the tool's folder; the build
+// configuration fixes it from the install directories.
+constexpr const char* kPrivateLibraryFolder = ORV_PRIVATE_LIBRARY_FOLDER;
+
 std::string ExecutableDirectory() {
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -34,12 +38,8 @@ std::string ExecutableDirectory() {
 class DynamicLoader : public ILibraryOpener {
   public:
     std::unique_ptr<LoadedLibrary> Open(const std::string& windowsName) override {
-        for (const std::string& candidate : LibraryCandidates(windowsName, ExecutableDirectory())) {
-            if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
-                return std::make_unique<SharedObject>(handle);
-            }
-        }
-        return nullptr;
+        return LoadFirstOf(
+            LibraryCandidates(windowsName, ExecutableDirectory(), kPrivateLibraryFolder));
     }
 };
 
@@ -49,7 +49,8 @@ std::atomic<ILibraryOpener*> currentOpener{&dynamicLoader};
 }  // namespace
 
 std::vector<std::string> LibraryCandidates(const std::string& windowsName,
-                                           const std::string& executableDirectory) {
+                                           const std::string& executableDirectory,
+                                           const std::string& privateFolder) {
     std::string stem = std::filesystem::path(windowsName).stem().string();
     for (char& c : stem) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -59,6 +60,11 @@ std::vector<std::string> LibraryCandidates(const std::string& windowsName,
     if (!executableDirectory.empty()) {
         for (const std::string& name : names) {
             candidates.push_back(executableDirectory + "/" + name);
+        }
+        if (!privateFolder.empty()) {
+            for (const std::string& name : names) {
+                candidates.push_back(executableDirectory + "/" + privateFolder + "/" + name);
+            }
         }
     }
     for (const std::string& name : names) {

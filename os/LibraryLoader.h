@@ -6,7 +6,8 @@
 
 // Run-time loading of the closed card driver libraries by the name they carry on Windows
 // ("nican.dll", "CANAPI.DLL"). A name is tried as given and as lib + lower-case stem + .so,
-// first beside the executable, then through the dynamic linker's own search.
+// first beside the executable, then in the installed private library folder relative to it, then
+// through the dynamic linker's own search.
 namespace orv {
 
 using EntryPoint = void (*)();
@@ -32,8 +33,10 @@ std::unique_ptr<LoadedLibrary> LoadLibraryByWindowsName(const std::string& windo
 void SetLibraryOpener(ILibraryOpener* opener);
 
 // The files tried for a Windows library name, in order; bare names go to the linker's search.
+// privateFolder is relative to executableDirectory; empty leaves that folder out.
 std::vector<std::string> LibraryCandidates(const std::string& windowsName,
-                                           const std::string& executableDirectory);
+                                           const std::string& executableDirectory,
+                                           const std::string& privateFolder = "");
 
 // The first of the files that the dynamic loader can load, or null.
 std::unique_ptr<LoadedLibrary> LoadFirstOf(const std::vector<std::string>& candidates);

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: with g++, then with clang++ under
+# Installs what is missing, builds, and runs every test: with g++ (and checks the .deb made
+# from that build by installing it), then with clang++ under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
 # (tests/*/*_threads_test.cpp) under ThreadSanitizer.
 set -euo pipefail
@@ -9,6 +10,9 @@ scripts/install-deps.sh
 echo "=== g++ build and tests ==="
 scripts/build.sh plain
 (cd build && ctest --output-on-failure -j 6)
+
+echo "=== the .deb package, installed and at work ==="
+scripts/package-check.sh
 
 echo "=== clang++ AddressSanitizer + UndefinedBehaviorSanitizer build and tests ==="
 scripts/build.sh asan
