@@ -65,9 +65,9 @@ TEST(OrvCanSimProcess, BadArgumentsAreRefusedWithAReason) {
     for (const std::string& args : std::vector<std::string>{
              "--puc 128", "--puc 12,mode=sleep", "--puc 12,version=31", "--puc 12,bogus",
              "--puc 12,status-error=210", "--ht 30,ident=TOOLONGX", "--gateway x",
-             "--gateway 0:70000", "--loss 1.5", "--bind localhost --gateway 0:0", "--nonsense",
-             "--scenario " + dir.File("none.json"), "--scenario " + dir.File("key.json"),
-             "--scenario " + dir.File("list.json")}) {
+             "--gateway 0:70000", "--loss 1.5", "--idle-timeout 0",
+             "--bind localhost --gateway 0:0", "--nonsense", "--scenario " + dir.File("none.json"),
+             "--scenario " + dir.File("key.json"), "--scenario " + dir.File("list.json")}) {
         const orv::test::ToolResult result = RunSim(args);
         EXPECT_NE(result.exitCode, 0) << args;
         EXPECT_NE(result.err, "") << args;
