@@ -32,12 +32,8 @@ std::string FormatHexData(const CanFrame& frame) {
 }
 
 std::string FormatCandumpLine(const CanFrame& frame, WallTime when, const std::string& iface) {
-    // Appended, not a chain of + on temporaries, which g++ 12 at -O3 takes for an overlapping
-    // copy (-Wrestrict).
-    std::string line;
-    line.append("(").append(FormatTimestamp(when)).append(") ").append(iface).append(" ");
-    line.append(FormatCanId(frame)).append("#").append(FormatHexData(frame)).append("\n");
-    return line;
+    return "(" + FormatTimestamp(when) + ") " + iface + " " + FormatCanId(frame) + "#" +
+           FormatHexData(frame) + "\n";
 }
 
 }  // namespace orv::sim
