@@ -63,6 +63,14 @@ void ConsolePrintf(const char* format, ...) {
     }
 }
 
+void ConsoleErrorPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vfprintf(stderr, format, args);
+    va_end(args);
+    std::fflush(stderr);
+}
+
 void ConsoleFlush() {
     std::fflush(nullptr);
 }

@@ -8,6 +8,10 @@ namespace orv {
 
 [[gnu::format(printf, 1, 2)]] void ConsolePrintf(const char* format, ...);
 
+// For people watching, not for the tool's own output: a reason, a warning. Goes to standard
+// error at once and is never captured.
+[[gnu::format(printf, 1, 2)]] void ConsoleErrorPrintf(const char* format, ...);
+
 // Flushes all streams, so that progress shows at once.
 void ConsoleFlush();
 

@@ -1,9 +1,5 @@
 #include "os/TcpSocket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -12,8 +8,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "os/Clock.h"
+#include "os/Console.h"
+#include "os/TcpConnect.h"
 
 namespace {
 
@@ -43,32 +42,14 @@ void CTcpSocket::SetParam(const uint8_t address[4], int port, void* /*guard*/) {
 
 int CTcpSocket::Connect() {
     Disconnect();
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0)
-        return kFailed;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<uint16_t>(port_));
-    std::memcpy(&peer.sin_addr, address_, sizeof address_);
-    int result = connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    if (result != 0 && errno == EINPROGRESS) {
-        const Wait wait = WaitFor(POLLOUT, orv::NowMs() + kConnectTimeoutMs);
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (wait == Wait::Ready && getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
-            error == 0) {
-            result = 0;
-        }
-    }
-    if (result != 0) {
-        Disconnect();
+    const std::string host = std::to_string(address_[0]) + "." + std::to_string(address_[1]) + "." +
+                             std::to_string(address_[2]) + "." + std::to_string(address_[3]);
+    std::string reason;
+    fd_ = orv::ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, reason);
+    if (fd_ < 0) {
+        orv::ConsoleErrorPrintf("gateway %s:%d: %s\n", host.c_str(), port_, reason.c_str());
         return kFailed;
     }
-    // Requests are small and each waits for its reply: never hold one back. Reads block, each
-    // bounded by its receive time-out, so that an exchange costs one send and one receive.
-    const int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     receiveWaitMs_ = 0;
     return kOk;
 }
@@ -84,6 +65,7 @@ void CTcpSocket::Disconnect() {
 int CTcpSocket::Send(uint32_t count, const void* request, uint32_t timeoutMs) {
     if (fd_ < 0 || !DropLateReplies())
         return kFailed;
+    DropUnasked();
     const uint64_t deadline = DeadlineAfter(timeoutMs);
     const auto* bytes = static_cast<const uint8_t*>(request);
     uint32_t sent = 0;
@@ -123,6 +105,8 @@ int CTcpSocket::Receive(int* replyLength, void* reply, uint32_t timeoutMs) {
     const uint32_t stored = std::min(capacity, replyBytes);
     if (stored > 0)
         std::memcpy(reply, inbox_, stored);
+    if (capacity > stored)
+        std::memset(static_cast<uint8_t*>(reply) + stored, 0, capacity - stored);
     *replyLength = static_cast<int>(stored);
     ConsumeInbox(replyBytes);
     return kOk;
@@ -200,6 +184,25 @@ bool CTcpSocket::DropLateReplies() {
         --lateReplies_;
     }
     return true;
+}
+
+// A gateway that answered one request twice would otherwise have its second answer taken for
+// the next request's.
+void CTcpSocket::DropUnasked() {
+    size_t dropped = held_;
+    held_ = 0;
+    for (;;) {
+        const ssize_t got = recv(fd_, inbox_, sizeof inbox_, MSG_DONTWAIT);
+        if (got > 0) {
+            dropped += static_cast<size_t>(got);
+        } else if (got < 0 && errno == EINTR) {
+            continue;
+        } else {
+            break;
+        }
+    }
+    if (dropped > 0)
+        orv::ConsoleErrorPrintf("gateway: dropped %zu bytes that answered no request\n", dropped);
 }
 
 void CTcpSocket::ConsumeInbox(uint32_t count) {

@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test: with g++ (and checks the .deb made
 # from that build by installing it), then with clang++ under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
-# (tests/*/*_threads_test.cpp) under ThreadSanitizer.
+# (tests/*/*_threads_test.cpp) under ThreadSanitizer. Last, the optimised release build of the
+# programs and card libraries must build without a warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -30,3 +31,6 @@ done
 count=$(echo "$threaded" | wc -w)
 echo "tsan: $((count - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
+
+echo "=== g++ release build ==="
+scripts/build.sh release OrvFlashPuc OrvCanSim orv_card_nican orv_card_canapi
