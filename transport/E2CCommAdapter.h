@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,6 +11,7 @@
 #include "standins/CanOpenEngine.h"
 #include "standins/CommConnector.h"
 #include "transport/CommandExecutingAdapter.h"
+#include "transport/FrameRing.h"
 
 using CanOpenLibrary::FrameRecord;
 
@@ -63,7 +63,7 @@ class CE2CCommAdapter : public CommandExecutingAdapter {
     std::wstring routeRight_;
     std::unique_ptr<CanOpenLibrary::ICanOpenEngine> engine_;
     std::unique_ptr<TylCommunicationLibraryNG::ICommConnector> connector_;
-    std::deque<std::unique_ptr<FrameRecord>> rxQueue_;
+    FrameRing rxQueue_;
     std::mutex rxLock_;
     ManualResetEvent rxEvent_;
     uint8_t partial_[sizeof(FrameRecord)] = {};

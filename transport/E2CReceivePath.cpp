@@ -7,11 +7,11 @@
 #include "transport/E2CCommAdapter.h"
 
 void CE2CCommAdapter::PushFrame(const unsigned char* record) {
-    auto copy = std::make_unique<FrameRecord>();
-    std::memcpy(copy.get(), record, sizeof(FrameRecord));
+    FrameRecord copy;
+    std::memcpy(&copy, record, sizeof copy);
     {
         std::lock_guard lock(rxLock_);
-        rxQueue_.push_back(std::move(copy));
+        rxQueue_.Push(copy);
     }
     rxEvent_.Set();
 }
@@ -44,11 +44,10 @@ int CE2CCommAdapter::WaitForFrame(uint8_t* out, uint8_t node, uint32_t timeoutMs
 // Takes queued frames until the awaited one, dropping the others.
 bool CE2CCommAdapter::TakeAwaited(uint8_t* out, uint16_t awaited) {
     std::lock_guard lock(rxLock_);
-    while (!rxQueue_.empty()) {
-        const std::unique_ptr<FrameRecord> frame = std::move(rxQueue_.front());
-        rxQueue_.pop_front();
-        if (frame->id == awaited) {
-            std::memcpy(out, frame->data, sizeof frame->data);
+    FrameRecord frame;
+    while (rxQueue_.Pop(frame)) {
+        if (frame.id == awaited) {
+            std::memcpy(out, frame.data, sizeof frame.data);
             return true;
         }
     }
@@ -93,5 +92,5 @@ void CE2CCommAdapter::DrainReplies(uint16_t replyId, uint32_t replyTimeoutMs) {
 // A poll's answer must be one the node gives after the poll.
 void CE2CCommAdapter::ForgetPendingReplies() {
     std::lock_guard lock(rxLock_);
-    rxQueue_.clear();
+    rxQueue_.Clear();
 }

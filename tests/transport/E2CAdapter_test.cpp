@@ -10,6 +10,7 @@
 
 #include "support/FakeClock.h"
 #include "transport/E2CCommAdapter.h"
+#include "transport/FrameRing.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -427,6 +428,32 @@ TEST(E2CAdapter, ReceiveStoreCutsTheStreamIntoRecordsAndDropsOtherNodes) {
     // The event was reset before the drain: the frame left is seen once another one signals.
     EXPECT_EQ(adapter.WaitForFrame(data, kNode, 0), 0);
     EXPECT_EQ(Drain(adapter), Bytes{0x30});
+}
+
+// The store grows when full without losing or reordering frames, also when its oldest frame
+// sits in the middle of the slots.
+TEST(E2CAdapter, ReceiveStoreKeepsEveryFrameInOrderAcrossGrowth) {
+    FrameRing ring;
+    CanOpenLibrary::FrameRecord record;
+    uint16_t pushed = 0;
+    uint16_t popped = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 50 + round * 100; ++i) {
+            record.id = pushed++;
+            ring.Push(record);
+        }
+        for (int i = 0; i < 30; ++i) {
+            ASSERT_TRUE(ring.Pop(record));
+            EXPECT_EQ(record.id, popped++);
+        }
+    }
+    EXPECT_EQ(ring.Size(), static_cast<size_t>(pushed - popped));
+    while (ring.Pop(record))
+        EXPECT_EQ(record.id, popped++);
+    EXPECT_EQ(popped, pushed);
+    ring.Push(record);
+    ring.Clear();
+    EXPECT_FALSE(ring.Pop(record));
 }
 
 // An adapter whose route failed still exists: one line on standard error says why, standard
