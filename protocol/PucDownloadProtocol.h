@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/ProgramImage.h"
+#include "protocol/RequestCatalogue.h"
 #include "transport/CcbMessage.h"
 #include "transport/CommAdapter.h"
 
@@ -95,6 +96,22 @@ class CPucDownloadProtocol {
     // Prints `done` when the reply status is OK, else `failed`; either may be null.
     bool Judge(const char* done, const char* failed);
     static bool ReportTransportFailure();
+
+    // One request and how its outcome is told. Without data the previous data travel again.
+    // With checksTransport a failed exchange fails the step after the common line; otherwise
+    // the status, left at -1, fails it.
+    struct Step {
+        uint32_t command;
+        const void* data = nullptr;
+        uint32_t count = 0;
+        int capacity = orv::protocol::kStatusOnlyCapacity;
+        uint32_t timeoutMs = orv::protocol::kShortTimeoutMs;
+        bool checksTransport = false;
+        const char* done = nullptr;
+        const char* failed = nullptr;
+    };
+    // Sends the step's request and judges its reply: true when the status is OK.
+    bool Run(const Step& step);
 
     // Command 207 with room for the status byte; false after the common failure line.
     bool QueryStatus();

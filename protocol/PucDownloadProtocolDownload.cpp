@@ -63,10 +63,11 @@ bool CPucDownloadProtocol::SendSubblock() {
     const uint32_t shownAddress = descriptor->address + (descriptor->page != 0 ? 0x10000u : 0u);
     ConsolePrintf("Subblock starting at 0x%X ... ", shownAddress);
     ConsoleFlush();
-    if (Exchange(CCB_CMD_WRITE_SUBBLOCK, kStatusOnlyCapacity, kSubblockTimeoutMs) != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge("SENT\n", "FAILED\n");
+    return Run({.command = CCB_CMD_WRITE_SUBBLOCK,
+                .timeoutMs = kSubblockTimeoutMs,
+                .checksTransport = true,
+                .done = "SENT\n",
+                .failed = "FAILED\n"});
 }
 
 int CPucDownloadProtocol::SendFrame(uint8_t lengthCode, const uint8_t (&bytes)[8],
@@ -219,9 +220,9 @@ bool CPucDownloadProtocol::RunCompatibilityCheck() {
     ConsolePrintf(
         "This version of the BOOT-code supports a client/firmware compatibility check.\n");
     ConsoleFlush();
-    Exchange(CCB_CMD_VALIDATE, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge("BOOT-code compatibility validation DONE.\n",
-                 "Error: BOOT-code compatibility validation FAILED.\n");
+    return Run({.command = CCB_CMD_VALIDATE,
+                .done = "BOOT-code compatibility validation DONE.\n",
+                .failed = "Error: BOOT-code compatibility validation FAILED.\n"});
 }
 
 bool CPucDownloadProtocol::DownloadPuc(int8_t applicationNodeId) {

@@ -114,11 +114,11 @@ bool CPucDownloadProtocol::SetBytes(int flag, uint16_t address, int count, const
         payload[1] = static_cast<uint8_t>(address & 0xFF);
         payload[2] = static_cast<uint8_t>(address >> 8);
         std::memcpy(payload + 3, bytes, static_cast<size_t>(n));
-        if (ExchangeData(CCB_CMD_SEND_DATA, payload, static_cast<uint32_t>(n + 3),
-                         kStatusOnlyCapacity, kShortTimeoutMs) != 0) {
-            return ReportTransportFailure();
-        }
-        if (!Judge(nullptr, "SetBytes: FAILED\n")) {
+        if (!Run({.command = CCB_CMD_SEND_DATA,
+                  .data = payload,
+                  .count = static_cast<uint32_t>(n + 3),
+                  .checksTransport = true,
+                  .failed = "SetBytes: FAILED\n"})) {
             return false;
         }
         request.Clear();
@@ -160,11 +160,12 @@ bool CPucDownloadProtocol::InitExtendedInfoUpdate(uint32_t node) {
     }
     uint8_t payload[16] = {};
     std::memcpy(payload, &node, sizeof(node));
-    if (ExchangeData(CCB_CMD_INIT_EXT_INFO, payload, sizeof(payload), kStatusOnlyCapacity,
-                     kShortTimeoutMs) != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge("InitExtendedInfoUpdate: DONE\n", "InitExtendedInfoUpdate: FAILED\n");
+    return Run({.command = CCB_CMD_INIT_EXT_INFO,
+                .data = payload,
+                .count = sizeof(payload),
+                .checksTransport = true,
+                .done = "InitExtendedInfoUpdate: DONE\n",
+                .failed = "InitExtendedInfoUpdate: FAILED\n"});
 }
 
 bool CPucDownloadProtocol::FlashExtInfoBlk() {
@@ -172,10 +173,12 @@ bool CPucDownloadProtocol::FlashExtInfoBlk() {
         return false;
     }
     const uint8_t payload = BOOT_FRAME_FLASH_EXT_INFO;
-    if (ExchangeData(CCB_CMD_SEND_DATA, &payload, 1, kStatusOnlyCapacity, kShortTimeoutMs) != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge("FlashExtInfoBlk: DONE\n", "FlashExtInfoBlk: FAILED\n");
+    return Run({.command = CCB_CMD_SEND_DATA,
+                .data = &payload,
+                .count = 1,
+                .checksTransport = true,
+                .done = "FlashExtInfoBlk: DONE\n",
+                .failed = "FlashExtInfoBlk: FAILED\n"});
 }
 
 bool CPucDownloadProtocol::SetInfoBlockByte(uint8_t value) {
