@@ -139,6 +139,9 @@ class CPucDownloadProtocol {
     bool RunCompatibilityCheck();
     bool TransferHtSubblock(uint16_t index);
     bool TransferPdoSubblock();
+    // The data of currentSubblock as raw segment frames, 1 ms apart; false at the first frame
+    // that does not go out.
+    bool SendPdoSegments(uint32_t declaredLength);
 
     bool WriteInfoText(uint16_t address, const char* text, size_t capacity);
 

@@ -81,6 +81,27 @@ int CPucDownloadProtocol::SendFrame(uint8_t lengthCode, const uint8_t (&bytes)[8
     return transport->SendRaw(&frame, sizeof(frame), replyBytes, kRawReplySize, kRawFrameTimeoutMs);
 }
 
+bool CPucDownloadProtocol::SendPdoSegments(uint32_t declaredLength) {
+    const uint32_t start = currentSubblock * CProgramImage::kSubblockSize;
+    // A descriptor longer than the rest of the image cannot send more than the image holds.
+    const uint32_t length = std::min<uint32_t>(declaredLength, CProgramImage::kImageSize - start);
+    uint8_t replyBytes[kRawReplySize];
+    uint8_t toggle = 0;
+    for (uint32_t done = 0; done < length; done += kSegmentDataBytes) {
+        const uint32_t count = std::min(kSegmentDataBytes, length - done);
+        uint8_t frame[8];
+        std::memset(frame, 0xFF, sizeof(frame));
+        frame[0] = SegmentHeader(toggle, count);
+        std::memcpy(frame + 1, image->data + start + done, count);
+        if (SendFrame(8, frame, replyBytes) != 0) {
+            return false;
+        }
+        SleepMs(1);
+        toggle ^= kSegmentToggle;
+    }
+    return true;
+}
+
 bool CPucDownloadProtocol::SendSubblockPdo() {
     if (!IsValid()) {
         return false;
@@ -110,22 +131,8 @@ bool CPucDownloadProtocol::SendSubblockPdo() {
         return failed();
     }
     SleepMs(10);
-    const uint32_t start = currentSubblock * CProgramImage::kSubblockSize;
-    // A descriptor longer than the rest of the image cannot send more than the image holds.
-    const uint32_t length =
-        std::min<uint32_t>(descriptor->length, CProgramImage::kImageSize - start);
-    uint8_t toggle = 0;
-    for (uint32_t done = 0; done < length; done += kSegmentDataBytes) {
-        const uint32_t count = std::min(kSegmentDataBytes, length - done);
-        uint8_t frame[8];
-        std::memset(frame, 0xFF, sizeof(frame));
-        frame[0] = SegmentHeader(toggle, count);
-        std::memcpy(frame + 1, image->data + start + done, count);
-        if (SendFrame(8, frame, replyBytes) != 0) {
-            return failed();
-        }
-        SleepMs(1);
-        toggle ^= kSegmentToggle;
+    if (!SendPdoSegments(descriptor->length)) {
+        return failed();
     }
     ConsolePrintf("SENT\n");
     ConsoleFlush();

@@ -47,6 +47,25 @@ void PrintInfoText(const char* format, const uint8_t* field, size_t size) {
         ConsolePrintf(format, text);
     }
 }
+// The extended part of the information block, as the boot code keeps it from version 2 on.
+void PrintChipContent(const uint8_t* extended) {
+    ConsolePrintf("Chip content:\n");
+    PrintInfoText("\tFile name       : %s\n", At(extended, kFileNameAddress), kFileNameSize);
+    PrintInfoText("\tFile mod. date  : %s\n", At(extended, kFileDateAddress), kDateSize);
+    PrintInfoText("\tFlashing date   : %s\n", At(extended, kFlashDateAddress), kDateSize);
+    uint32_t fileVersion = 0;
+    std::memcpy(&fileVersion, At(extended, kFileVersionAddress), sizeof(fileVersion));
+    ConsolePrintf("\tFile Version    : 0x%0X\n", fileVersion);
+    const uint8_t softCanId = *At(extended, kSoftCanIdAddress);
+    ConsolePrintf("\tSoft. CAN ID    : 0x%0X", static_cast<unsigned>(softCanId));
+    if ((softCanId & kSoftIdInactiveBit) != 0) {
+        ConsolePrintf(" - not activated\n");
+    } else if (softCanId == 0) {
+        ConsolePrintf(" - hwdID used as BOOT code CAN node ID\n");
+    } else {
+        ConsolePrintf("\n");
+    }
+}
 }  // namespace
 
 bool CPucDownloadProtocol::PrintInfoBlock() {
@@ -77,22 +96,7 @@ bool CPucDownloadProtocol::PrintInfoBlock() {
     if (BootCodeLead() < '2') {
         return true;
     }
-    ConsolePrintf("Chip content:\n");
-    PrintInfoText("\tFile name       : %s\n", At(extended, kFileNameAddress), kFileNameSize);
-    PrintInfoText("\tFile mod. date  : %s\n", At(extended, kFileDateAddress), kDateSize);
-    PrintInfoText("\tFlashing date   : %s\n", At(extended, kFlashDateAddress), kDateSize);
-    uint32_t fileVersion = 0;
-    std::memcpy(&fileVersion, At(extended, kFileVersionAddress), sizeof(fileVersion));
-    ConsolePrintf("\tFile Version    : 0x%0X\n", fileVersion);
-    const uint8_t softCanId = *At(extended, kSoftCanIdAddress);
-    ConsolePrintf("\tSoft. CAN ID    : 0x%0X", static_cast<unsigned>(softCanId));
-    if ((softCanId & kSoftIdInactiveBit) != 0) {
-        ConsolePrintf(" - not activated\n");
-    } else if (softCanId == 0) {
-        ConsolePrintf(" - hwdID used as BOOT code CAN node ID\n");
-    } else {
-        ConsolePrintf("\n");
-    }
+    PrintChipContent(extended);
     ConsoleFlush();
     return true;
 }
