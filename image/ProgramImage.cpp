@@ -10,6 +10,8 @@
 
 namespace {
 
+constexpr const char* kReadError = "Error reading hex file\n";
+
 constexpr uint8_t kFillByte = 0xFF;
 constexpr uint8_t kHtPage = 6;
 constexpr uint32_t kPdoSkipAbove = 0x300000;
@@ -162,7 +164,6 @@ bool CProgramImage::ReadHexWord(uint16_t& value) {
 }
 
 bool CProgramImage::ParseRecord() {
-    static constexpr const char* kReadError = "Error reading hex file\n";
     if (ReadChar() != ':') {
         return Fail(kReadError);
     }
@@ -175,65 +176,77 @@ bool CProgramImage::ParseRecord() {
     if (AtEndOrError()) {
         return Fail(kReadError);
     }
-
     if (type == HEX_DATA) {
-        uint32_t sum = count + (address >> 8) + (address & 0xFF);
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t offset =
-                static_cast<uint32_t>(extendedLinearAddress) * 65536 - baseAddress + address + i;
-            uint8_t byte = 0;
-            if (mode == MODE_HT_PDO && offset > kPdoSkipAbove) {
-                // Below the base address of an HT board reached over PDO: checked, not kept.
-                ReadHexByte(byte);
-            } else if (offset >= kImageSize) {
-                orv::ConsolePrintf("Error reading hex file - addres higher that 0x%X referenced\n",
-                                   kImageSize);
-                loaded = 0;
-                return false;
-            } else {
-                blockUsed[offset / kSubblockSize] = 1;
-                ReadHexByte(byte);
-                data[offset] = byte;
-            }
-            sum += byte;
-            if (AtEndOrError()) {
-                return Fail(kReadError);
-            }
-        }
-        uint8_t checksum = 0;
-        ReadHexByte(checksum);
-        if (AtEndOrError()) {
-            return Fail(kReadError);
-        }
-        if (checksum != static_cast<uint8_t>(0u - sum)) {
-            return Fail("Check summ error\n");
-        }
-        ReadChar();
-        loaded = 1;
-        return true;
+        return ParseDataRecord(count, address);
     }
-
     if (type == HEX_EXTENDED_LINEAR_ADDRESS) {
-        if (count != 2) {
-            return Fail("Invalid extended linear address record\n");
-        }
-        ReadHexWord(extendedLinearAddress);
-        uint8_t checksum = 0;
-        ReadHexByte(checksum);
-        ReadChar();
-        // Count 2 and type 4 with the address field taken as 0000: -(2 + 4) = 0xFA.
-        const uint32_t expected =
-            0xFAu - (extendedLinearAddress >> 8) - (extendedLinearAddress & 0xFF);
-        if (checksum != static_cast<uint8_t>(expected)) {
-            return Fail("Invalid extended linear address check sum\n");
-        }
-        loaded = 1;
-        return true;
+        return ParseExtendedAddressRecord(count);
     }
-
     // End-of-file and every other record type end the load where they stand.
     loaded = 1;
     return false;
+}
+
+bool CProgramImage::ParseDataRecord(uint8_t count, uint16_t address) {
+    uint32_t sum = count + (address >> 8) + (address & 0xFF);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t offset =
+            static_cast<uint32_t>(extendedLinearAddress) * 65536 - baseAddress + address + i;
+        uint8_t byte = 0;
+        if (!ReadDataByte(offset, byte)) {
+            return false;
+        }
+        sum += byte;
+        if (AtEndOrError()) {
+            return Fail(kReadError);
+        }
+    }
+    uint8_t checksum = 0;
+    ReadHexByte(checksum);
+    if (AtEndOrError()) {
+        return Fail(kReadError);
+    }
+    if (checksum != static_cast<uint8_t>(0u - sum)) {
+        return Fail("Check summ error\n");
+    }
+    ReadChar();
+    loaded = 1;
+    return true;
+}
+
+bool CProgramImage::ReadDataByte(uint32_t offset, uint8_t& byte) {
+    if (mode == MODE_HT_PDO && offset > kPdoSkipAbove) {
+        // Below the base address of an HT board reached over PDO: checked, not kept.
+        ReadHexByte(byte);
+        return true;
+    }
+    if (offset >= kImageSize) {
+        orv::ConsolePrintf("Error reading hex file - addres higher that 0x%X referenced\n",
+                           kImageSize);
+        loaded = 0;
+        return false;
+    }
+    blockUsed[offset / kSubblockSize] = 1;
+    ReadHexByte(byte);
+    data[offset] = byte;
+    return true;
+}
+
+bool CProgramImage::ParseExtendedAddressRecord(uint8_t count) {
+    if (count != 2) {
+        return Fail("Invalid extended linear address record\n");
+    }
+    ReadHexWord(extendedLinearAddress);
+    uint8_t checksum = 0;
+    ReadHexByte(checksum);
+    ReadChar();
+    // Count 2 and type 4 with the address field taken as 0000: -(2 + 4) = 0xFA.
+    const uint32_t expected = 0xFAu - (extendedLinearAddress >> 8) - (extendedLinearAddress & 0xFF);
+    if (checksum != static_cast<uint8_t>(expected)) {
+        return Fail("Invalid extended linear address check sum\n");
+    }
+    loaded = 1;
+    return true;
 }
 
 void CProgramImage::DeriveDownloadValues() {

@@ -50,6 +50,10 @@ class CProgramImage {
   private:
     bool Load();
     bool ParseRecord();
+    bool ParseDataRecord(uint8_t count, uint16_t address);
+    // Reads the data byte for offset into the image; false, after the message, beyond it.
+    bool ReadDataByte(uint32_t offset, uint8_t& byte);
+    bool ParseExtendedAddressRecord(uint8_t count);
     int ReadChar();
     bool AtEndOrError() const;
     // Prints the message, marks the image unusable and returns false.
