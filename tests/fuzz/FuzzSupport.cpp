@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "transport/GatewayCodes.h"
@@ -34,19 +35,24 @@ constexpr uint32_t kCommands[] = {
 };
 constexpr size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
 
-std::string& ScratchDirectory() {
-    static std::string directory = [] {
-        char pattern[] = "/tmp/orvfuzz-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
+const char* ScratchDirectory() {
+    // Plain characters, not a string: the removal at exit runs after static objects are gone.
+    // Memory-backed when the machine has it: a file is written for every input.
+    static char directory[] = "/dev/shm/orvfuzz-XXXXXX";
+    static const bool made = [] {
+        if (access("/dev/shm", W_OK) != 0) {
+            std::memcpy(directory, "/tmp/orvfuzz-XXXXXX", sizeof "/tmp/orvfuzz-XXXXXX");
+        }
+        if (mkdtemp(directory) == nullptr) {
             std::perror("mkdtemp");
             std::abort();
         }
-        std::atexit([] {
-            std::error_code ignored;
-            std::filesystem::remove_all(ScratchDirectory(), ignored);
-        });
-        return std::string(pattern);
+        return std::atexit([] {
+                   std::error_code ignored;
+                   std::filesystem::remove_all(directory, ignored);
+               }) == 0;
     }();
+    (void)made;
     return directory;
 }
 
@@ -108,7 +114,7 @@ void InstallFuzzClock() {
 }
 
 std::string ScratchPath(const std::string& name) {
-    return ScratchDirectory() + "/" + name;
+    return std::string(ScratchDirectory()) + "/" + name;
 }
 
 void WriteScratchFile(const std::string& path, const std::string& content) {

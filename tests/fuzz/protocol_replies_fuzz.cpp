@@ -1,7 +1,7 @@
 // Gateway replies to every boot-loader operation: a gateway that answers each request with the
 // next bytes of the input, written into the reply as the TCP transport writes what it reads.
 #include <cstring>
-#include <memory>
+#include <optional>
 
 #include "FuzzSupport.h"
 #include "image/ProgramImage.h"
@@ -48,13 +48,14 @@ constexpr const char* kImageHex =
     ":10200000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF58\n"
     ":00000001FF\n";
 
-std::unique_ptr<CProgramImage> LoadImage(uint32_t mode) {
+// Built in the same storage for every input, as in the loader's target.
+CProgramImage& LoadImage(std::optional<CProgramImage>& image, uint32_t mode) {
     static const std::string path = [] {
         const std::string written = orv::fuzz::ScratchPath("protocol.hex");
         orv::fuzz::WriteScratchFile(written, kImageHex);
         return written;
     }();
-    return std::make_unique<CProgramImage>(0, 5, path.c_str(), mode, 0);
+    return image.emplace(0, 5, path.c_str(), mode, 0);
 }
 
 void Run(CPucDownloadProtocol& protocol, uint8_t operation, uint8_t node) {
@@ -99,9 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t mode = input.Byte() % 3;
 
     orv::ConsoleCapture quiet;
-    const std::unique_ptr<CProgramImage> image = LoadImage(mode);
+    static std::optional<CProgramImage> image;
     FuzzGateway gateway(input);
-    CPucDownloadProtocol protocol(&gateway, image.get(), node, mode);
+    CPucDownloadProtocol protocol(&gateway, &LoadImage(image, mode), node, mode);
     Run(protocol, operation, node);
     return 0;
 }
