@@ -1,10 +1,14 @@
 // Frames arriving on the Ethernet-to-CAN route while the adapter carries gateway requests out:
 // the bus answers each frame the adapter sends with the next bytes of the input, handed to the
 // adapter's byte-stream receive path in pieces of any size.
+#include <cstddef>
+#include <cstring>
 #include <memory>
 
 #include "FuzzSupport.h"
 #include "transport/E2CCommAdapter.h"
+#include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
 
 namespace {
 
@@ -49,6 +53,17 @@ class FuzzEngine : public CanOpenLibrary::ICanOpenEngine {
     FuzzInput& input_;
 };
 
+// The adapter waits for a frame on its receive event in real time, and after a match it waits
+// for the next arrival even with frames still queued; the node's reply time-out is held at 0
+// so that an input's time stays bounded. Poll waits, 10 s longer, end on the clock instead.
+void HoldReplyTimeoutAtZero(CCcbMessage& request) {
+    constexpr uint32_t kTimeoutAt = offsetof(BootInitParams, replyTimeoutMs);
+    if ((request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT) &&
+        request.dataLength >= kTimeoutAt + sizeof(uint32_t)) {
+        std::memset(request.data + kTimeoutAt, 0, sizeof(uint32_t));
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -79,6 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 break;
             default:
                 input.Request(*request);
+                HoldReplyTimeoutAtZero(*request);
                 adapter.Transact(request.get(), reply.get(), sizeof(CCcbMessage), 0);
                 break;
         }
