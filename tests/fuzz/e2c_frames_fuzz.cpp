@@ -57,10 +57,9 @@ class FuzzEngine : public CanOpenLibrary::ICanOpenEngine {
 // for the next arrival even with frames still queued; the node's reply time-out is held at 0
 // so that an input's time stays bounded. Poll waits, 10 s longer, end on the clock instead.
 void HoldReplyTimeoutAtZero(CCcbMessage& request) {
-    constexpr uint32_t kTimeoutAt = offsetof(BootInitParams, replyTimeoutMs);
-    if ((request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT) &&
-        request.dataLength >= kTimeoutAt + sizeof(uint32_t)) {
-        std::memset(request.data + kTimeoutAt, 0, sizeof(uint32_t));
+    // Whatever the data length, the adapter reads the parameters where they stand.
+    if (request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT) {
+        std::memset(request.data + offsetof(BootInitParams, replyTimeoutMs), 0, sizeof(uint32_t));
     }
 }
 
