@@ -1,5 +1,7 @@
 #include "image/ProgramImage.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -11,6 +13,10 @@
 namespace {
 
 constexpr const char* kReadError = "Error reading hex file\n";
+// Why a record fails, for the line on standard error.
+constexpr const char* kCutShort = "the record is cut short";
+constexpr const char* kBadChecksum = "the record fails its checksum";
+constexpr const char* kNoEndRecord = "the file ends without an end-of-file record";
 
 constexpr uint8_t kFillByte = 0xFF;
 constexpr uint8_t kHtPage = 6;
@@ -82,6 +88,7 @@ bool CProgramImage::Load() {
     const std::optional<orv::FoundFile> found = orv::FindFile(fileName);
     if (!found) {
         orv::ConsolePrintf("Error: Can not find HEX file\n");
+        orv::ConsoleErrorPrintf("HEX file %s: not found\n", fileName);
         loaded = 0;
         return false;
     }
@@ -92,11 +99,14 @@ bool CProgramImage::Load() {
     stream = found->isDirectory ? nullptr : std::fopen(fileName, "r");
     if (stream == nullptr) {
         orv::ConsolePrintf("Error: Can not open HEX file\n");
+        orv::ConsoleErrorPrintf("HEX file %s: %s\n", fileName,
+                                found->isDirectory ? "is a directory" : std::strerror(errno));
         loaded = 0;
         return false;
     }
 
     extendedLinearAddress = 0;
+    linesRead_ = 0;
     while (!std::feof(stream) && !std::ferror(stream)) {
         if (!ParseRecord()) {
             break;
@@ -107,6 +117,7 @@ bool CProgramImage::Load() {
     stream = nullptr;
     if (readFailed) {
         orv::ConsolePrintf("Error: Error when reading HEX file\n");
+        orv::ConsoleErrorPrintf("HEX file %s: read error\n", fileName);
         loaded = 0;
         return false;
     }
@@ -128,6 +139,7 @@ int CProgramImage::ReadChar() {
             std::ungetc(next, stream);
         }
     }
+    linesRead_ += character == '\n' ? 1 : 0;
     return character;
 }
 
@@ -135,8 +147,9 @@ bool CProgramImage::AtEndOrError() const {
     return std::feof(stream) != 0 || std::ferror(stream) != 0;
 }
 
-bool CProgramImage::Fail(const char* message) {
+bool CProgramImage::Fail(const char* message, const char* reason) {
     orv::ConsolePrintf("%s", message);
+    orv::ConsoleErrorPrintf("HEX file %s, line %u: %s\n", fileName, recordLine_, reason);
     loaded = 0;
     return false;
 }
@@ -164,8 +177,10 @@ bool CProgramImage::ReadHexWord(uint16_t& value) {
 }
 
 bool CProgramImage::ParseRecord() {
-    if (ReadChar() != ':') {
-        return Fail(kReadError);
+    recordLine_ = linesRead_ + 1;
+    const int start = ReadChar();
+    if (start != ':') {
+        return Fail(kReadError, start == EOF ? kNoEndRecord : "a record must start with ':'");
     }
     uint8_t count = 0;
     uint16_t address = 0;
@@ -174,7 +189,7 @@ bool CProgramImage::ParseRecord() {
     ReadHexWord(address);
     ReadHexByte(type);
     if (AtEndOrError()) {
-        return Fail(kReadError);
+        return Fail(kReadError, kCutShort);
     }
     if (type == HEX_DATA) {
         return ParseDataRecord(count, address);
@@ -198,16 +213,16 @@ bool CProgramImage::ParseDataRecord(uint8_t count, uint16_t address) {
         }
         sum += byte;
         if (AtEndOrError()) {
-            return Fail(kReadError);
+            return Fail(kReadError, kCutShort);
         }
     }
     uint8_t checksum = 0;
     ReadHexByte(checksum);
     if (AtEndOrError()) {
-        return Fail(kReadError);
+        return Fail(kReadError, kCutShort);
     }
     if (checksum != static_cast<uint8_t>(0u - sum)) {
-        return Fail("Check summ error\n");
+        return Fail("Check summ error\n", kBadChecksum);
     }
     ReadChar();
     loaded = 1;
@@ -221,10 +236,10 @@ bool CProgramImage::ReadDataByte(uint32_t offset, uint8_t& byte) {
         return true;
     }
     if (offset >= kImageSize) {
-        orv::ConsolePrintf("Error reading hex file - addres higher that 0x%X referenced\n",
-                           kImageSize);
-        loaded = 0;
-        return false;
+        char message[80];
+        std::snprintf(message, sizeof message,
+                      "Error reading hex file - addres higher that 0x%X referenced\n", kImageSize);
+        return Fail(message, "data beyond the 128 KiB image");
     }
     blockUsed[offset / kSubblockSize] = 1;
     ReadHexByte(byte);
@@ -234,7 +249,8 @@ bool CProgramImage::ReadDataByte(uint32_t offset, uint8_t& byte) {
 
 bool CProgramImage::ParseExtendedAddressRecord(uint8_t count) {
     if (count != 2) {
-        return Fail("Invalid extended linear address record\n");
+        return Fail("Invalid extended linear address record\n",
+                    "an extended linear address record carries 2 bytes");
     }
     ReadHexWord(extendedLinearAddress);
     uint8_t checksum = 0;
@@ -243,7 +259,7 @@ bool CProgramImage::ParseExtendedAddressRecord(uint8_t count) {
     // Count 2 and type 4 with the address field taken as 0000: -(2 + 4) = 0xFA.
     const uint32_t expected = 0xFAu - (extendedLinearAddress >> 8) - (extendedLinearAddress & 0xFF);
     if (checksum != static_cast<uint8_t>(expected)) {
-        return Fail("Invalid extended linear address check sum\n");
+        return Fail("Invalid extended linear address check sum\n", kBadChecksum);
     }
     loaded = 1;
     return true;
