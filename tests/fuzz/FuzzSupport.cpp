@@ -1,5 +1,7 @@
 #include "FuzzSupport.h"
 
+#include "canlink/SocketcandText.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -124,6 +126,18 @@ void WriteScratchFile(const std::string& path, const std::string& content) {
         std::abort();
     }
     std::fclose(file);
+}
+
+void ForEachSocketcandMessage(FuzzInput& input,
+                              const std::function<void(const std::string&)>& take) {
+    SocketcandSplitter splitter;
+    while (!input.Empty()) {
+        const std::string read = input.Piece(64);
+        splitter.Feed(read.data(), read.size());
+        while (const std::optional<std::string> message = splitter.Next()) {
+            take(*message);
+        }
+    }
 }
 
 }  // namespace orv::fuzz

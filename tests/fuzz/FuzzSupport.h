@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ class FuzzInput {
     size_t size_;
     size_t position_ = 0;
 };
+
+// Feeds the rest of the input to a socketcand splitter in reads of up to 64 bytes, as a socket
+// would deliver them, and hands on every message it yields.
+void ForEachSocketcandMessage(FuzzInput& input,
+                              const std::function<void(const std::string&)>& take);
 
 // Sleeps return at once and every clock read lies far beyond the last, so each deadline has
 // passed by the time it is checked and no wait for a reply lasts. Installed for the process.

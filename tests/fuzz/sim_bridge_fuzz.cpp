@@ -26,16 +26,11 @@ void CheckEcho(const orv::CanFrame& sent) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orv::fuzz::FuzzInput input(data, size);
-    orv::SocketcandSplitter splitter;
-    while (!input.Empty()) {
-        const std::string read = input.Piece(64);
-        splitter.Feed(read.data(), read.size());
-        while (const std::optional<std::string> message = splitter.Next()) {
-            orv::CanFrame frame;
-            if (orv::sim::ParseSendCommand(*message, frame).empty()) {
-                CheckEcho(frame);
-            }
+    orv::fuzz::ForEachSocketcandMessage(input, [](const std::string& message) {
+        orv::CanFrame frame;
+        if (orv::sim::ParseSendCommand(message, frame).empty()) {
+            CheckEcho(frame);
         }
-    }
+    });
     return 0;
 }
