@@ -6,17 +6,14 @@
 
 #include "os/Clock.h"
 #include "sim/BusPort.h"
+#include "sim/GatewayRequest.h"
 #include "sim/SimLog.h"
 #include "sim/SocketIo.h"
 #include "transport/E2CCommAdapter.h"
-#include "transport/GatewayCodes.h"
-#include "transport/GatewayRecords.h"
 
 namespace orv::sim {
 namespace {
 
-constexpr uint32_t kSmallestRequest = 8;
-constexpr uint32_t kCommandTimeoutMs = 20000;
 // Far more than any command's answers; a flood from elsewhere on the bus stops here.
 constexpr size_t kFramesPerCommand = 4096;
 
@@ -24,51 +21,6 @@ uint32_t U32At(const uint8_t* bytes) {
     uint32_t value;
     std::memcpy(&value, bytes, sizeof value);
     return value;
-}
-
-std::vector<uint8_t> ShortReply(uint32_t command, uint32_t status) {
-    const uint32_t words[3] = {kShortReplySize, command, status};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(words);
-    return std::vector<uint8_t>(bytes, bytes + sizeof words);
-}
-
-// Gateway messages carry their data length, which must agree with the byte count.
-bool IsWellFormed(const CCcbMessage& request, const std::string& who) {
-    switch (request.command) {
-        case CCB_CMD_OPEN:
-        case CCB_CMD_RESET:
-        case CCB_CMD_SEND_FRAME:
-            return true;
-        default:
-            if (request.length >= CCcbMessage::kHeaderSize &&
-                request.dataLength == request.length - CCcbMessage::kHeaderSize) {
-                return true;
-            }
-            SimLog("%s: command %u with %u bytes but %u data bytes; connection closed", who.c_str(),
-                   request.command, request.length, request.dataLength);
-            return false;
-    }
-}
-
-// The reply to a well-formed request.
-std::vector<uint8_t> CarryOut(CE2CCommAdapter& adapter, CCcbMessage& request) {
-    switch (request.command) {
-        case CCB_CMD_OPEN:
-        case CCB_CMD_RESET:
-            return ShortReply(request.command, 0);
-        case CCB_CMD_SEND_FRAME: {
-            std::vector<uint8_t> answer = ShortReply(CCB_CMD_SEND_FRAME, CCB_STATUS_NOT_EXECUTED);
-            adapter.SendRaw(&request, static_cast<int>(request.length), answer.data(),
-                            static_cast<int>(answer.size()), kCommandTimeoutMs);
-            return answer;
-        }
-        default: {
-            CCcbMessage reply;
-            adapter.Transact(&request, &reply, sizeof reply, kCommandTimeoutMs);
-            const auto* bytes = reinterpret_cast<const uint8_t*>(&reply);
-            return std::vector<uint8_t>(bytes, bytes + reply.length);
-        }
-    }
 }
 
 }  // namespace
@@ -128,7 +80,7 @@ bool GatewayServer::ReadRequest(int fd, const std::string& who, ConnectionActivi
         SimLog("%s: request cut off or late; connection closed", who.c_str());
         return false;
     }
-    if (length < kSmallestRequest || length > sizeof request) {
+    if (!IsAcceptedRequestLength(length)) {
         SimLog("%s: a request of %u bytes is refused; connection closed", who.c_str(), length);
         return false;
     }
