@@ -4,12 +4,14 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
 
 namespace orv::fuzz {
 namespace {
@@ -108,6 +110,24 @@ void FuzzInput::Request(CCcbMessage& request) {
     request.Clear();
     request.SetData(data.data(), static_cast<uint32_t>(data.size()));
     request.command = command;
+}
+
+int FuzzEngine::Answer() {
+    const std::string bytes = input_.Piece(48);
+    adapter->OnReceiveBytes(reinterpret_cast<const uint8_t*>(bytes.data()),
+                            static_cast<int>(bytes.size()));
+    // Another node's frame after every answer keeps the receive event set, so that a wait ends
+    // on the clock rather than on the wall.
+    const CanOpenLibrary::FrameRecord other{0x7FF, 0, {}};
+    frameCallback(reinterpret_cast<const unsigned char*>(&other));
+    return input_.Byte() & 1;
+}
+
+void HoldReplyTimeoutAtZero(CCcbMessage& request) {
+    // Whatever the data length, the adapter reads the parameters where they stand.
+    if (request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT) {
+        std::memset(request.data + offsetof(BootInitParams, replyTimeoutMs), 0, sizeof(uint32_t));
+    }
 }
 
 void InstallFuzzClock() {

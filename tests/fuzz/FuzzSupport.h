@@ -3,11 +3,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "os/Clock.h"
 #include "transport/CcbMessage.h"
+#include "transport/E2CCommAdapter.h"
 
 // What every fuzz target shares: one way of cutting the input into the pieces a target needs,
 // a clock that never waits, and a scratch directory for surfaces that read files.
@@ -45,6 +47,43 @@ class FuzzInput {
 // would deliver them, and hands on every message it yields.
 void ForEachSocketcandMessage(FuzzInput& input,
                               const std::function<void(const std::string&)>& take);
+
+// A CAN engine under an Ethernet-to-CAN adapter whose bus answers every frame sent with the next
+// bytes of the input, handed to the adapter's byte-stream receive path.
+class FuzzEngine : public CanOpenLibrary::ICanOpenEngine {
+  public:
+    explicit FuzzEngine(FuzzInput& input) : input_(input) {}
+
+    int Connect(TylCommunicationLibraryNG::ICommConnector*, const std::wstring&,
+                const std::wstring&) override {
+        return 0;
+    }
+    void Disconnect() override {}
+    void Join() override {}
+    int Start() override { return 0; }
+    void Stop() override {}
+    int Attach(std::unique_ptr<orv::ICanLink>) override { return 0; }
+    std::string LastError() const override { return {}; }
+    bool IsRunning() const override { return true; }
+    int SendNmt(const uint8_t*, const uint8_t*, uint8_t*) override { return Answer(); }
+    int SendCanFrame(const uint16_t*, const uint8_t*, const uint8_t*, uint8_t*) override {
+        return Answer();
+    }
+    CanOpenLibrary::EngineCounters Counters() const override { return {}; }
+    int SetNodeState(const uint8_t*, const uint32_t*) override { return 0; }
+
+    CE2CCommAdapter* adapter = nullptr;
+
+  private:
+    int Answer();
+
+    FuzzInput& input_;
+};
+
+// The adapter waits for a frame on its receive event in real time, and after a match it waits
+// for the next arrival even with frames still queued; the node's reply time-out is held at 0
+// so that an input's time stays bounded. Poll waits, 10 s longer, end on the clock instead.
+void HoldReplyTimeoutAtZero(CCcbMessage& request);
 
 // Sleeps return at once and every clock read lies far beyond the last, so each deadline has
 // passed by the time it is checked and no wait for a reply lasts. Installed for the process.
