@@ -32,7 +32,8 @@ class CTcpSocket {
     // 0 on success; there is nothing to set up on this platform.
     static int Initialize();
 
-    // The virtual operations keep the order of the original table: SendReceive is the seventh.
+    // The virtual operations keep the order of the gateway library's own class, which callers
+    // built against it rely on: SendReceive is the seventh.
     virtual ~CTcpSocket();
     // address: four octets, first octet first. guard is unused and may be null.
     virtual void SetParam(const uint8_t address[4], int port, void* guard);
