@@ -1,20 +1,11 @@
 #include "canlink/SocketcandLink.h"
 
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <mutex>
 
 #include "canlink/DescriptorLink.h"
 #include "canlink/SocketcandText.h"
 #include "os/Clock.h"
+#include "os/TcpConnect.h"
 
 namespace orv {
 namespace {
@@ -44,18 +35,7 @@ class SocketcandLink : public DescriptorLink {
     bool SendText(const std::string& text) {
         // The engine's caller and a handshake never send at once, but keep whole messages whole.
         std::lock_guard<std::mutex> lock(sendMutex_);
-        size_t sent = 0;
-        while (sent < text.size()) {
-            const ssize_t n = send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            sent += static_cast<size_t>(n);
-        }
-        return true;
+        return SendAll(socket_, text.data(), text.size());
     }
 
     ReceiveResult Receive(CanFrame& frame, int timeoutMs) override {
@@ -83,11 +63,11 @@ class SocketcandLink : public DescriptorLink {
                 return *ended;
             }
             char bytes[1024];
-            const ssize_t got = recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
-            if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const long got = ReceiveAvailable(socket_, bytes, sizeof bytes);
+            if (got == kNothingYet) {
                 continue;
             }
-            if (got <= 0) {
+            if (got == kEnded) {
                 return Lost();
             }
             splitter_.Feed(bytes, static_cast<size_t>(got));
@@ -98,64 +78,6 @@ class SocketcandLink : public DescriptorLink {
     SocketcandSplitter splitter_;
     std::mutex sendMutex_;
 };
-
-std::string Endpoint(const std::string& host, uint16_t port) {
-    return host + ":" + std::to_string(port);
-}
-
-// A connected TCP socket, or -1 with error set. The connect itself is bounded by timeoutMs.
-int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::string& error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (resolved != 0 || found == nullptr) {
-        error = "socketcand: cannot resolve " + host + ": " + gai_strerror(resolved);
-        return -1;
-    }
-    const int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                          found->ai_protocol);
-    if (fd < 0) {
-        error = std::string("socketcand: cannot open a socket: ") + std::strerror(errno);
-        freeaddrinfo(found);
-        return -1;
-    }
-    int status = connect(fd, found->ai_addr, found->ai_addrlen);
-    freeaddrinfo(found);
-    if (status != 0 && errno == EINPROGRESS) {
-        pollfd writable{fd, POLLOUT, 0};
-        int ready;
-        do {
-            ready = poll(&writable, 1, timeoutMs);
-        } while (ready < 0 && errno == EINTR);
-        if (ready == 0) {
-            error = "socketcand: no answer from " + Endpoint(host, port) + " within " +
-                    std::to_string(timeoutMs) + " ms";
-            close(fd);
-            return -1;
-        }
-        socklen_t size = sizeof status;
-        if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &status, &size) != 0) {
-            status = errno;
-        }
-        errno = status;
-    }
-    if (status != 0) {
-        error =
-            "socketcand: cannot connect to " + Endpoint(host, port) + ": " + std::strerror(errno);
-        close(fd);
-        return -1;
-    }
-    // Back to blocking sends, bounded so that a stalled peer cannot hang the tool; frames are
-    // tiny and go out one by one.
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    timeval sendLimit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
-    const int noDelay = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
-    return fd;
-}
 
 // Waits for "< ok >" (or the greeting "< hi >"); anything else fails the handshake.
 bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& step, int timeoutMs,
@@ -188,11 +110,12 @@ bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& 
 std::unique_ptr<ICanLink> OpenSocketcandLink(const std::string& host, uint16_t port,
                                              const std::string& channel, int stepTimeoutMs,
                                              std::string& error) {
-    const int fd = ConnectTcp(host, port, stepTimeoutMs, error);
-    if (fd < 0) {
+    const SocketHandle socket = ConnectTcp(host, port, stepTimeoutMs, error);
+    if (socket == kNoSocket) {
+        error = "socketcand: " + error;
         return nullptr;
     }
-    auto link = std::make_unique<SocketcandLink>(fd);
+    auto link = std::make_unique<SocketcandLink>(socket);
     if (!link->Valid()) {
         error = "socketcand: out of file descriptors";
         return nullptr;

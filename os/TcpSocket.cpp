@@ -1,19 +1,11 @@
 #include "os/TcpSocket.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "os/Clock.h"
+#include "os/TcpConnect.h"
 
 namespace {
 
@@ -29,7 +21,7 @@ uint64_t DeadlineAfter(uint32_t timeoutMs) {
 }  // namespace
 
 int CTcpSocket::Initialize() {
-    return 0;
+    return orv::StartSockets() ? 0 : 1;
 }
 
 CTcpSocket::~CTcpSocket() {
@@ -43,62 +35,31 @@ void CTcpSocket::SetParam(const uint8_t address[4], int port, void* /*guard*/) {
 
 int CTcpSocket::Connect() {
     Disconnect();
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd_ < 0)
+    const std::string host = std::to_string(address_[0]) + "." + std::to_string(address_[1]) + "." +
+                             std::to_string(address_[2]) + "." + std::to_string(address_[3]);
+    // Which step failed matters to nobody here: the driver says it cannot connect.
+    std::string ignored;
+    socket_ = orv::ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, ignored);
+    if (socket_ == orv::kNoSocket)
         return kFailed;
-    sockaddr_in peer{};
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<uint16_t>(port_));
-    std::memcpy(&peer.sin_addr, address_, sizeof address_);
-    int result = connect(fd_, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    if (result != 0 && errno == EINPROGRESS) {
-        const Wait wait = WaitFor(POLLOUT, orv::NowMs() + kConnectTimeoutMs);
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (wait == Wait::Ready && getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) == 0 &&
-            error == 0) {
-            result = 0;
-        }
-    }
-    if (result != 0) {
-        Disconnect();
-        return kFailed;
-    }
-    // Requests are small and each waits for its reply: never hold one back. Reads block, each
-    // bounded by its receive time-out, so that an exchange costs one send and one receive.
-    const int on = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK);
     receiveWaitMs_ = 0;
     return kOk;
 }
 
 void CTcpSocket::Disconnect() {
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
+    if (socket_ != orv::kNoSocket)
+        orv::CloseSocket(socket_);
+    socket_ = orv::kNoSocket;
     lateReplies_ = 0;
     held_ = 0;
 }
 
-int CTcpSocket::Send(uint32_t count, const void* request, uint32_t timeoutMs) {
-    if (fd_ < 0 || !DropLateReplies())
+int CTcpSocket::Send(uint32_t count, const void* request, uint32_t /*timeoutMs*/) {
+    if (socket_ == orv::kNoSocket || !DropLateReplies())
         return kFailed;
-    const uint64_t deadline = DeadlineAfter(timeoutMs);
-    const auto* bytes = static_cast<const uint8_t*>(request);
-    uint32_t sent = 0;
-    while (sent < count) {
-        const ssize_t done = send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (done > 0) {
-            sent += static_cast<uint32_t>(done);
-            continue;
-        }
-        if (done < 0 && (errno == EAGAIN || errno == EINTR)) {
-            const Wait wait = WaitFor(POLLOUT, deadline);
-            if (wait == Wait::Ready)
-                continue;
-        }
-        // A request cut short leaves the gateway reading garbage: start afresh or not at all.
+    // Each send is bounded by the connection's send limit. A request cut short leaves the
+    // gateway reading garbage: start afresh or not at all.
+    if (!orv::SendAll(socket_, request, count)) {
         Disconnect();
         return kFailed;
     }
@@ -106,7 +67,7 @@ int CTcpSocket::Send(uint32_t count, const void* request, uint32_t timeoutMs) {
 }
 
 int CTcpSocket::Receive(int* replyLength, void* reply, uint32_t timeoutMs) {
-    if (fd_ < 0)
+    if (socket_ == orv::kNoSocket)
         return kFailed;
     uint32_t replyBytes = 0;
     switch (ReceiveReply(DeadlineAfter(timeoutMs), replyBytes)) {
@@ -136,20 +97,6 @@ int CTcpSocket::SendReceive(uint32_t count, const void* request, int* replyLengt
     return Receive(replyLength, reply, timeoutMs);
 }
 
-CTcpSocket::Wait CTcpSocket::WaitFor(short events, uint64_t deadlineMs) const {
-    const uint64_t now = orv::NowMs();
-    if (now >= deadlineMs)
-        return Wait::TimedOut;
-    pollfd entry{fd_, events, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(deadlineMs - now));
-    if (ready == 0)
-        return Wait::TimedOut;
-    if (ready < 0)
-        return errno == EINTR ? Wait::Ready : Wait::Failed;
-    // Hang-ups and errors surface from the following recv or send.
-    return Wait::Ready;
-}
-
 CTcpSocket::Wait CTcpSocket::ReceiveReply(uint64_t deadlineMs, uint32_t& replyBytes) {
     for (;;) {
         if (held_ >= 4) {
@@ -164,26 +111,19 @@ CTcpSocket::Wait CTcpSocket::ReceiveReply(uint64_t deadlineMs, uint32_t& replyBy
             return Wait::TimedOut;
         if (!LimitReceiveWait(deadlineMs - now))
             return Wait::Failed;
-        const ssize_t got = recv(fd_, inbox_ + held_, sizeof inbox_ - held_, 0);
-        if (got > 0) {
-            held_ += static_cast<uint32_t>(got);
-        } else if (got == 0) {
-            return Wait::Failed;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        const long got = orv::ReceiveBlocking(socket_, inbox_ + held_, sizeof inbox_ - held_);
+        if (got == orv::kNothingYet)
             return Wait::TimedOut;
-        } else if (errno != EINTR) {
+        if (got == orv::kEnded)
             return Wait::Failed;
-        }
+        held_ += static_cast<uint32_t>(got);
     }
 }
 
 bool CTcpSocket::LimitReceiveWait(uint64_t waitMs) {
     if (waitMs == receiveWaitMs_)
         return true;
-    timeval limit{};
-    limit.tv_sec = static_cast<time_t>(waitMs / 1000);
-    limit.tv_usec = static_cast<suseconds_t>(waitMs % 1000 * 1000);
-    if (setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+    if (!orv::SetReceiveLimit(socket_, waitMs))
         return false;
     receiveWaitMs_ = waitMs;
     return true;

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project: plain (build/, g++), asan (build-asan/,
 # clang++ with AddressSanitizer and UndefinedBehaviorSanitizer), tsan (build-tsan/, g++ with
-# ThreadSanitizer). Further arguments name the targets to build (default: all).
+# ThreadSanitizer), windows (build-windows/, cross-compiled with MinGW-w64 into OrvFlashPuc.exe
+# and the card DLLs, linked statically). Further arguments name the targets to build (default:
+# all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 flavour=${1:-plain}
@@ -10,7 +12,10 @@ case "$flavour" in
     plain) dir=build; args=(-DCMAKE_CXX_COMPILER=g++) ;;
     asan)  dir=build-asan; args=(-DCMAKE_CXX_COMPILER=clang++ -DORV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug) ;;
     tsan)  dir=build-tsan; args=(-DCMAKE_CXX_COMPILER=g++ -DORV_TSAN=ON -DCMAKE_BUILD_TYPE=Debug) ;;
-    *) echo "unknown flavour $flavour (plain, asan or tsan)" >&2; exit 2 ;;
+    windows) dir=build-windows
+             args=(-DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
+                   -DGTEST_SOURCE_DIR=/usr/src/googletest) ;;
+    *) echo "unknown flavour $flavour (plain, asan, tsan or windows)" >&2; exit 2 ;;
 esac
 targets=()
 for t in "$@"; do targets+=(--target "$t"); done
