@@ -12,6 +12,8 @@ struct ToolRunOptions {
     std::vector<std::pair<std::string, std::string>> env{};  // added to (or replacing in) ours
     int timeoutMs = 120000;
     std::string program = ORV_FLASH_PUC_BIN;
+    // Runs the program through these, such as Wine for a Windows program; none when empty.
+    std::vector<std::string> launcher{};
 };
 
 struct ToolResult {
@@ -24,8 +26,8 @@ struct ToolResult {
     int64_t peakRssKiB = 0;  // its largest resident set
 };
 
-// Runs the tool with the given arguments (argv[0] is added), collects both output streams and
-// kills it when it outlives the timeout.
+// Runs the tool with the given arguments (argv[0] and any launcher are added), collects both output
+// streams and kills it when it outlives the timeout.
 ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& options = {});
 
 }  // namespace orv::test
