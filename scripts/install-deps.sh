@@ -2,7 +2,8 @@
 # Installs what building, testing and the demo need, on a Debian machine, when it is missing.
 set -euo pipefail
 packages=(cmake make g++ clang googletest libgtest-dev libgmock-dev libcli11-dev
-          nlohmann-json3-dev python3 python3-can srecord clang-format)
+          nlohmann-json3-dev python3 python3-can srecord clang-format
+          g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,5 +1,6 @@
-# The Windows flavour builds the unit tests that need no operating-system service: the protocol,
-# the stand-ins, the start-up registrations and the transports over fakes. GoogleTest comes from
+# The Windows flavour builds the unit tests that need no operating-system service beyond files
+# and threads: the protocol, the stand-ins, the start-up registrations, the transports over
+# fakes, the HEX loader and the command line. GoogleTest comes from
 # its sources; scripts/test.sh runs the programs under Wine.
 set(GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -13,12 +14,21 @@ add_library(orv_test_support STATIC support/HexWriter.cpp support/MemoryCanLink.
 target_include_directories(orv_test_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(orv_test_support PUBLIC orv_frontend gtest)
 
-set(windows_test_folders protocol standins startup transport)
-foreach(folder_name ${windows_test_folders})
+# Whole folders, and single programs of folders whose other programs need the OS: the HEX
+# loader reads files through the Windows CRT, the command line runs on a Windows console.
+set(windows_tests protocol standins startup transport image/HexLoader_test
+  frontend/CommandLine_test)
+foreach(entry ${windows_tests})
+  string(REGEX MATCH "^[^/]+" folder_name ${entry})
   set(folder ${CMAKE_CURRENT_SOURCE_DIR}/${folder_name})
-  file(GLOB tests CONFIGURE_DEPENDS ${folder}/*_test.cpp)
-  file(GLOB helpers CONFIGURE_DEPENDS ${folder}/*.cpp)
-  list(FILTER helpers EXCLUDE REGEX "_test\\.cpp$")
+  if(entry STREQUAL folder_name)
+    file(GLOB tests CONFIGURE_DEPENDS ${folder}/*_test.cpp)
+    file(GLOB helpers CONFIGURE_DEPENDS ${folder}/*.cpp)
+    list(FILTER helpers EXCLUDE REGEX "_test\\.cpp$")
+  else()
+    set(tests ${CMAKE_CURRENT_SOURCE_DIR}/${entry}.cpp)
+    set(helpers "")
+  endif()
   foreach(test_source ${tests})
     get_filename_component(test_name ${test_source} NAME_WE)
     set(target ${folder_name}_${test_name})
