@@ -11,6 +11,14 @@ namespace orv {
 // Flushes all streams, so that progress shows at once.
 void ConsoleFlush();
 
+// Progress for a person watching a terminal: one line on standard error, redrawn in place.
+// Nothing is written when standard error is not a terminal, so pipes and logs keep only the
+// messages, and standard output never carries it.
+bool ProgressShown();
+[[gnu::format(printf, 1, 2)]] void ProgressPrintf(const char* format, ...);
+// Ends the progress: its line is blanked and no longer drawn again below new messages.
+void ProgressClear();
+
 // While alive, console output lands in a buffer instead of standard output.
 class ConsoleCapture {
   public:

@@ -5,10 +5,15 @@
 namespace orv {
 namespace {
 
+// Where an installation keeps the card libraries, relative to the tool's folder; the build
+// configuration fixes it from the install directories.
+constexpr const char* kPrivateLibraryFolder = ORV_PRIVATE_LIBRARY_FOLDER;
+
 class SystemLoader : public ILibraryOpener {
   public:
     std::unique_ptr<LoadedLibrary> Open(const std::string& windowsName) override {
-        return LoadFirstOf(LibraryCandidates(windowsName, ExecutableDirectory()));
+        return LoadFirstOf(
+            LibraryCandidates(windowsName, ExecutableDirectory(), kPrivateLibraryFolder));
     }
 };
 

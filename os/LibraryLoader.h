@@ -7,6 +7,7 @@
 // Run-time loading of the closed card driver libraries by the name they carry on Windows
 // ("nican.dll", "CANAPI.DLL"). On Windows the loader's own search order finds it; elsewhere a
 // name is tried as given and as lib + lower-case stem + .so, first beside the executable, then
+// in the installed private library folder relative to it, then
 // through the dynamic linker's own search.
 namespace orv {
 
@@ -36,8 +37,10 @@ void SetLibraryOpener(ILibraryOpener* opener);
 std::string ExecutableDirectory();
 
 // The files tried for a Windows library name, in order; bare names go to the loader's search.
+// privateFolder is relative to executableDirectory; empty leaves that folder out.
 std::vector<std::string> LibraryCandidates(const std::string& windowsName,
-                                           const std::string& executableDirectory);
+                                           const std::string& executableDirectory,
+                                           const std::string& privateFolder = "");
 
 // The first of the files that the system's loader can load, or null.
 std::unique_ptr<LoadedLibrary> LoadFirstOf(const std::vector<std::string>& candidates);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "image/ProgramImage.h"
+#include "protocol/ProgressDisplay.h"
 #include "transport/CcbMessage.h"
 #include "transport/CommAdapter.h"
 
@@ -117,8 +118,11 @@ class CPucDownloadProtocol {
     int SendFrame(uint8_t lengthCode, const uint8_t (&bytes)[8], uint8_t (&replyBytes)[12]);
     // Polls the status byte until it is 0, with up to ten retries a second apart.
     bool WaitForStatus();
-    // Runs the step for each used sub-block in rising order; stops at the first failure.
-    bool ForEachUsedSubblock(const std::function<bool(uint16_t)>& step);
+    // Runs the step for each used sub-block in rising order; stops at the first failure. A
+    // terminal shows how far it got, in sub-blocks or in bytes.
+    bool ForEachUsedSubblock(
+        const std::function<bool(uint16_t)>& step,
+        orv::protocol::ProgressUnit unit = orv::protocol::ProgressUnit::Subblocks);
     bool RunCompatibilityCheck();
     bool TransferHtSubblock(uint16_t index);
     bool TransferPdoSubblock();

@@ -3,6 +3,7 @@
 
 #include "os/Clock.h"
 #include "os/Console.h"
+#include "protocol/ProgressDisplay.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "protocol/RequestCatalogue.h"
 #include "protocol/ToolIdentity.h"
@@ -33,9 +34,20 @@ void PutLe32(uint8_t* out, uint32_t value) {
 }
 }  // namespace
 
-bool CPucDownloadProtocol::ForEachUsedSubblock(const std::function<bool(uint16_t)>& step) {
+bool CPucDownloadProtocol::ForEachUsedSubblock(const std::function<bool(uint16_t)>& step,
+                                               ProgressUnit unit) {
+    uint32_t used = 0;
     for (uint16_t i = 0; i < CProgramImage::kSubblockCount; ++i) {
-        if (image->IsBlockUsed(i) && !step(i)) {
+        used += image->IsBlockUsed(i) ? 1 : 0;
+    }
+    const SubblockProgress progress(used, unit);
+    uint32_t done = 0;
+    for (uint16_t i = 0; i < CProgramImage::kSubblockCount; ++i) {
+        if (!image->IsBlockUsed(i)) {
+            continue;
+        }
+        progress.Show(done++);
+        if (!step(i)) {
             return false;
         }
     }
@@ -254,7 +266,7 @@ bool CPucDownloadProtocol::DownloadPuc(int8_t applicationNodeId) {
     if (!WriteEnable() || (extendedInfoSupported != 0 && !GetStatus()) || !ProgramSubblock()) {
         return false;
     }
-    SleepMs(kProgramWaitMs);
+    SleepCountingDown(kProgramWaitMs, "programming");
     if (!GetStatus() || !JumpToApplication()) {
         return false;
     }

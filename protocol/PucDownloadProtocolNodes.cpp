@@ -76,10 +76,12 @@ bool CPucDownloadProtocol::GoToApplicationQuiet(uint8_t node) {
 std::vector<uint8_t> CPucDownloadProtocol::ProbeBootNodes() {
     std::vector<uint8_t> found;
     for (unsigned node = kFirstProbedNode; node <= kLastProbedNode; ++node) {
+        orv::ProgressPrintf("asking node %u of %u", node, kLastProbedNode);
         if (SelectBootNode(static_cast<uint8_t>(node), 1)) {
             found.push_back(static_cast<uint8_t>(node));
         }
     }
+    orv::ProgressClear();
     return found;
 }
 

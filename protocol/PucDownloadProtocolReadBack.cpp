@@ -98,10 +98,12 @@ bool CPucDownloadProtocol::VerifyPuc() {
         !DnlInitialization()) {
         return false;
     }
-    const bool matched = ForEachUsedSubblock([this](uint16_t index) {
-        const SubblockDescriptor& descriptor = image->subblocks[index];
-        return UploadSubblock(descriptor.address, descriptor.page != 0 ? 1 : 0, true, true);
-    });
+    const bool matched = ForEachUsedSubblock(
+        [this](uint16_t index) {
+            const SubblockDescriptor& descriptor = image->subblocks[index];
+            return UploadSubblock(descriptor.address, descriptor.page != 0 ? 1 : 0, true, true);
+        },
+        orv::protocol::ProgressUnit::Bytes);
     // Leave the node running its application whatever the comparison gave.
     AbortDownload();
     JumpToApplication();

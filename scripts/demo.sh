@@ -3,6 +3,7 @@
 # (node 12) and an HT board (node 5) behind a CAN gateway board. About a minute once built.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/sim-control.sh
 scripts/install-deps.sh
 scripts/build.sh plain
 
@@ -16,35 +17,9 @@ trap finish EXIT
 
 step() { printf '\n=== %s\n' "$*"; }
 
-stop_sim() {
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-    sim_pid=""
-}
-
-# Starts the simulator and sets $port; a port that is a multiple of 100 would be read as a
-# gateway board's base, so such a port is given back and another taken.
-start_sim() {
-    for _ in 1 2 3 4 5; do
-        build/OrvCanSim --puc 12 --ht 5 --gateway 0:0 >"$work/sim.out" 2>"$work/sim.log" &
-        sim_pid=$!
-        for _ in $(seq 1 150); do
-            grep -q '^READY' "$work/sim.out" && break
-            kill -0 "$sim_pid" 2>/dev/null || { cat "$work/sim.log"; exit 1; }
-            sleep 0.1
-        done
-        grep -q '^READY' "$work/sim.out" || { echo "OrvCanSim did not get ready"; exit 1; }
-        port=$(awk '$1 == "LISTEN" && $2 == "gateway" && $3 == 0 { print $4 }' "$work/sim.out")
-        [ $((port % 100)) -ne 0 ] && return
-        stop_sim
-    done
-    echo "OrvCanSim found no usable port"
-    exit 1
-}
-
 step "Starting OrvCanSim: PUC 12 and HT 5 on the bus, gateway board 0 on a free port"
-start_sim
-gateway="127.0.0.1:$port"
+start_sim build/OrvCanSim "$work" --puc 12 --ht 5 --gateway 0:0
+gateway="127.0.0.1:$gateway_port"
 echo "Gateway board 0 listens on $gateway"
 
 cp examples/puc-demo.hex examples/ht-pdo.hex examples/ht-firmware.lst "$work/"

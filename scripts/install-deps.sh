@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building, testing and the demo need, on a Debian machine, when it is missing.
 set -euo pipefail
+# scdoc and man-db build and check the man pages; dpkg-dev and file let cpack make the .deb.
 packages=(cmake make g++ clang googletest libgtest-dev libgmock-dev libcli11-dev
-          nlohmann-json3-dev python3 python3-can srecord clang-format
+          nlohmann-json3-dev python3 python3-can srecord clang-format scdoc man-db dpkg-dev file
           g++-mingw-w64-x86-64-posix wine64)
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the Windows build under Wine, with g++
-# (whose end-to-end table includes the Windows executable's rows), then with clang++ under
+# (whose end-to-end table includes the Windows executable's rows; and checks the .deb made from
+# that build by installing it), then with clang++ under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
 # (tests/*/*_threads_test.cpp) under ThreadSanitizer.
 set -euo pipefail
@@ -14,6 +15,9 @@ scripts/wine-unit-tests.sh
 echo "=== g++ build and tests (with the Windows executable's end-to-end rows under Wine) ==="
 scripts/build.sh plain
 (cd build && ctest --output-on-failure -j 6)
+
+echo "=== the .deb package, installed and at work ==="
+scripts/package-check.sh
 
 echo "=== clang++ AddressSanitizer + UndefinedBehaviorSanitizer build and tests ==="
 scripts/build.sh asan

@@ -4,9 +4,10 @@
 #include <memory>
 #include <vector>
 
+#include "os/Clock.h"
 #include "sim/BusPort.h"
 #include "sim/SimLog.h"
-#include "transport/CcbMessage.h"
+#include "sim/SocketIo.h"
 #include "transport/E2CCommAdapter.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
@@ -31,18 +32,60 @@ std::vector<uint8_t> ShortReply(uint32_t command, uint32_t status) {
     return std::vector<uint8_t>(bytes, bytes + sizeof words);
 }
 
+// Gateway messages carry their data length, which must agree with the byte count.
+bool IsWellFormed(const CCcbMessage& request, const std::string& who) {
+    switch (request.command) {
+        case CCB_CMD_OPEN:
+        case CCB_CMD_RESET:
+        case CCB_CMD_SEND_FRAME:
+            return true;
+        default:
+            if (request.length >= CCcbMessage::kHeaderSize &&
+                request.dataLength == request.length - CCcbMessage::kHeaderSize) {
+                return true;
+            }
+            SimLog("%s: command %u with %u bytes but %u data bytes; connection closed", who.c_str(),
+                   request.command, request.length, request.dataLength);
+            return false;
+    }
+}
+
+// The reply to a well-formed request.
+std::vector<uint8_t> CarryOut(CE2CCommAdapter& adapter, CCcbMessage& request) {
+    switch (request.command) {
+        case CCB_CMD_OPEN:
+        case CCB_CMD_RESET:
+            return ShortReply(request.command, 0);
+        case CCB_CMD_SEND_FRAME: {
+            std::vector<uint8_t> answer = ShortReply(CCB_CMD_SEND_FRAME, CCB_STATUS_NOT_EXECUTED);
+            adapter.SendRaw(&request, static_cast<int>(request.length), answer.data(),
+                            static_cast<int>(answer.size()), kCommandTimeoutMs);
+            return answer;
+        }
+        default: {
+            CCcbMessage reply;
+            adapter.Transact(&request, &reply, sizeof reply, kCommandTimeoutMs);
+            const auto* bytes = reinterpret_cast<const uint8_t*>(&reply);
+            return std::vector<uint8_t>(bytes, bytes + reply.length);
+        }
+    }
+}
+
 }  // namespace
 
 GatewayServer::GatewayServer(VirtualBus& bus, int board, const std::string& bindAddress,
-                             uint16_t port, uint32_t closeAfter)
+                             uint16_t port, uint32_t closeAfter, ConnectionLimits limits)
     : bus_(bus),
       board_(board),
       name_("gateway " + std::to_string(board)),
       closeAfter_(closeAfter),
+      limits_(limits),
       server_(name_, bindAddress, port, kMaxConnections,
-              [this](int fd, const std::string& peer) { Serve(fd, peer); }) {}
+              [this](int fd, const std::string& peer, ConnectionActivity& activity) {
+                  Serve(fd, peer, activity);
+              }) {}
 
-void GatewayServer::Serve(int fd, const std::string& peer) {
+void GatewayServer::Serve(int fd, const std::string& peer, ConnectionActivity& activity) {
     const std::string who = name_ + " " + peer;
     auto ownedPort = std::make_unique<BusPort>(bus_, who);
     // The adapter queues every frame it hears without bound and empties the queue only when it
@@ -51,49 +94,14 @@ void GatewayServer::Serve(int fd, const std::string& peer) {
     port.LimitReceive(0);
     CE2CCommAdapter adapter(std::move(ownedPort));
     CCcbMessage request;
-    CCcbMessage reply;
-    auto* bytes = reinterpret_cast<uint8_t*>(&request);
     for (uint32_t served = 0; closeAfter_ == 0 || served < closeAfter_; ++served) {
-        uint32_t length = 0;
-        if (!ReadExactly(fd, &length, sizeof length, -1)) {
+        if (!ReadRequest(fd, who, activity, request) || !activity.BeginCommand()) {
             return;
         }
-        if (length < kSmallestRequest || length > sizeof request) {
-            SimLog("%s: a request of %u bytes is refused; connection closed", who.c_str(), length);
-            return;
-        }
-        request.Clear();
-        request.length = length;
-        if (!ReadExactly(fd, bytes + sizeof length, length - sizeof length,
-                         kRequestBodyTimeoutMs)) {
-            SimLog("%s: request cut off; connection closed", who.c_str());
-            return;
-        }
-        std::vector<uint8_t> answer;
         port.LimitReceive(kFramesPerCommand);
-        switch (request.command) {
-            case CCB_CMD_OPEN:
-            case CCB_CMD_RESET:
-                answer = ShortReply(request.command, 0);
-                break;
-            case CCB_CMD_SEND_FRAME:
-                answer = ShortReply(CCB_CMD_SEND_FRAME, CCB_STATUS_NOT_EXECUTED);
-                adapter.SendRaw(&request, static_cast<int>(length), answer.data(),
-                                static_cast<int>(answer.size()), kCommandTimeoutMs);
-                break;
-            default:
-                if (length < CCcbMessage::kHeaderSize ||
-                    request.dataLength != length - CCcbMessage::kHeaderSize) {
-                    SimLog("%s: command %u with %u bytes but %u data bytes; connection closed",
-                           who.c_str(), request.command, length, request.dataLength);
-                    return;
-                }
-                adapter.Transact(&request, &reply, sizeof reply, kCommandTimeoutMs);
-                answer.assign(reinterpret_cast<const uint8_t*>(&reply),
-                              reinterpret_cast<const uint8_t*>(&reply) + reply.length);
-                break;
-        }
+        const std::vector<uint8_t> answer = CarryOut(adapter, request);
         port.LimitReceive(0);
+        activity.EndCommand();
         SimLog("%s: command %u -> status %u", who.c_str(), request.command,
                U32At(answer.data() + 8));
         if (!WriteAll(fd, answer.data(), answer.size())) {
@@ -101,6 +109,36 @@ void GatewayServer::Serve(int fd, const std::string& peer) {
         }
     }
     SimLog("%s: closing after %u requests, as the scenario asks", who.c_str(), closeAfter_);
+}
+
+// False, logged, when the connection should close: the client left or stayed idle too long, or
+// its request is malformed or not complete in time.
+bool GatewayServer::ReadRequest(int fd, const std::string& who, ConnectionActivity& activity,
+                                CCcbMessage& request) const {
+    if (!AwaitClient(fd, activity, limits_.idleMs, who)) {
+        return false;
+    }
+    activity.Touch();
+    // One deadline for the whole request: a client that trickles it in byte by byte holds the
+    // connection no longer than one that sends half of it and stops.
+    const uint64_t deadline = NowMs() + limits_.requestMs;
+    uint32_t length = 0;
+    auto* bytes = reinterpret_cast<uint8_t*>(&request);
+    if (!ReadExactlyBefore(fd, &length, sizeof length, deadline)) {
+        SimLog("%s: request cut off or late; connection closed", who.c_str());
+        return false;
+    }
+    if (length < kSmallestRequest || length > sizeof request) {
+        SimLog("%s: a request of %u bytes is refused; connection closed", who.c_str(), length);
+        return false;
+    }
+    request.Clear();
+    request.length = length;
+    if (!ReadExactlyBefore(fd, bytes + sizeof length, length - sizeof length, deadline)) {
+        SimLog("%s: request cut off or late; connection closed", who.c_str());
+        return false;
+    }
+    return IsWellFormed(request, who);
 }
 
 }  // namespace orv::sim

@@ -6,6 +6,7 @@
 
 #include "sim/TcpServer.h"
 #include "sim/VirtualBus.h"
+#include "transport/CcbMessage.h"
 
 namespace orv::sim {
 
@@ -16,25 +17,26 @@ namespace orv::sim {
 class GatewayServer {
   public:
     static constexpr size_t kMaxConnections = 16;
-    // A request that has begun must be complete within this time.
-    static constexpr int kRequestBodyTimeoutMs = 10000;
 
     // closeAfter: close each connection after that many requests (0: never). Throws
     // std::runtime_error when it cannot listen.
     GatewayServer(VirtualBus& bus, int board, const std::string& bindAddress, uint16_t port,
-                  uint32_t closeAfter);
+                  uint32_t closeAfter, ConnectionLimits limits);
 
     int Board() const { return board_; }
     uint16_t Port() const { return server_.Port(); }
     bool Stop(std::chrono::milliseconds grace) { return server_.Stop(grace); }
 
   private:
-    void Serve(int fd, const std::string& peer);
+    void Serve(int fd, const std::string& peer, ConnectionActivity& activity);
+    bool ReadRequest(int fd, const std::string& who, ConnectionActivity& activity,
+                     CCcbMessage& request) const;
 
     VirtualBus& bus_;
     const int board_;
     const std::string name_;
     const uint32_t closeAfter_;
+    const ConnectionLimits limits_;
     TcpServer server_;  // last: its threads use the members above
 };
 

@@ -92,6 +92,16 @@ std::optional<int> ParseSimOptions(int argc, const char* const* argv, SimOptions
     app.add_option("--close-after", options.closeAfter,
                    "A gateway closes each connection after N requests (0: never)")
         ->type_name("N");
+    app.add_option("--idle-timeout", options.limits.idleMs,
+                   "Close a connection that has had no traffic for MS (default 60000; a gateway "
+                   "connection carrying out a command is never idle)")
+        ->type_name("MS")
+        ->check(CLI::Range(1U, 3600000U));
+    app.add_option("--request-timeout", options.limits.requestMs,
+                   "A gateway closes a connection whose request is not complete MS after its "
+                   "first byte (default 10000)")
+        ->type_name("MS")
+        ->check(CLI::Range(1U, 3600000U));
     CLI::Option* seedOption =
         app.add_option("--seed", seed, "Seed of the frame losses: the same seed, the same run")
             ->type_name("N");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/BoardConfig.h"
+#include "sim/ConnectionActivity.h"
 
 namespace orv::sim {
 
@@ -25,6 +26,7 @@ struct SimOptions {
     double lossRate = 0.0;
     uint32_t replyDelayMs = 0;
     uint32_t closeAfter = 0;
+    ConnectionLimits limits;
     std::optional<uint64_t> seed;
     std::string tracePath;
 };

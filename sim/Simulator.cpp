@@ -30,12 +30,13 @@ Simulator::Simulator(const SimOptions& options) : bus_(BusSettingsOf(options)) {
             bus_, config, std::chrono::milliseconds(options.replyDelayMs)));
     }
     for (const GatewaySpec& gateway : options.gateways) {
-        gateways_.push_back(std::make_unique<GatewayServer>(
-            bus_, gateway.board, options.bindAddress, gateway.port, options.closeAfter));
+        gateways_.push_back(std::make_unique<GatewayServer>(bus_, gateway.board,
+                                                            options.bindAddress, gateway.port,
+                                                            options.closeAfter, options.limits));
     }
     if (options.bridgePort) {
         bridge_ = std::make_unique<SocketcandBridge>(bus_, options.bindAddress, *options.bridgePort,
-                                                     options.channel);
+                                                     options.channel, options.limits);
     }
 }
 

@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,49 +10,10 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "os/Clock.h"
 #include "sim/SimLog.h"
 
 namespace orv::sim {
-
-bool ReadExactly(int fd, void* buffer, size_t count, int timeoutMs) {
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        pollfd ready{fd, POLLIN, 0};
-        const int polled = poll(&ready, 1, timeoutMs);
-        if (polled < 0 && errno == EINTR) {
-            continue;
-        }
-        if (polled <= 0) {
-            return false;
-        }
-        const ssize_t got = recv(fd, bytes + done, count - done, 0);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const void* buffer, size_t count) {
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t sent = send(fd, bytes + done, count - done, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(sent);
-    }
-    return true;
-}
 
 TcpServer::TcpServer(std::string name, const std::string& bindAddress, uint16_t port,
                      size_t maxConnections, Handler handler)
@@ -68,7 +28,7 @@ TcpServer::TcpServer(std::string name, const std::string& bindAddress, uint16_t 
     const int yes = 1;
     if (listenFd_ < 0 || setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
         bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listenFd_, 16) != 0) {
+        listen(listenFd_, SOMAXCONN) != 0) {
         const std::string why = std::strerror(errno);
         if (listenFd_ >= 0) {
             close(listenFd_);
@@ -86,6 +46,16 @@ TcpServer::~TcpServer() {
     Stop();
 }
 
+namespace {
+
+std::string PeerName(const sockaddr_in& address) {
+    char host[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
+    return std::string(host) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+}  // namespace
+
 void TcpServer::AcceptLoop() {
     while (!stopping_) {
         sockaddr_in peerAddress{};
@@ -101,33 +71,60 @@ void TcpServer::AcceptLoop() {
             }
             return;
         }
-        char host[INET_ADDRSTRLEN] = "?";
-        inet_ntop(AF_INET, &peerAddress.sin_addr, host, sizeof host);
-        const std::string peer =
-            std::string(host) + ":" + std::to_string(ntohs(peerAddress.sin_port));
         const int yes = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        Start(fd, PeerName(peerAddress));
+    }
+}
 
-        std::lock_guard<std::mutex> lock(mutex_);
-        ReapFinished();
-        if (stopping_ || connections_.size() >= maxConnections_) {
-            SimLog("%s: %s refused, %zu connections already", name_.c_str(), peer.c_str(),
-                   connections_.size());
-            close(fd);
+void TcpServer::Start(int fd, const std::string& peer) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_ || !MakeRoom(peer)) {
+        SimLog("%s: %s refused, all %zu connections are carrying out a command", name_.c_str(),
+               peer.c_str(), maxConnections_);
+        close(fd);
+        return;
+    }
+    SimLog("%s: %s connected", name_.c_str(), peer.c_str());
+    Connection& connection = connections_.emplace_back();
+    connection.fd = fd;
+    connection.peer = peer;
+    connection.thread = std::thread([this, &connection] {
+        handler_(connection.fd, connection.peer, connection.activity);
+        // The peer learns of the end now, not when the descriptor is reaped at the next accept.
+        shutdown(connection.fd, SHUT_RDWR);
+        SimLog("%s: %s disconnected", name_.c_str(), connection.peer.c_str());
+        connection.finished = true;
+    });
+}
+
+// True when one more connection may start: there is room, or the connection idle longest has
+// been shut down to make some (it leaves at once). Called under mutex_.
+bool TcpServer::MakeRoom(const std::string& newcomer) {
+    ReapFinished();
+    Connection* idlest = nullptr;
+    size_t staying = 0;
+    for (Connection& connection : connections_) {
+        if (connection.activity.Evicted()) {
             continue;
         }
-        SimLog("%s: %s connected", name_.c_str(), peer.c_str());
-        Connection& connection = connections_.emplace_back();
-        connection.fd = fd;
-        connection.thread = std::thread([this, &connection, peer] {
-            handler_(connection.fd, peer);
-            // The peer learns of the end now, not when the descriptor is reaped at the next
-            // accept.
-            shutdown(connection.fd, SHUT_RDWR);
-            SimLog("%s: %s disconnected", name_.c_str(), peer.c_str());
-            connection.finished = true;
-        });
+        ++staying;
+        if (!connection.activity.Busy() &&
+            (idlest == nullptr || connection.activity.LastMs() < idlest->activity.LastMs())) {
+            idlest = &connection;
+        }
     }
+    if (staying < maxConnections_) {
+        return true;
+    }
+    if (idlest == nullptr || !idlest->activity.Evict()) {
+        return false;
+    }
+    SimLog("%s: %s idle for %llu ms, closed to make room for %s", name_.c_str(),
+           idlest->peer.c_str(),
+           static_cast<unsigned long long>(NowMs() - idlest->activity.LastMs()), newcomer.c_str());
+    shutdown(idlest->fd, SHUT_RDWR);
+    return true;
 }
 
 // Joins and closes the connections whose handler has returned. Called under mutex_.

@@ -10,21 +10,20 @@
 #include <string>
 #include <thread>
 
+#include "sim/ConnectionActivity.h"
+
 namespace orv::sim {
 
-// Reads exactly count bytes; waits at most timeoutMs for each piece (negative: no limit).
-// False at the end of the stream, on an error or on a time-out.
-bool ReadExactly(int fd, void* buffer, size_t count, int timeoutMs);
-// False when the peer is gone.
-bool WriteAll(int fd, const void* buffer, size_t count);
-
-// A TCP listener that serves each connection on a thread of its own, up to a limit; further
-// connections are closed at once. Stop (or the destructor) shuts every connection down and
-// waits for its handler.
+// A TCP listener that serves each connection on a thread of its own, up to a limit. At the
+// limit a new connection closes the one idle longest; when every one is carrying out a command,
+// the new one is closed at once. Stop (or the destructor) shuts every connection down and waits
+// for its handler.
 class TcpServer {
   public:
-    // Runs on the connection's thread; the server closes the socket after it returns.
-    using Handler = std::function<void(int fd, const std::string& peer)>;
+    // Runs on the connection's thread and reports its activity; the server closes the socket
+    // after it returns.
+    using Handler =
+        std::function<void(int fd, const std::string& peer, ConnectionActivity& activity)>;
 
     // Throws std::runtime_error when it cannot listen. Port 0 picks a free port.
     TcpServer(std::string name, const std::string& bindAddress, uint16_t port,
@@ -41,11 +40,15 @@ class TcpServer {
   private:
     struct Connection {
         int fd;
+        std::string peer;
         std::thread thread;
+        ConnectionActivity activity;
         std::atomic<bool> finished{false};
     };
 
     void AcceptLoop();
+    void Start(int fd, const std::string& peer);
+    bool MakeRoom(const std::string& newcomer);
     void ReapFinished();
 
     const std::string name_;

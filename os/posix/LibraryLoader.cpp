@@ -33,7 +33,8 @@ std::string ExecutableDirectory() {
 }
 
 std::vector<std::string> LibraryCandidates(const std::string& windowsName,
-                                           const std::string& executableDirectory) {
+                                           const std::string& executableDirectory,
+                                           const std::string& privateFolder) {
     std::string stem = std::filesystem::path(windowsName).stem().string();
     for (char& c : stem) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -43,6 +44,11 @@ std::vector<std::string> LibraryCandidates(const std::string& windowsName,
     if (!executableDirectory.empty()) {
         for (const std::string& name : names) {
             candidates.push_back(executableDirectory + "/" + name);
+        }
+        if (!privateFolder.empty()) {
+            for (const std::string& name : names) {
+                candidates.push_back(executableDirectory + "/" + privateFolder + "/" + name);
+            }
         }
     }
     for (const std::string& name : names) {

@@ -35,7 +35,8 @@ std::string ExecutableDirectory() {
 
 // The bare name: the loader's own search order starts beside the executable.
 std::vector<std::string> LibraryCandidates(const std::string& windowsName,
-                                           const std::string& /*executableDirectory*/) {
+                                           const std::string& /*executableDirectory*/,
+                                           const std::string& /*privateFolder*/) {
     return {windowsName};
 }
 

@@ -214,4 +214,38 @@ TEST(EndToEndGateway, NothingListeningEndsTheRunAtOnce) {
     EXPECT_LT(r.elapsedMs, 5000);
 }
 
+// Progress is for a person at a terminal: it appears there on standard error, and standard
+// output stays byte for byte what a piped run prints.
+TEST(EndToEndTerminal, ProgressShowsOnATerminalOnly) {
+    TempDir dir;
+    const std::string file = WritePucProgram(dir);
+    SimProcess sim({"--puc", "12,mode=boot,hex=" + file, "--gateway", "0:0"});
+    const std::string gateway = "127.0.0.1:" + std::to_string(sim.GatewayPort(0));
+    struct Case {
+        std::vector<std::string> command;
+        std::string progress;
+    };
+    const Case cases[] = {
+        {{"VerPUC", "12", file}, "read 2048 of 4096 bytes (50 %)"},
+        {{"Scan"}, "asking node 127 of 127"},
+    };
+    // Verification leaves the board in its application: send it back before the next run.
+    const auto run = [&](const std::vector<std::string>& command, bool terminal) {
+        std::vector<std::string> args = {gateway, "0"};
+        args.insert(args.end(), command.begin(), command.end());
+        const ToolResult r =
+            RunTool(args, {.workDir = dir.Path(), .timeoutMs = 60000, .errorOnTerminal = terminal});
+        EXPECT_EQ(RunTool({gateway, "0", "ToBoot", "12"}, {.timeoutMs = 60000}).exitCode, 0);
+        return r;
+    };
+    for (const Case& c : cases) {
+        const ToolResult piped = run(c.command, false);
+        const ToolResult shown = run(c.command, true);
+        EXPECT_EQ(piped.exitCode, 0) << c.command[0];
+        EXPECT_EQ(shown.out, piped.out) << c.command[0];
+        EXPECT_EQ(piped.err, "") << c.command[0];
+        EXPECT_THAT(shown.err, HasSubstr(c.progress));
+    }
+}
+
 }  // namespace

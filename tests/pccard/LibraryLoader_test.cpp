@@ -10,23 +10,31 @@ namespace {
 
 using Names = std::vector<std::string>;
 
-TEST(LibraryLoader, TriesTheWindowsNameThenTheSharedObjectBesideTheToolThenThroughTheLinker) {
+TEST(LibraryLoader, TriesTheNamesBesideTheToolThenInItsPrivateFolderThenThroughTheLinker) {
     const struct {
         std::string windowsName;
         std::string directory;
+        std::string privateFolder;
         Names expected;
     } cases[] = {
         {"nican.dll",
          "/opt/tool",
+         "",
          {"/opt/tool/nican.dll", "/opt/tool/libnican.so", "nican.dll", "libnican.so"}},
         {"Vendor.Can.Dll",
          "/x",
+         "",
          {"/x/Vendor.Can.Dll", "/x/libvendor.can.so", "Vendor.Can.Dll", "libvendor.can.so"}},
-        {"nican.dll", "", {"nican.dll", "libnican.so"}},
+        {"nican.dll", "", "../lib/orvflashpuc", {"nican.dll", "libnican.so"}},
+        {"CANAPI.DLL",
+         "/usr/bin",
+         "../lib/orvflashpuc",
+         {"/usr/bin/CANAPI.DLL", "/usr/bin/libcanapi.so", "/usr/bin/../lib/orvflashpuc/CANAPI.DLL",
+          "/usr/bin/../lib/orvflashpuc/libcanapi.so", "CANAPI.DLL", "libcanapi.so"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.windowsName + " in " + c.directory);
-        EXPECT_EQ(LibraryCandidates(c.windowsName, c.directory), c.expected);
+        EXPECT_EQ(LibraryCandidates(c.windowsName, c.directory, c.privateFolder), c.expected);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -12,6 +13,7 @@
 
 #include "SimTestKit.h"
 #include "sim/GatewayServer.h"
+#include "sim/SocketcandBridge.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
@@ -63,9 +65,9 @@ TEST(OrvCanSimProcess, BadArgumentsAreRefusedWithAReason) {
     for (const std::string& args : std::vector<std::string>{
              "--puc 128", "--puc 12,mode=sleep", "--puc 12,version=31", "--puc 12,bogus",
              "--puc 12,status-error=210", "--ht 30,ident=TOOLONGX", "--gateway x",
-             "--gateway 0:70000", "--loss 1.5", "--bind localhost --gateway 0:0", "--nonsense",
-             "--scenario " + dir.File("none.json"), "--scenario " + dir.File("key.json"),
-             "--scenario " + dir.File("list.json")}) {
+             "--gateway 0:70000", "--loss 1.5", "--idle-timeout 0",
+             "--bind localhost --gateway 0:0", "--nonsense", "--scenario " + dir.File("none.json"),
+             "--scenario " + dir.File("key.json"), "--scenario " + dir.File("list.json")}) {
         const orv::test::ToolResult result = RunSim(args);
         EXPECT_NE(result.exitCode, 0) << args;
         EXPECT_NE(result.err, "") << args;
@@ -122,23 +124,65 @@ TEST(GatewayRobustness, MalformedRequestsCloseTheirConnectionOnly) {
     EXPECT_THAT(sim.Log(), HasSubstr("refused; connection closed"));
 }
 
-TEST(GatewayRobustness, ConnectionsBeyondTheLimitAreClosedAtOnce) {
-    SimProcess sim({"--gateway", "0:0"});
-    std::vector<std::unique_ptr<TcpClient>> held;
+TEST(GatewayRobustness, AConnectionBeyondTheLimitIsClosedWhenEveryOtherIsBusy) {
+    orv::test::TempDir dir;
+    const std::string trace = dir.File("bus.log");
+    SimProcess sim({"--gateway", "0:0", "--trace", trace});
+    std::vector<std::unique_ptr<TcpClient>> busy;
     for (size_t i = 0; i < GatewayServer::kMaxConnections; ++i) {
-        held.push_back(std::make_unique<TcpClient>(sim.GatewayPort(0)));
-        ASSERT_EQ(Command(*held.back(), CCB_CMD_RESERVED_211), CCB_STATUS_NOT_EXECUTED) << i;
+        busy.push_back(std::make_unique<TcpClient>(sim.GatewayPort(0)));
+        // A status poll of a node that is not there waits seconds for its answer; each client
+        // its own node, so that no poll answers another.
+        const uint8_t node = static_cast<uint8_t>(100 + i);
+        ASSERT_EQ(Command(*busy.back(), CCB_CMD_CONFIGURE, BootInit(node)), CCB_STATUS_OK);
+        ASSERT_TRUE(busy.back()->Send(Words({16, CCB_CMD_GET_STATUS, 0, 0})));
     }
+    // Each poll on the bus shows its command under way.
+    size_t polls = 0;
+    for (int attempt = 0; attempt < 500 && polls < busy.size(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::string frames = orv::test::ReadFile(trace);
+        polls = static_cast<size_t>(std::count(frames.begin(), frames.end(), '\n'));
+    }
+    ASSERT_EQ(polls, busy.size());
     TcpClient extra(sim.GatewayPort(0));
     extra.ReadAll(5000);
     EXPECT_TRUE(extra.closed);
-    held.clear();
-    bool served = false;
-    for (int attempt = 0; attempt < 100 && !served; ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        served = GatewayServes(sim.GatewayPort(0));
+}
+
+// Idle clients and one that sends its request a byte at a time hold no room a working client
+// needs: a new connection closes the one idle longest, an idle one goes after the idle time,
+// and a request must be whole within the request time of its first byte.
+TEST(OrvCanSimProcess, IdleAndTricklingClientsGiveWayToWorkingOnes) {
+    SimProcess sim({"--puc", "12,mode=boot", "--gateway", "0:0", "--bridge", "0", "--idle-timeout",
+                    "2000", "--request-timeout", "200"});
+    const int gatewayPort = sim.GatewayPort(0);
+    TcpClient trickling(gatewayPort);
+    for (const char byte : Words({16, CCB_CMD_GET_INFO, 0, 0})) {
+        trickling.Send(std::string(1, byte));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    EXPECT_TRUE(served) << "room again once the others left";
+    EXPECT_EQ(trickling.ReadAll(5000), "");
+    EXPECT_TRUE(trickling.closed);
+    std::vector<std::unique_ptr<TcpClient>> idle;
+    for (const auto& [port, slots] : {std::pair{gatewayPort, GatewayServer::kMaxConnections},
+                                      {sim.BridgePort(), SocketcandBridge::kMaxClients}}) {
+        for (size_t i = 0; i < slots + 4; ++i)
+            idle.push_back(std::make_unique<TcpClient>(port));
+    }
+    std::vector<std::string> routes = {
+        "Ethernet2CAN:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0"};
+    if (gatewayPort % 100 != 0)  // else the tool takes it for a board number
+        routes.push_back("127.0.0.1:" + std::to_string(gatewayPort));
+    for (const std::string& route : routes) {
+        const orv::test::ToolResult r = orv::test::RunTool({route, "0", "GetInfoPUC", "12"});
+        EXPECT_EQ(r.exitCode, 0) << route << "\n" << r.out << r.err;
+        EXPECT_THAT(r.out, HasSubstr("Boot code version: 3100")) << route;
+    }
+    for (size_t i = 0; i < idle.size(); ++i) {
+        idle[i]->ReadAll(5000);
+        ASSERT_TRUE(idle[i]->closed) << i;
+    }
 }
 
 TEST(SocketcandBridge, BadCommandsGetAnErrorGarbageIsSkippedAndOtherClientsStayServed) {

@@ -14,9 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "canlink/CanLink.h"
+#include "os/Clock.h"
 #include "sim/BoardConfig.h"
 #include "sim/SimLog.h"
-#include "sim/TcpServer.h"
+#include "sim/SocketIo.h"
 #include "transport/CcbMessage.h"
 #include "transport/GatewayRecords.h"
 
@@ -81,7 +82,7 @@ class TcpClient {
 
     bool Send(const std::string& bytes) { return WriteAll(fd_, bytes.data(), bytes.size()); }
     bool Read(void* bytes, size_t count, int timeoutMs = 60000) {
-        return ReadExactly(fd_, bytes, count, timeoutMs);
+        return ReadExactlyBefore(fd_, bytes, count, NowMs() + timeoutMs);
     }
     // What arrives until quietMs pass without more (or the peer closes: closed tells).
     std::string ReadAll(int quietMs) {

@@ -122,7 +122,7 @@ class GatewayTest : public VirtualBusTest {
   protected:
     orv::test::FakeClock clock_;
     BoardNode puc_{bus_, Config(BoardKind::Puc, "12,mode=boot"), milliseconds(0)};
-    GatewayServer gateway_{bus_, 0, "127.0.0.1", 0, 0};
+    GatewayServer gateway_{bus_, 0, "127.0.0.1", 0, 0, {}};
     TcpClient client_{gateway_.Port()};
 };
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +32,18 @@ bool Drain(int fd, std::string& into) {
     if (got > 0)
         into.append(buffer, static_cast<size_t>(got));
     return got > 0 || (got < 0 && errno == EINTR);
+}
+
+// A pipe, or a pseudo-terminal whose master end reads what the child writes to the other.
+bool OpenChannel(int (&fds)[2], bool terminal) {
+    if (!terminal)
+        return pipe2(fds, O_CLOEXEC) == 0;
+    fds[0] = posix_openpt(O_RDWR | O_NOCTTY);
+    if (fds[0] < 0 || fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 || grantpt(fds[0]) != 0 ||
+        unlockpt(fds[0]) != 0)
+        return false;
+    fds[1] = open(ptsname(fds[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    return fds[1] >= 0;
 }
 
 }  // namespace
@@ -63,7 +76,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
             .count();
     };
     const pid_t child =
-        pipe2(outPipe, O_CLOEXEC) == 0 && pipe2(errPipe, O_CLOEXEC) == 0 ? fork() : -1;
+        OpenChannel(outPipe, false) && OpenChannel(errPipe, options.errorOnTerminal) ? fork() : -1;
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
         if (options.workDir.empty() || chdir(options.workDir.c_str()) == 0) {

@@ -12,6 +12,7 @@ struct ToolRunOptions {
     std::vector<std::pair<std::string, std::string>> env{};  // added to (or replacing in) ours
     int timeoutMs = 120000;
     std::string program = ORV_FLASH_PUC_BIN;
+    bool errorOnTerminal = false;  // standard error on a pseudo-terminal instead of a pipe
     // Runs the program through these, such as Wine for a Windows program; none when empty.
     std::vector<std::string> launcher{};
 };

@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Sources the bash completion and checks what it offers at each argument position.
+set -u
+export LC_ALL=C
+source "$ORV_SOURCE_DIR/completion/OrvFlashPuc.bash"
+failures=0
+
+# Completes the line (cursor at its end) and compares the offers, sorted, with the expectation.
+expect() {
+    local line=$1 expected=$2
+    COMP_LINE=$line COMP_POINT=${#line}
+    _orvflashpuc
+    local got
+    got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' ')
+    if [ "$got" != "$expected" ]; then
+        echo "FAIL: '$line' offers '$got', expected '$expected'"
+        failures=$((failures + 1))
+    fi
+}
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/net/eth0" "$work/net/can0" "$work/net/vcan1" "$work/files/sub"
+echo 1 >"$work/net/eth0/type"
+echo 280 >"$work/net/can0/type"
+echo 280 >"$work/net/vcan1/type"
+touch "$work/files/"{a.hex,B.HEX,fw.lst,notes.txt}
+_orvflashpuc_net_dir=$work/net
+cd "$work/files"
+
+expect "OrvFlashPuc ccb1" "CCB1 CCB10 CCB11 CCB12 CCB13 CCB14 CCB15"
+expect "OrvFlashPuc h" "HPCLEFT HPCRIGHT"
+expect "OrvFlashPuc E" "Ethernet2CAN:"
+expect "OrvFlashPuc so" "SocketCAN:can0 SocketCAN:vcan1"
+expect "OrvFlashPuc SocketCAN:v" "vcan1"
+expect "OrvFlashPuc NICAN " "0"
+expect "OrvFlashPuc NICAN 0 dnl" "DnlHT DnlHTpdo DnlPUC"
+expect "OrvFlashPuc NICAN 0 i" "IDENTIFY"
+expect "OrvFlashPuc NICAN 0 s" "Scan SetIdPUC"
+expect "OrvFlashPuc NICAN 0 GetInfoPUC " ""
+expect "OrvFlashPuc NICAN 0 verpuc 12 " "B.HEX a.hex sub"
+expect "OrvFlashPuc NICAN 0 IDENTIFY 12 " "fw.lst sub"
+expect "OrvFlashPuc NICAN 0 DnlHTpdo 12 n" "notes.txt"
+[ "$failures" -eq 0 ]
