@@ -32,8 +32,8 @@ Transport CardTransport(const std::string& name, const std::string& card) {
 
 // The same transport, the tool being the Windows build run by Wine against our simulator. The
 // card libraries sit beside the .exe, where Windows looks first; files are named the Windows
-// way, drive letter and backslashes.
-Transport OnWindows(Transport transport) {
+// way, with a drive letter and the separator given (Windows takes both).
+Transport OnWindows(Transport transport, char separator) {
     const std::string exe = std::string(ORV_WINDOWS_BUILD_DIR) + "/OrvFlashPuc.exe";
     transport.name = "Windows" + transport.name;
     transport.program = exe;
@@ -51,9 +51,9 @@ Transport OnWindows(Transport transport) {
                    {{"WINEPREFIX", ORV_WINE_PREFIX}, {"WINEDEBUG", "-all"}, {"DISPLAY", ""}});
         return env;
     };
-    transport.toolPath = [](const std::string& path) {
+    transport.toolPath = [separator](const std::string& path) {
         std::string windows = "Z:" + path;
-        std::replace(windows.begin(), windows.end(), '/', '\\');
+        std::replace(windows.begin(), windows.end(), '/', separator);
         return windows;
     };
     return transport;
@@ -116,8 +116,9 @@ const std::vector<Transport>& AllTransports() {
             CardTransport("UsbCanAdapter", "USBLIGHT"),
         };
         std::vector<Transport> all = linux;
+        // The gateway row names files with slashes, the others with backslashes.
         for (const Transport& transport : linux)
-            all.push_back(OnWindows(transport));
+            all.push_back(OnWindows(transport, transport.name == "TcpGateway" ? '/' : '\\'));
         return all;
     }();
     return transports;
