@@ -110,9 +110,11 @@ bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& 
 std::unique_ptr<ICanLink> OpenSocketcandLink(const std::string& host, uint16_t port,
                                              const std::string& channel, int stepTimeoutMs,
                                              std::string& error) {
-    const SocketHandle socket = ConnectTcp(host, port, stepTimeoutMs, error);
+    std::string reason;
+    const SocketHandle socket = ConnectTcp(host, port, stepTimeoutMs, reason);
     if (socket == kNoSocket) {
-        error = "socketcand: " + error;
+        error =
+            "socketcand: cannot connect to " + host + ":" + std::to_string(port) + ": " + reason;
         return nullptr;
     }
     auto link = std::make_unique<SocketcandLink>(socket);

@@ -35,32 +35,37 @@ bool IsTimestamp(const std::string& text) {
 }  // namespace
 
 void SocketcandSplitter::Feed(const char* bytes, size_t count) {
+    // What Next has read goes once per feed, so that a stream of stray brackets costs no more
+    // than its length.
+    buffer_.erase(0, read_);
+    read_ = 0;
     buffer_.append(bytes, count);
 }
 
 std::optional<std::string> SocketcandSplitter::Next() {
     for (;;) {
-        const size_t open = buffer_.find('<');
+        const size_t open = buffer_.find('<', read_);
         if (open == std::string::npos) {
             buffer_.clear();
+            read_ = 0;
             return std::nullopt;
         }
-        buffer_.erase(0, open);
-        const size_t close = buffer_.find('>');
-        const size_t reopen = buffer_.find('<', 1);
+        const size_t end = buffer_.find_first_of("<>", open + 1);
         // A "<" before the closing bracket starts a new message: the one before it was cut off.
-        if (reopen != std::string::npos && (close == std::string::npos || reopen < close)) {
-            buffer_.erase(0, reopen);
+        if (end != std::string::npos && buffer_[end] == '<') {
+            read_ = end;
             continue;
         }
-        if (close == std::string::npos) {
-            if (buffer_.size() > kMaxMessage) {
+        if (end == std::string::npos) {
+            read_ = open;
+            if (buffer_.size() - open > kMaxMessage) {
                 buffer_.clear();
+                read_ = 0;
             }
             return std::nullopt;
         }
-        std::istringstream words(buffer_.substr(1, close - 1));
-        buffer_.erase(0, close + 1);
+        std::istringstream words(buffer_.substr(open + 1, end - open - 1));
+        read_ = end + 1;
         std::string message;
         std::string word;
         while (words >> word) {

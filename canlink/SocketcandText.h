@@ -22,6 +22,8 @@ class SocketcandSplitter {
 
   private:
     std::string buffer_;
+    // Where the unread text of buffer_ begins.
+    size_t read_ = 0;
 };
 
 // "frame ID SECONDS.MICROS HEXDATA" into a frame; false for anything else or malformed.

@@ -92,20 +92,21 @@ ORV_EXPORT canapi::Result ca_TransmitCanCard_1(uint32_t card, uint32_t /*flags*/
     return apiLink->Send(frame) ? 1 : 0;
 }
 
-ORV_EXPORT canapi::Result ca_GetData_1(canapi::ReceiveRecord* record) {
+ORV_EXPORT canapi::Result ca_GetData_1(uint8_t* buffer) {
     std::lock_guard<std::mutex> lock(apiMutex);
     cardlibs::ReceivedFrame received;
-    if (!apiLink || record == nullptr || !apiLink->Take(received)) {
+    if (!apiLink || buffer == nullptr || !apiLink->Take(received)) {
         return 0;
     }
-    *record = canapi::ReceiveRecord();
-    record->type = canapi::kRecordCanFrame;
-    record->id = received.frame.id;
-    record->lengthWord = received.frame.length;
+    canapi::ReceiveRecord record;
+    record.type = canapi::kRecordCanFrame;
+    record.id = received.frame.id;
+    record.lengthWord = received.frame.length;
     for (uint32_t i = 0; i < received.frame.length; ++i) {
-        record->data[i] = received.frame.data[i];
+        record.data[i] = received.frame.data[i];
     }
-    record->timestamp = static_cast<uint32_t>(received.timestampUs / 1000);
+    record.timestamp = static_cast<uint32_t>(received.timestampUs / 1000);
+    std::memcpy(buffer, &record, sizeof record);
     return 1;
 }
 

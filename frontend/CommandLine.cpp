@@ -174,6 +174,7 @@ int ParseNumber(const char* text, int32_t& value) {
     return converted == 1 ? 0 : -1;
 }
 
+// Longer than most functions: the usage text is kept whole, line for line as it prints.
 void PrintUsage() {
     orv::ConsolePrintf("OrvFlashPuc - %s %s %s\n", kNotice, orv::kPlatformName, orv::kToolVersion);
     orv::ConsolePrintf(
@@ -216,19 +217,13 @@ void PrintUsage() {
         "  Currently supporting NI CAN card\n");
 }
 
-bool ParseArguments(RunSettings& settings, int argc, char** argv) {
-    if (argc < 4) {
-        PrintUsage();
-        return false;
-    }
-    settings.applNodeId = 0;
-    settings.useCanCard = 0;
-    settings.canCardName[0] = '\0';
-    const std::string transportAsTyped = argv[1];
-    StrToUpper(argv[1]);
-    const char* transport = argv[1];
+namespace {
 
-    bool portFromArgument = false;
+// The first argument: a named transport, a numeric address or a named route.
+bool ParseTransport(RunSettings& settings, char* argument) {
+    const std::string transportAsTyped = argument;
+    StrToUpper(argument);
+    const char* transport = argument;
     if (transport[0] == '-') {
         if (transport[1] == 'H' || transport[1] == '?') {
             PrintUsage();
@@ -239,6 +234,7 @@ bool ParseArguments(RunSettings& settings, int argc, char** argv) {
     if (std::strlen(transport) < 4) {
         return Reject("Error: The first input argument not good\n");
     }
+    bool portFromArgument = false;
     if (!SelectNamedTransport(settings, transport)) {
         portFromArgument = SelectNumericAddress(settings, transport);
         if (!portFromArgument && !SelectNamedRoute(settings, transportAsTyped)) {
@@ -251,11 +247,58 @@ bool ParseArguments(RunSettings& settings, int argc, char** argv) {
         orv::ConsolePrintf("Assuming CAN socket number = %d\n", settings.port);
         orv::ConsoleFlush();
     }
+    return true;
+}
 
+// The node ID and what the keyword takes after it: a new node ID, or the file name (already
+// read) and an application node ID.
+bool ParseNodeArguments(RunSettings& settings, const Keyword& keyword, const char* fileName,
+                        int argc, char** argv) {
+    if (ParseNumber(ArgumentAt(argc, argv, 4), settings.nodeId) != 0) {
+        return Reject("Error: Bad NodeID\n");
+    }
+    if (settings.nodeId > kMaxNodeId) {
+        return RejectNodeIdAbove(settings.nodeId);
+    }
+    if (keyword.position5 == FileArgument::kNewNodeId) {
+        const char* newNodeId = ArgumentAt(argc, argv, 5);
+        if (newNodeId == nullptr || ParseNumber(newNodeId, settings.newNodeId) != 0) {
+            return Reject("Error: Bad NodeID\n");
+        }
+        return settings.newNodeId > kMaxNodeId ? RejectNodeIdAbove(settings.newNodeId) : true;
+    }
+    if (fileName == nullptr) {
+        return true;
+    }
+    // A name the record cannot hold whole is refused rather than cut short.
+    if (fileName[0] == '\0' || std::strlen(fileName) >= sizeof settings.hexFileName) {
+        return Reject("Error: Bad HEX file name\n");
+    }
+    const char* applNodeId = ArgumentAt(argc, argv, 6);
+    if (keyword.readsApplNodeId && applNodeId != nullptr) {
+        if (ParseNumber(applNodeId, settings.applNodeId) != 0 || settings.applNodeId > kMaxNodeId) {
+            return Reject("Error: Bad application NodeID\n");
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseArguments(RunSettings& settings, int argc, char** argv) {
+    if (argc < 4) {
+        PrintUsage();
+        return false;
+    }
+    settings.applNodeId = 0;
+    settings.useCanCard = 0;
+    settings.canCardName[0] = '\0';
+    if (!ParseTransport(settings, argv[1])) {
+        return false;
+    }
     if (ParseNumber(argv[2], settings.busId) != 0) {
         return Reject("Error: Bad BusID\n");
     }
-
     StrToUpper(argv[3]);
     const Keyword* keyword = FindKeyword(argv[3]);
     if (keyword == nullptr) {
@@ -274,32 +317,5 @@ bool ParseArguments(RunSettings& settings, int argc, char** argv) {
     if (keyword->command == CMD_SCAN) {
         return true;
     }
-
-    if (ParseNumber(ArgumentAt(argc, argv, 4), settings.nodeId) != 0) {
-        return Reject("Error: Bad NodeID\n");
-    }
-    if (settings.nodeId > kMaxNodeId) {
-        return RejectNodeIdAbove(settings.nodeId);
-    }
-    if (keyword->position5 == FileArgument::kNewNodeId) {
-        const char* newNodeId = ArgumentAt(argc, argv, 5);
-        if (newNodeId == nullptr || ParseNumber(newNodeId, settings.newNodeId) != 0) {
-            return Reject("Error: Bad NodeID\n");
-        }
-        return settings.newNodeId > kMaxNodeId ? RejectNodeIdAbove(settings.newNodeId) : true;
-    }
-    if (fileName == nullptr) {
-        return true;
-    }
-    // A name the record cannot hold whole is refused rather than cut short.
-    if (fileName[0] == '\0' || std::strlen(fileName) >= sizeof settings.hexFileName) {
-        return Reject("Error: Bad HEX file name\n");
-    }
-    const char* applNodeId = ArgumentAt(argc, argv, 6);
-    if (keyword->readsApplNodeId && applNodeId != nullptr) {
-        if (ParseNumber(applNodeId, settings.applNodeId) != 0 || settings.applNodeId > kMaxNodeId) {
-            return Reject("Error: Bad application NodeID\n");
-        }
-    }
-    return true;
+    return ParseNodeArguments(settings, *keyword, fileName, argc, argv);
 }

@@ -1,5 +1,7 @@
 #include "image/ProgramImage.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -9,6 +11,12 @@
 #include "text/HexDigit.h"
 
 namespace {
+
+constexpr const char* kReadError = "Error reading hex file\n";
+// Why a record fails, for the line on standard error.
+constexpr const char* kCutShort = "the record is cut short";
+constexpr const char* kBadChecksum = "the record fails its checksum";
+constexpr const char* kNoEndRecord = "the file ends without an end-of-file record";
 
 constexpr uint8_t kFillByte = 0xFF;
 constexpr uint8_t kHtPage = 6;
@@ -80,6 +88,7 @@ bool CProgramImage::Load() {
     const std::optional<orv::FoundFile> found = orv::FindFile(fileName);
     if (!found) {
         orv::ConsolePrintf("Error: Can not find HEX file\n");
+        orv::ConsoleErrorPrintf("HEX file %s: not found\n", fileName);
         loaded = 0;
         return false;
     }
@@ -90,11 +99,14 @@ bool CProgramImage::Load() {
     stream = found->isDirectory ? nullptr : std::fopen(fileName, "r");
     if (stream == nullptr) {
         orv::ConsolePrintf("Error: Can not open HEX file\n");
+        orv::ConsoleErrorPrintf("HEX file %s: %s\n", fileName,
+                                found->isDirectory ? "is a directory" : std::strerror(errno));
         loaded = 0;
         return false;
     }
 
     extendedLinearAddress = 0;
+    linesRead_ = 0;
     while (!std::feof(stream) && !std::ferror(stream)) {
         if (!ParseRecord()) {
             break;
@@ -105,6 +117,7 @@ bool CProgramImage::Load() {
     stream = nullptr;
     if (readFailed) {
         orv::ConsolePrintf("Error: Error when reading HEX file\n");
+        orv::ConsoleErrorPrintf("HEX file %s: read error\n", fileName);
         loaded = 0;
         return false;
     }
@@ -126,6 +139,7 @@ int CProgramImage::ReadChar() {
             std::ungetc(next, stream);
         }
     }
+    linesRead_ += character == '\n' ? 1 : 0;
     return character;
 }
 
@@ -133,8 +147,9 @@ bool CProgramImage::AtEndOrError() const {
     return std::feof(stream) != 0 || std::ferror(stream) != 0;
 }
 
-bool CProgramImage::Fail(const char* message) {
+bool CProgramImage::Fail(const char* message, const char* reason) {
     orv::ConsolePrintf("%s", message);
+    orv::ConsoleErrorPrintf("HEX file %s, line %u: %s\n", fileName, recordLine_, reason);
     loaded = 0;
     return false;
 }
@@ -162,9 +177,10 @@ bool CProgramImage::ReadHexWord(uint16_t& value) {
 }
 
 bool CProgramImage::ParseRecord() {
-    static constexpr const char* kReadError = "Error reading hex file\n";
-    if (ReadChar() != ':') {
-        return Fail(kReadError);
+    recordLine_ = linesRead_ + 1;
+    const int start = ReadChar();
+    if (start != ':') {
+        return Fail(kReadError, start == EOF ? kNoEndRecord : "a record must start with ':'");
     }
     uint8_t count = 0;
     uint16_t address = 0;
@@ -173,67 +189,80 @@ bool CProgramImage::ParseRecord() {
     ReadHexWord(address);
     ReadHexByte(type);
     if (AtEndOrError()) {
-        return Fail(kReadError);
+        return Fail(kReadError, kCutShort);
     }
-
     if (type == HEX_DATA) {
-        uint32_t sum = count + (address >> 8) + (address & 0xFF);
-        for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t offset =
-                static_cast<uint32_t>(extendedLinearAddress) * 65536 - baseAddress + address + i;
-            uint8_t byte = 0;
-            if (mode == MODE_HT_PDO && offset > kPdoSkipAbove) {
-                // Below the base address of an HT board reached over PDO: checked, not kept.
-                ReadHexByte(byte);
-            } else if (offset >= kImageSize) {
-                orv::ConsolePrintf("Error reading hex file - addres higher that 0x%X referenced\n",
-                                   kImageSize);
-                loaded = 0;
-                return false;
-            } else {
-                blockUsed[offset / kSubblockSize] = 1;
-                ReadHexByte(byte);
-                data[offset] = byte;
-            }
-            sum += byte;
-            if (AtEndOrError()) {
-                return Fail(kReadError);
-            }
-        }
-        uint8_t checksum = 0;
-        ReadHexByte(checksum);
-        if (AtEndOrError()) {
-            return Fail(kReadError);
-        }
-        if (checksum != static_cast<uint8_t>(0u - sum)) {
-            return Fail("Check summ error\n");
-        }
-        ReadChar();
-        loaded = 1;
-        return true;
+        return ParseDataRecord(count, address);
     }
-
     if (type == HEX_EXTENDED_LINEAR_ADDRESS) {
-        if (count != 2) {
-            return Fail("Invalid extended linear address record\n");
-        }
-        ReadHexWord(extendedLinearAddress);
-        uint8_t checksum = 0;
-        ReadHexByte(checksum);
-        ReadChar();
-        // Count 2 and type 4 with the address field taken as 0000: -(2 + 4) = 0xFA.
-        const uint32_t expected =
-            0xFAu - (extendedLinearAddress >> 8) - (extendedLinearAddress & 0xFF);
-        if (checksum != static_cast<uint8_t>(expected)) {
-            return Fail("Invalid extended linear address check sum\n");
-        }
-        loaded = 1;
-        return true;
+        return ParseExtendedAddressRecord(count);
     }
-
     // End-of-file and every other record type end the load where they stand.
     loaded = 1;
     return false;
+}
+
+bool CProgramImage::ParseDataRecord(uint8_t count, uint16_t address) {
+    uint32_t sum = count + (address >> 8) + (address & 0xFF);
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t offset =
+            static_cast<uint32_t>(extendedLinearAddress) * 65536 - baseAddress + address + i;
+        uint8_t byte = 0;
+        if (!ReadDataByte(offset, byte)) {
+            return false;
+        }
+        sum += byte;
+        if (AtEndOrError()) {
+            return Fail(kReadError, kCutShort);
+        }
+    }
+    uint8_t checksum = 0;
+    ReadHexByte(checksum);
+    if (AtEndOrError()) {
+        return Fail(kReadError, kCutShort);
+    }
+    if (checksum != static_cast<uint8_t>(0u - sum)) {
+        return Fail("Check summ error\n", kBadChecksum);
+    }
+    ReadChar();
+    loaded = 1;
+    return true;
+}
+
+bool CProgramImage::ReadDataByte(uint32_t offset, uint8_t& byte) {
+    if (mode == MODE_HT_PDO && offset > kPdoSkipAbove) {
+        // Below the base address of an HT board reached over PDO: checked, not kept.
+        ReadHexByte(byte);
+        return true;
+    }
+    if (offset >= kImageSize) {
+        char message[80];
+        std::snprintf(message, sizeof message,
+                      "Error reading hex file - addres higher that 0x%X referenced\n", kImageSize);
+        return Fail(message, "data beyond the 128 KiB image");
+    }
+    blockUsed[offset / kSubblockSize] = 1;
+    ReadHexByte(byte);
+    data[offset] = byte;
+    return true;
+}
+
+bool CProgramImage::ParseExtendedAddressRecord(uint8_t count) {
+    if (count != 2) {
+        return Fail("Invalid extended linear address record\n",
+                    "an extended linear address record carries 2 bytes");
+    }
+    ReadHexWord(extendedLinearAddress);
+    uint8_t checksum = 0;
+    ReadHexByte(checksum);
+    ReadChar();
+    // Count 2 and type 4 with the address field taken as 0000: -(2 + 4) = 0xFA.
+    const uint32_t expected = 0xFAu - (extendedLinearAddress >> 8) - (extendedLinearAddress & 0xFF);
+    if (checksum != static_cast<uint8_t>(expected)) {
+        return Fail("Invalid extended linear address check sum\n", kBadChecksum);
+    }
+    loaded = 1;
+    return true;
 }
 
 void CProgramImage::DeriveDownloadValues() {

@@ -50,10 +50,15 @@ class CProgramImage {
   private:
     bool Load();
     bool ParseRecord();
+    bool ParseDataRecord(uint8_t count, uint16_t address);
+    // Reads the data byte for offset into the image; false, after the message, beyond it.
+    bool ReadDataByte(uint32_t offset, uint8_t& byte);
+    bool ParseExtendedAddressRecord(uint8_t count);
     int ReadChar();
     bool AtEndOrError() const;
-    // Prints the message, marks the image unusable and returns false.
-    bool Fail(const char* message);
+    // Prints the message, tells on standard error where in the file and why, marks the image
+    // unusable and returns false.
+    bool Fail(const char* message, const char* reason);
     bool ReadHexByte(uint8_t& value);
     bool ReadHexWord(uint16_t& value);
     void DeriveDownloadValues();
@@ -61,4 +66,7 @@ class CProgramImage {
     // header, its size into the total.
     void AddToDownload(uint32_t index);
     void WriteDump(const char* extension, const uint8_t* bytes) const;
+
+    uint32_t linesRead_ = 0;
+    uint32_t recordLine_ = 0;  // the line of the record being parsed, from 1
 };

@@ -10,6 +10,7 @@
 namespace orv {
 namespace {
 std::string* captureTarget = nullptr;
+std::string* errorCaptureTarget = nullptr;
 int progressState = -1;  // -1 not yet asked, 0 hidden, 1 shown
 std::string progressText;
 size_t drawnWidth = 0;
@@ -36,12 +37,12 @@ void DrawProgressLine(const std::string& text) {
     drawnWidth = text.size();
 }
 
-void WriteMessage(const std::string& text) {
+void WriteMessage(const std::string& text, FILE* stream) {
     if (drawnWidth > 0) {
         std::fflush(stdout);
         DrawProgressLine("");
     }
-    std::fputs(text.c_str(), stdout);
+    std::fputs(text.c_str(), stream);
     // A message that ends its line leaves room for the progress below it; one that goes on
     // later must not be broken up by it.
     if (!progressText.empty() && !text.empty() && text.back() == '\n') {
@@ -59,8 +60,21 @@ void ConsolePrintf(const char* format, ...) {
     if (captureTarget != nullptr) {
         captureTarget->append(text);
     } else {
-        WriteMessage(text);
+        WriteMessage(text, stdout);
     }
+}
+
+void ConsoleErrorPrintf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = Format(format, args);
+    va_end(args);
+    if (errorCaptureTarget != nullptr) {
+        errorCaptureTarget->append(text);
+        return;
+    }
+    WriteMessage(text, stderr);
+    std::fflush(stderr);
 }
 
 void ConsoleFlush() {
@@ -93,12 +107,14 @@ void ProgressClear() {
     }
 }
 
-ConsoleCapture::ConsoleCapture() : previous_(captureTarget) {
+ConsoleCapture::ConsoleCapture() : previous_(captureTarget), previousError_(errorCaptureTarget) {
     captureTarget = &text_;
+    errorCaptureTarget = &errorText_;
 }
 
 ConsoleCapture::~ConsoleCapture() {
     captureTarget = previous_;
+    errorCaptureTarget = previousError_;
 }
 
 std::string ConsoleCapture::Take() {

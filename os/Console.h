@@ -8,6 +8,10 @@ namespace orv {
 
 [[gnu::format(printf, 1, 2)]] void ConsolePrintf(const char* format, ...);
 
+// For people watching, not for the tool's own output: a reason, a warning. Goes to standard
+// error at once, or to a capture's error text.
+[[gnu::format(printf, 1, 2)]] void ConsoleErrorPrintf(const char* format, ...);
+
 // Flushes all streams, so that progress shows at once.
 void ConsoleFlush();
 
@@ -19,7 +23,8 @@ bool ProgressShown();
 // Ends the progress: its line is blanked and no longer drawn again below new messages.
 void ProgressClear();
 
-// While alive, console output lands in a buffer instead of standard output.
+// While alive, console output lands in a buffer instead of standard output, and reasons in
+// another instead of standard error.
 class ConsoleCapture {
   public:
     ConsoleCapture();
@@ -30,10 +35,13 @@ class ConsoleCapture {
     const std::string& Text() const { return text_; }
     // Returns the text captured so far and starts a new buffer.
     std::string Take();
+    const std::string& ErrorText() const { return errorText_; }
 
   private:
     std::string text_;
+    std::string errorText_;
     std::string* previous_;
+    std::string* previousError_;
 };
 
 }  // namespace orv

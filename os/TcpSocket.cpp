@@ -5,6 +5,7 @@
 #include <string>
 
 #include "os/Clock.h"
+#include "os/Console.h"
 #include "os/TcpConnect.h"
 
 namespace {
@@ -37,11 +38,12 @@ int CTcpSocket::Connect() {
     Disconnect();
     const std::string host = std::to_string(address_[0]) + "." + std::to_string(address_[1]) + "." +
                              std::to_string(address_[2]) + "." + std::to_string(address_[3]);
-    // Which step failed matters to nobody here: the driver says it cannot connect.
-    std::string ignored;
-    socket_ = orv::ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, ignored);
-    if (socket_ == orv::kNoSocket)
+    std::string reason;
+    socket_ = orv::ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, reason);
+    if (socket_ == orv::kNoSocket) {
+        orv::ConsoleErrorPrintf("gateway %s:%d: %s\n", host.c_str(), port_, reason.c_str());
         return kFailed;
+    }
     receiveWaitMs_ = 0;
     return kOk;
 }
@@ -57,6 +59,7 @@ void CTcpSocket::Disconnect() {
 int CTcpSocket::Send(uint32_t count, const void* request, uint32_t /*timeoutMs*/) {
     if (socket_ == orv::kNoSocket || !DropLateReplies())
         return kFailed;
+    DropUnasked();
     // Each send is bounded by the connection's send limit. A request cut short leaves the
     // gateway reading garbage: start afresh or not at all.
     if (!orv::SendAll(socket_, request, count)) {
@@ -84,6 +87,8 @@ int CTcpSocket::Receive(int* replyLength, void* reply, uint32_t timeoutMs) {
     const uint32_t stored = std::min(capacity, replyBytes);
     if (stored > 0)
         std::memcpy(reply, inbox_, stored);
+    if (capacity > stored)
+        std::memset(static_cast<uint8_t*>(reply) + stored, 0, capacity - stored);
     *replyLength = static_cast<int>(stored);
     ConsumeInbox(replyBytes);
     return kOk;
@@ -140,6 +145,19 @@ bool CTcpSocket::DropLateReplies() {
         --lateReplies_;
     }
     return true;
+}
+
+// A gateway that answered one request twice would otherwise have its second answer taken for
+// the next request's.
+void CTcpSocket::DropUnasked() {
+    size_t dropped = held_;
+    held_ = 0;
+    for (long got; (got = orv::ReceiveAvailable(socket_, inbox_, sizeof inbox_)) > 0;)
+        dropped += static_cast<size_t>(got);
+    // %lu: Windows' own printf knows no %zu.
+    if (dropped > 0)
+        orv::ConsoleErrorPrintf("gateway: dropped %lu bytes that answered no request\n",
+                                static_cast<unsigned long>(dropped));
 }
 
 void CTcpSocket::ConsumeInbox(uint32_t count) {

@@ -8,9 +8,10 @@
 // (u32, little-endian), which is how the stream is cut into replies.
 class CTcpSocket {
   public:
-    // Replies shorter than a status reply, or longer than the largest gateway message, mean
-    // the stream is out of step.
-    static constexpr uint32_t kMinReplyBytes = 12;
+    // A reply carries at least its byte count and the echoed command; the caller judges the
+    // rest. Counts below that or above the largest gateway message mean the stream is out of
+    // step.
+    static constexpr uint32_t kMinReplyBytes = 8;
     static constexpr uint32_t kMaxReplyBytes = 4016;
     static constexpr int kConnectTimeoutMs = 3000;
     // Shortest wait for a reply. The gateway answers some commands at once and the protocol
@@ -37,13 +38,16 @@ class CTcpSocket {
     virtual ~CTcpSocket();
     // address: four octets, first octet first. guard is unused and may be null.
     virtual void SetParam(const uint8_t address[4], int port, void* guard);
-    // 0 when connected; gives up after kConnectTimeoutMs.
+    // 0 when connected; gives up after kConnectTimeoutMs and says why on standard error.
     virtual int Connect();
     virtual void Disconnect();
-    // Sends count bytes whole; 0 on success. First drops the replies of requests that timed out.
+    // Sends count bytes whole; 0 on success. First drops the replies of requests that timed out,
+    // then whatever else is waiting: no request asked for it.
     virtual int Send(uint32_t count, const void* request, uint32_t timeoutMs);
     // Receives the next reply: at most *replyLength bytes land in reply, the rest of that reply
-    // is dropped; *replyLength becomes the bytes stored. 0 on success.
+    // is dropped, and the buffer beyond a shorter reply is cleared up to *replyLength, so that
+    // nothing of an earlier exchange reads as this one's. *replyLength becomes the bytes
+    // stored. 0 on success.
     virtual int Receive(int* replyLength, void* reply, uint32_t timeoutMs);
     // One exchange: 0 when the request went out and its reply came back within timeoutMs.
     virtual int SendReceive(uint32_t count, const void* request, int* replyLength, void* reply,
@@ -57,6 +61,7 @@ class CTcpSocket {
     // Bounds the next blocking read; a wait like the last one costs no system call.
     bool LimitReceiveWait(uint64_t waitMs);
     bool DropLateReplies();
+    void DropUnasked();
     void ConsumeInbox(uint32_t count);
 
     uint8_t address_[4] = {};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The entry points of the USB adapter's "CANAPI.DLL" that USBLight looks up, and that our own
@@ -33,8 +34,18 @@ struct TransmitRecord {
     uint32_t flags = 0;
 };
 
-// ca_GetData_1: one delivered record; only type kRecordCanFrame carries a frame, whose
-// length is the low 4 bits of the byte at offset 8.
+// ca_GetData_1 writes one record into the caller's buffer. Only the fields up to offset 43 are
+// known, and the library may write beyond them, so the driver hands it kReceiveBufferBytes and
+// reads just these: the type word (only kRecordCanFrame carries a frame), the identifier in the
+// low 16 bits of the next word, the length in the low 4 bits of the byte at offset 8, and from
+// offset 12 one data byte per word.
+constexpr size_t kReceiveBufferBytes = 256;
+constexpr size_t kReceiveTypeOffset = 0;
+constexpr size_t kReceiveIdOffset = 4;
+constexpr size_t kReceiveLengthOffset = 8;
+constexpr size_t kReceiveDataOffset = 12;
+
+// The record as our own library writes it.
 struct ReceiveRecord {
     uint32_t type = 0;
     uint32_t id = 0;  // low 16 bits
@@ -59,7 +70,7 @@ canapi::Result ca_InitCanCard_1(uint32_t card, uint32_t mode, uint32_t bitTiming
                                 uint32_t reserved0, uint32_t reserved1, uint32_t reserved2);
 canapi::Result ca_TransmitCanCard_1(uint32_t card, uint32_t flags,
                                     const canapi::TransmitRecord* record);
-canapi::Result ca_GetData_1(canapi::ReceiveRecord* record);
+canapi::Result ca_GetData_1(uint8_t* record);
 canapi::Result ca_ResetSoftwareFilterMask_1();
 canapi::Result ca_SetAllId_1(uint32_t accept);
 canapi::Result ca_SetFilterId_1(uint32_t id, uint32_t accept);

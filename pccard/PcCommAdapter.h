@@ -4,52 +4,38 @@
 #include <memory>
 
 #include "pccard/CanCard.h"
-#include "transport/CommAdapter.h"
+#include "transport/CommandExecutingAdapter.h"
 
 // The transport over a CAN card in the PC: carries every gateway command out itself as
 // boot-loader frames through the card, and waits for the node's replies in the card's ring.
-class CPcCommAdapter : public CCommAdapter {
+class CPcCommAdapter : public CommandExecutingAdapter {
   public:
     // "CAN0" drives an NI-CAN card, "CAN1" the USB adapter; any other name leaves no card.
     explicit CPcCommAdapter(const char* canCardName);
     // Takes ownership of a card made elsewhere (null for none).
     explicit CPcCommAdapter(CCanCard* card);
     ~CPcCommAdapter() override;
-    CPcCommAdapter(const CPcCommAdapter&) = delete;
-    CPcCommAdapter& operator=(const CPcCommAdapter&) = delete;
 
+    // Opens the card at the first call only, whatever the node; 0 once it is open.
     int Open(uint8_t nodeId) override;
+    // Raw frames have no route through a PC card: sends nothing, writes no reply, returns 0.
     int SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
                 uint32_t timeoutMs) override;
-    int Transact(const CCcbMessage* request, CCcbMessage* reply, int replyCapacity,
-                 uint32_t timeoutMs) override;
+    // Closes the card; a later Open still counts it as open.
     int Reset() override;
 
   private:
-    using Answer = uint8_t[8];
-
-    int SendToNode(const uint8_t (&bytes)[8]);
-    bool SendNmt(uint8_t specifier, uint8_t node);
-    bool WaitReply(Answer& answer);
-    bool Poll(Answer& answer, CCcbMessage* reply);
-    void DrainReplies();
     // Reads one frame for a wait: Timeout also stands for "no card".
-    enum class ReadOutcome { NodeReply, Foreign, Timeout, Error };
-    ReadOutcome ReadForWait(CanCardFrame& frame);
-    void TakeNodeParameters(const uint8_t* p);
+    enum class ReadOutcome { Awaited, Foreign, Timeout, Error };
+    ReadOutcome ReadForWait(uint16_t replyId, uint32_t replyTimeoutMs, CanCardFrame& frame);
 
-    void BootInit(const uint8_t* p, CCcbMessage* reply);
-    void WriteSubblock(const uint8_t* p, CCcbMessage* reply);
-    void SendSegments(const uint8_t* data, uint32_t count, bool pauseAfterEach,
-                      bool stopOnFailedWrite);
-    void ProgramSubblock(CCcbMessage* reply);
+    // The bus the command execution drives.
+    bool SendToNode(uint16_t id, const Frame& frame) override;
+    void SendNmt(uint8_t specifier, uint8_t node) override;
+    bool WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame& answer) override;
+    void DrainReplies(uint16_t replyId, uint32_t replyTimeoutMs) override;
+    void ForgetPendingReplies() override {}
 
-    uint16_t replyBase_ = 0;
-    uint16_t requestBase_ = 0;
-    uint32_t lastSubblockAddress_ = 0xFFFFFFFF;
-    uint32_t variant_ = 0;
-    uint8_t nodeId_ = 0x7F;
-    uint32_t replyTimeoutMs_ = 2000;
     uint32_t opened_ = 0;
     std::unique_ptr<CCanCard> card_;
 };

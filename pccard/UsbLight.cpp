@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 
 #include "os/Clock.h"
 
@@ -14,6 +15,25 @@ constexpr uint32_t kPollIntervalMs = 1;
 
 // The receive thread reaches its adapter through here; there is one per process.
 std::atomic<USBLight*> currentAdapter{nullptr};
+
+uint32_t WordAt(const uint8_t* bytes, size_t offset) {
+    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
+           static_cast<uint32_t>(bytes[offset + 2]) << 16 |
+           static_cast<uint32_t>(bytes[offset + 3]) << 24;
+}
+
+// The frame a ca_GetData_1 record carries; false for records of other types.
+bool FrameFromRecord(const uint8_t* record, CanCardFrame& frame) {
+    if (WordAt(record, canapi::kReceiveTypeOffset) != canapi::kRecordCanFrame) {
+        return false;
+    }
+    frame.id = WordAt(record, canapi::kReceiveIdOffset) & 0xFFFF;
+    frame.length = std::min<uint32_t>(record[canapi::kReceiveLengthOffset] & 0x0F, 8);
+    for (uint32_t i = 0; i < frame.length; ++i) {
+        frame.data[i] = record[canapi::kReceiveDataOffset + 4 * i];
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -192,19 +212,18 @@ void USBLight::ReceiveWhileEnabled() {
             return;
         }
         bool stored = false;
-        canapi::ReceiveRecord record;
-        while (api_.getData(&record) == 1) {
-            if (record.type != canapi::kRecordCanFrame) {
-                continue;
+        uint8_t record[canapi::kReceiveBufferBytes];
+        for (;;) {
+            // Zeroed for every record, so that nothing of the one before reads as this one's.
+            std::fill(std::begin(record), std::end(record), 0);
+            if (api_.getData(record) != 1) {
+                break;
             }
             CanCardFrame frame;
-            frame.id = record.id & 0xFFFF;
-            frame.length = std::min<uint32_t>(record.lengthWord & 0x0F, 8);
-            for (uint32_t i = 0; i < frame.length; ++i) {
-                frame.data[i] = static_cast<uint8_t>(record.data[i]);
+            if (FrameFromRecord(record, frame)) {
+                ring_.StoreOverwriting(frame);
+                stored = true;
             }
-            ring_.StoreOverwriting(frame);
-            stored = true;
         }
         if (stored) {
             ring_.SignalStored();

@@ -7,6 +7,7 @@
 
 #include "image/ProgramImage.h"
 #include "protocol/ProgressDisplay.h"
+#include "protocol/RequestCatalogue.h"
 #include "transport/CcbMessage.h"
 #include "transport/CommAdapter.h"
 
@@ -97,6 +98,22 @@ class CPucDownloadProtocol {
     bool Judge(const char* done, const char* failed);
     static bool ReportTransportFailure();
 
+    // One request and how its outcome is told. Without data the previous data travel again.
+    // With checksTransport a failed exchange fails the step after the common line; otherwise
+    // the status, left at -1, fails it.
+    struct Step {
+        uint32_t command;
+        const void* data = nullptr;
+        uint32_t count = 0;
+        int capacity = orv::protocol::kStatusOnlyCapacity;
+        uint32_t timeoutMs = orv::protocol::kShortTimeoutMs;
+        bool checksTransport = false;
+        const char* done = nullptr;
+        const char* failed = nullptr;
+    };
+    // Sends the step's request and judges its reply: true when the status is OK.
+    bool Run(const Step& step);
+
     // Command 207 with room for the status byte; false after the common failure line.
     bool QueryStatus();
     // Command 208; the reply data when the exchange succeeded, else null (reporting a failed
@@ -126,6 +143,9 @@ class CPucDownloadProtocol {
     bool RunCompatibilityCheck();
     bool TransferHtSubblock(uint16_t index);
     bool TransferPdoSubblock();
+    // The data of currentSubblock as raw segment frames, 1 ms apart; false at the first frame
+    // that does not go out.
+    bool SendPdoSegments(uint32_t declaredLength);
 
     bool WriteInfoText(uint16_t address, const char* text, size_t capacity);
 

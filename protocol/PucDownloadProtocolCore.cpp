@@ -51,6 +51,16 @@ bool CPucDownloadProtocol::Judge(const char* done, const char* failed) {
     return ok;
 }
 
+bool CPucDownloadProtocol::Run(const Step& step) {
+    const int result = step.data != nullptr ? ExchangeData(step.command, step.data, step.count,
+                                                           step.capacity, step.timeoutMs)
+                                            : Exchange(step.command, step.capacity, step.timeoutMs);
+    if (step.checksTransport && result != 0) {
+        return ReportTransportFailure();
+    }
+    return Judge(step.done, step.failed);
+}
+
 bool CPucDownloadProtocol::ReportTransportFailure() {
     ConsolePrintf("Error in TCP/IP communication\n");
     ConsoleFlush();
@@ -71,27 +81,22 @@ bool CPucDownloadProtocol::ResetTransport() {
 }
 
 bool CPucDownloadProtocol::AbortDownload() {
-    if (!IsValid()) {
-        return false;
-    }
-    Exchange(CCB_CMD_ABORT, kStatusOnlyCapacity, kAbortTimeoutMs);
-    return Judge("Abort download DONE\n", "Error: Abort download  FAILED\n");
+    return IsValid() && Run({.command = CCB_CMD_ABORT,
+                             .timeoutMs = kAbortTimeoutMs,
+                             .done = "Abort download DONE\n",
+                             .failed = "Error: Abort download  FAILED\n"});
 }
 
 bool CPucDownloadProtocol::WriteEnable() {
-    if (!IsValid()) {
-        return false;
-    }
-    Exchange(CCB_CMD_WRITE_ENABLE, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge("Write enable DONE\n", "Error: Write enable FAILED\n");
+    return IsValid() && Run({.command = CCB_CMD_WRITE_ENABLE,
+                             .done = "Write enable DONE\n",
+                             .failed = "Error: Write enable FAILED\n"});
 }
 
 bool CPucDownloadProtocol::ValidateDescriptors() {
-    if (!IsValid()) {
-        return false;
-    }
-    Exchange(CCB_CMD_VALIDATE, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge("Validating descriptors DONE\n", "Error: Validating descriptors FAILED\n");
+    return IsValid() && Run({.command = CCB_CMD_VALIDATE,
+                             .done = "Validating descriptors DONE\n",
+                             .failed = "Error: Validating descriptors FAILED\n"});
 }
 
 bool CPucDownloadProtocol::ProgramSubblock() {
@@ -101,16 +106,13 @@ bool CPucDownloadProtocol::ProgramSubblock() {
     // Programming takes a while; show what is going on before the reply arrives.
     ConsolePrintf("ProgramSubblock");
     ConsoleFlush();
-    Exchange(CCB_CMD_PROGRAM_SUBBLOCK, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge(" DONE\n", " FAILED\n");
+    return Run({.command = CCB_CMD_PROGRAM_SUBBLOCK, .done = " DONE\n", .failed = " FAILED\n"});
 }
 
 bool CPucDownloadProtocol::FinalizeDownloading() {
-    if (!IsValid()) {
-        return false;
-    }
-    Exchange(CCB_CMD_FINALIZE, kStatusOnlyCapacity, kShortTimeoutMs);
-    if (!Judge("Finalize downloading DONE\n", "Error: Finalize downloading FAILED\n")) {
+    if (!IsValid() || !Run({.command = CCB_CMD_FINALIZE,
+                            .done = "Finalize downloading DONE\n",
+                            .failed = "Error: Finalize downloading FAILED\n"})) {
         return false;
     }
     ResetTransport();
@@ -118,33 +120,27 @@ bool CPucDownloadProtocol::FinalizeDownloading() {
 }
 
 bool CPucDownloadProtocol::JumpToApplication() {
-    if (!IsValid()) {
-        return false;
-    }
-    Exchange(CCB_CMD_JUMP_TO_APP, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge("Jump to application DONE\n", "Error: Jump to application FAILED\n");
+    return IsValid() && Run({.command = CCB_CMD_JUMP_TO_APP,
+                             .done = "Jump to application DONE\n",
+                             .failed = "Error: Jump to application FAILED\n"});
 }
 
 bool CPucDownloadProtocol::JumpToApplicationQuiet() {
-    if (!IsValid()) {
-        return false;
-    }
-    Exchange(CCB_CMD_JUMP_TO_APP, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge(nullptr, "Error: Jump to application FAILED\n");
+    return IsValid() &&
+           Run({.command = CCB_CMD_JUMP_TO_APP, .failed = "Error: Jump to application FAILED\n"});
 }
 
 bool CPucDownloadProtocol::IsStatusOK() {
-    if (!IsValid()) {
-        return false;
-    }
     // Only the gateway's verdict counts here, not the node's status byte.
-    Exchange(CCB_CMD_GET_STATUS, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge("IsStatusOK DONE\n", "Error: IsStatusOK FAILED\n");
+    return IsValid() && Run({.command = CCB_CMD_GET_STATUS,
+                             .done = "IsStatusOK DONE\n",
+                             .failed = "Error: IsStatusOK FAILED\n"});
 }
 
 bool CPucDownloadProtocol::QueryStatus() {
-    Exchange(CCB_CMD_GET_STATUS, kWithDataCapacity, kShortTimeoutMs);
-    return Judge(nullptr, "Error: Get status FAILED\n");
+    return Run({.command = CCB_CMD_GET_STATUS,
+                .capacity = kWithDataCapacity,
+                .failed = "Error: Get status FAILED\n"});
 }
 
 bool CPucDownloadProtocol::GetStatus() {
@@ -256,14 +252,11 @@ bool CPucDownloadProtocol::DnlContSelection() {
     // Every mode but the HT ones speaks the first boot protocol variant.
     const uint32_t command =
         (mode & ~uint32_t{MODE_HT_PDO}) != 0 ? CCB_CMD_SELECT_VARIANT_1 : CCB_CMD_SELECT_VARIANT_2;
-    const int result = image != nullptr
-                           ? ExchangeData(command, &image->bootParams, sizeof(BootInitParams),
-                                          kStatusOnlyCapacity, kShortTimeoutMs)
-                           : Exchange(command, kStatusOnlyCapacity, kShortTimeoutMs);
-    if (result != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge(nullptr, "Dnl. CONT. SELECTION: FAILED\n");
+    return Run({.command = command,
+                .data = image != nullptr ? &image->bootParams : nullptr,
+                .count = sizeof(BootInitParams),
+                .checksTransport = true,
+                .failed = "Dnl. CONT. SELECTION: FAILED\n"});
 }
 
 bool CPucDownloadProtocol::DnlInitialization() {
@@ -271,11 +264,13 @@ bool CPucDownloadProtocol::DnlInitialization() {
         return false;
     }
     fileChecksum = image->bootParams.checksum;
-    if (ExchangeData(CCB_CMD_BOOT_INIT, &image->bootParams, sizeof(BootInitParams),
-                     kStatusOnlyCapacity, kBootInitTimeoutMs) != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge("Dnl. initialization: DONE\n", "Dnl. initialization: FAILED\n");
+    return Run({.command = CCB_CMD_BOOT_INIT,
+                .data = &image->bootParams,
+                .count = sizeof(BootInitParams),
+                .timeoutMs = kBootInitTimeoutMs,
+                .checksTransport = true,
+                .done = "Dnl. initialization: DONE\n",
+                .failed = "Dnl. initialization: FAILED\n"});
 }
 
 int CPucDownloadProtocol::SendNodeParameters(uint32_t command, uint8_t node,

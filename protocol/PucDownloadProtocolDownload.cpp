@@ -75,10 +75,11 @@ bool CPucDownloadProtocol::SendSubblock() {
     const uint32_t shownAddress = descriptor->address + (descriptor->page != 0 ? 0x10000u : 0u);
     ConsolePrintf("Subblock starting at 0x%X ... ", shownAddress);
     ConsoleFlush();
-    if (Exchange(CCB_CMD_WRITE_SUBBLOCK, kStatusOnlyCapacity, kSubblockTimeoutMs) != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge("SENT\n", "FAILED\n");
+    return Run({.command = CCB_CMD_WRITE_SUBBLOCK,
+                .timeoutMs = kSubblockTimeoutMs,
+                .checksTransport = true,
+                .done = "SENT\n",
+                .failed = "FAILED\n"});
 }
 
 int CPucDownloadProtocol::SendFrame(uint8_t lengthCode, const uint8_t (&bytes)[8],
@@ -90,6 +91,27 @@ int CPucDownloadProtocol::SendFrame(uint8_t lengthCode, const uint8_t (&bytes)[8
     std::memcpy(frame.data, bytes, sizeof(frame.data));
     std::memset(replyBytes, 0, sizeof(replyBytes));
     return transport->SendRaw(&frame, sizeof(frame), replyBytes, kRawReplySize, kRawFrameTimeoutMs);
+}
+
+bool CPucDownloadProtocol::SendPdoSegments(uint32_t declaredLength) {
+    const uint32_t start = currentSubblock * CProgramImage::kSubblockSize;
+    // A descriptor longer than the rest of the image cannot send more than the image holds.
+    const uint32_t length = std::min<uint32_t>(declaredLength, CProgramImage::kImageSize - start);
+    uint8_t replyBytes[kRawReplySize];
+    uint8_t toggle = 0;
+    for (uint32_t done = 0; done < length; done += kSegmentDataBytes) {
+        const uint32_t count = std::min(kSegmentDataBytes, length - done);
+        uint8_t frame[8];
+        std::memset(frame, 0xFF, sizeof(frame));
+        frame[0] = SegmentHeader(toggle, count);
+        std::memcpy(frame + 1, image->data + start + done, count);
+        if (SendFrame(8, frame, replyBytes) != 0) {
+            return false;
+        }
+        SleepMs(1);
+        toggle ^= kSegmentToggle;
+    }
+    return true;
 }
 
 bool CPucDownloadProtocol::SendSubblockPdo() {
@@ -121,22 +143,8 @@ bool CPucDownloadProtocol::SendSubblockPdo() {
         return failed();
     }
     SleepMs(10);
-    const uint32_t start = currentSubblock * CProgramImage::kSubblockSize;
-    // A descriptor longer than the rest of the image cannot send more than the image holds.
-    const uint32_t length =
-        std::min<uint32_t>(descriptor->length, CProgramImage::kImageSize - start);
-    uint8_t toggle = 0;
-    for (uint32_t done = 0; done < length; done += kSegmentDataBytes) {
-        const uint32_t count = std::min(kSegmentDataBytes, length - done);
-        uint8_t frame[8];
-        std::memset(frame, 0xFF, sizeof(frame));
-        frame[0] = SegmentHeader(toggle, count);
-        std::memcpy(frame + 1, image->data + start + done, count);
-        if (SendFrame(8, frame, replyBytes) != 0) {
-            return failed();
-        }
-        SleepMs(1);
-        toggle ^= kSegmentToggle;
+    if (!SendPdoSegments(descriptor->length)) {
+        return failed();
     }
     ConsolePrintf("SENT\n");
     ConsoleFlush();
@@ -231,9 +239,9 @@ bool CPucDownloadProtocol::RunCompatibilityCheck() {
     ConsolePrintf(
         "This version of the BOOT-code supports a client/firmware compatibility check.\n");
     ConsoleFlush();
-    Exchange(CCB_CMD_VALIDATE, kStatusOnlyCapacity, kShortTimeoutMs);
-    return Judge("BOOT-code compatibility validation DONE.\n",
-                 "Error: BOOT-code compatibility validation FAILED.\n");
+    return Run({.command = CCB_CMD_VALIDATE,
+                .done = "BOOT-code compatibility validation DONE.\n",
+                .failed = "Error: BOOT-code compatibility validation FAILED.\n"});
 }
 
 bool CPucDownloadProtocol::DownloadPuc(int8_t applicationNodeId) {

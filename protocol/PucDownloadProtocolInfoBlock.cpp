@@ -47,6 +47,25 @@ void PrintInfoText(const char* format, const uint8_t* field, size_t size) {
         ConsolePrintf(format, text);
     }
 }
+// The extended part of the information block, as the boot code keeps it from version 2 on.
+void PrintChipContent(const uint8_t* extended) {
+    ConsolePrintf("Chip content:\n");
+    PrintInfoText("\tFile name       : %s\n", At(extended, kFileNameAddress), kFileNameSize);
+    PrintInfoText("\tFile mod. date  : %s\n", At(extended, kFileDateAddress), kDateSize);
+    PrintInfoText("\tFlashing date   : %s\n", At(extended, kFlashDateAddress), kDateSize);
+    uint32_t fileVersion = 0;
+    std::memcpy(&fileVersion, At(extended, kFileVersionAddress), sizeof(fileVersion));
+    ConsolePrintf("\tFile Version    : 0x%0X\n", fileVersion);
+    const uint8_t softCanId = *At(extended, kSoftCanIdAddress);
+    ConsolePrintf("\tSoft. CAN ID    : 0x%0X", static_cast<unsigned>(softCanId));
+    if ((softCanId & kSoftIdInactiveBit) != 0) {
+        ConsolePrintf(" - not activated\n");
+    } else if (softCanId == 0) {
+        ConsolePrintf(" - hwdID used as BOOT code CAN node ID\n");
+    } else {
+        ConsolePrintf("\n");
+    }
+}
 }  // namespace
 
 bool CPucDownloadProtocol::PrintInfoBlock() {
@@ -77,22 +96,7 @@ bool CPucDownloadProtocol::PrintInfoBlock() {
     if (BootCodeLead() < '2') {
         return true;
     }
-    ConsolePrintf("Chip content:\n");
-    PrintInfoText("\tFile name       : %s\n", At(extended, kFileNameAddress), kFileNameSize);
-    PrintInfoText("\tFile mod. date  : %s\n", At(extended, kFileDateAddress), kDateSize);
-    PrintInfoText("\tFlashing date   : %s\n", At(extended, kFlashDateAddress), kDateSize);
-    uint32_t fileVersion = 0;
-    std::memcpy(&fileVersion, At(extended, kFileVersionAddress), sizeof(fileVersion));
-    ConsolePrintf("\tFile Version    : 0x%0X\n", fileVersion);
-    const uint8_t softCanId = *At(extended, kSoftCanIdAddress);
-    ConsolePrintf("\tSoft. CAN ID    : 0x%0X", static_cast<unsigned>(softCanId));
-    if ((softCanId & kSoftIdInactiveBit) != 0) {
-        ConsolePrintf(" - not activated\n");
-    } else if (softCanId == 0) {
-        ConsolePrintf(" - hwdID used as BOOT code CAN node ID\n");
-    } else {
-        ConsolePrintf("\n");
-    }
+    PrintChipContent(extended);
     ConsoleFlush();
     return true;
 }
@@ -114,11 +118,11 @@ bool CPucDownloadProtocol::SetBytes(int flag, uint16_t address, int count, const
         payload[1] = static_cast<uint8_t>(address & 0xFF);
         payload[2] = static_cast<uint8_t>(address >> 8);
         std::memcpy(payload + 3, bytes, static_cast<size_t>(n));
-        if (ExchangeData(CCB_CMD_SEND_DATA, payload, static_cast<uint32_t>(n + 3),
-                         kStatusOnlyCapacity, kShortTimeoutMs) != 0) {
-            return ReportTransportFailure();
-        }
-        if (!Judge(nullptr, "SetBytes: FAILED\n")) {
+        if (!Run({.command = CCB_CMD_SEND_DATA,
+                  .data = payload,
+                  .count = static_cast<uint32_t>(n + 3),
+                  .checksTransport = true,
+                  .failed = "SetBytes: FAILED\n"})) {
             return false;
         }
         request.Clear();
@@ -160,11 +164,12 @@ bool CPucDownloadProtocol::InitExtendedInfoUpdate(uint32_t node) {
     }
     uint8_t payload[16] = {};
     std::memcpy(payload, &node, sizeof(node));
-    if (ExchangeData(CCB_CMD_INIT_EXT_INFO, payload, sizeof(payload), kStatusOnlyCapacity,
-                     kShortTimeoutMs) != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge("InitExtendedInfoUpdate: DONE\n", "InitExtendedInfoUpdate: FAILED\n");
+    return Run({.command = CCB_CMD_INIT_EXT_INFO,
+                .data = payload,
+                .count = sizeof(payload),
+                .checksTransport = true,
+                .done = "InitExtendedInfoUpdate: DONE\n",
+                .failed = "InitExtendedInfoUpdate: FAILED\n"});
 }
 
 bool CPucDownloadProtocol::FlashExtInfoBlk() {
@@ -172,10 +177,12 @@ bool CPucDownloadProtocol::FlashExtInfoBlk() {
         return false;
     }
     const uint8_t payload = BOOT_FRAME_FLASH_EXT_INFO;
-    if (ExchangeData(CCB_CMD_SEND_DATA, &payload, 1, kStatusOnlyCapacity, kShortTimeoutMs) != 0) {
-        return ReportTransportFailure();
-    }
-    return Judge("FlashExtInfoBlk: DONE\n", "FlashExtInfoBlk: FAILED\n");
+    return Run({.command = CCB_CMD_SEND_DATA,
+                .data = &payload,
+                .count = 1,
+                .checksTransport = true,
+                .done = "FlashExtInfoBlk: DONE\n",
+                .failed = "FlashExtInfoBlk: FAILED\n"});
 }
 
 bool CPucDownloadProtocol::SetInfoBlockByte(uint8_t value) {

@@ -3,7 +3,9 @@
 # (whose end-to-end table includes the Windows executable's rows; and checks the .deb made from
 # that build by installing it), then with clang++ under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
-# (tests/*/*_threads_test.cpp) under ThreadSanitizer.
+# (tests/*/*_threads_test.cpp) and the fuzz targets' corpus replays under ThreadSanitizer, and
+# fuzzes every fuzz target for 20 s. Last, the optimised release build of the programs and card
+# libraries must build without a warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -26,7 +28,8 @@ scripts/build.sh asan
 
 echo "=== ThreadSanitizer: threaded test programs ==="
 threaded=$(cd tests && ls */*_threads_test.cpp | sed 's|/|_|; s|\.cpp$||')
-scripts/build.sh tsan $threaded orv_card_nican orv_card_canapi
+fuzzers=$(ls tests/fuzz/corpus | sed 's/^/fuzz_/')
+scripts/build.sh tsan $threaded $fuzzers orv_card_nican orv_card_canapi
 failed=0
 for program in $threaded; do
     echo "--- $program"
@@ -35,3 +38,10 @@ done
 count=$(echo "$threaded" | wc -w)
 echo "tsan: $((count - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L fuzz)
+
+echo "=== libFuzzer: every fuzz target for 20 s ==="
+scripts/fuzz.sh all 20
+
+echo "=== g++ release build ==="
+scripts/build.sh release OrvFlashPuc OrvCanSim orv_card_nican orv_card_canapi

@@ -11,70 +11,90 @@
 #include <cerrno>
 #include <cstring>
 
+#include "os/Clock.h"
+
 namespace orv {
 namespace {
 
-std::string Endpoint(const std::string& host, uint16_t port) {
-    return host + ":" + std::to_string(port);
-}
+constexpr int kKeepIdleS = 5;
+constexpr int kKeepIntervalS = 2;
+constexpr int kKeepProbes = (kDeadPeerMs / 1000 - kKeepIdleS) / kKeepIntervalS;
 
-// 0 once the non-blocking connect has finished well, else the errno that ended it (ETIMEDOUT
-// when the time ran out).
-int FinishConnect(int fd, int status, int timeoutMs) {
-    if (status == 0 || errno != EINPROGRESS) {
-        return status == 0 ? 0 : errno;
-    }
+// 0 once connected, else the errno that says why.
+int WaitConnected(int fd, int timeoutMs) {
+    const uint64_t deadline = NowMs() + static_cast<uint64_t>(timeoutMs);
     pollfd writable{fd, POLLOUT, 0};
-    int ready;
-    do {
-        ready = poll(&writable, 1, timeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    if (ready == 0) {
-        return ETIMEDOUT;
+    for (;;) {
+        const uint64_t now = NowMs();
+        const int ready =
+            now >= deadline ? 0 : poll(&writable, 1, static_cast<int>(deadline - now));
+        if (ready == 0)
+            return ETIMEDOUT;
+        if (ready > 0)
+            break;
+        if (errno != EINTR)
+            return errno;
     }
     int error = 0;
     socklen_t size = sizeof error;
-    if (ready < 0 || getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
-        return errno;
+    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 ? error : errno;
+}
+
+// A connected socket to one address, or -1 with errno set.
+int ConnectOne(const addrinfo& address, int timeoutMs) {
+    const int fd = socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                          address.ai_protocol);
+    if (fd < 0)
+        return -1;
+    int error = connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
+    if (error == EINPROGRESS)
+        error = WaitConnected(fd, timeoutMs);
+    if (error != 0) {
+        close(fd);
+        errno = error;
+        return -1;
     }
-    return error;
+    return fd;
+}
+
+void Configure(int fd, int timeoutMs) {
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    const timeval sendLimit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &kKeepIdleS, sizeof kKeepIdleS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &kKeepIntervalS, sizeof kKeepIntervalS);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &kKeepProbes, sizeof kKeepProbes);
+    // Probes wait while a request is unacknowledged; this bounds that case alike.
+    const unsigned userTimeoutMs = kDeadPeerMs;
+    setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &userTimeoutMs, sizeof userTimeoutMs);
 }
 
 }  // namespace
 
-SocketHandle ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::string& error) {
+SocketHandle ConnectTcp(const std::string& host, uint16_t port, int timeoutMs,
+                        std::string& reason) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-    if (resolved != 0 || found == nullptr) {
-        error = "cannot resolve " + host + ": " + gai_strerror(resolved);
+    if (resolved != 0) {
+        reason = resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved);
         return kNoSocket;
     }
-    const int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
-                          found->ai_protocol);
-    if (fd < 0) {
-        error = std::string("cannot open a socket: ") + std::strerror(errno);
-        freeaddrinfo(found);
-        return kNoSocket;
-    }
-    const int failure =
-        FinishConnect(fd, connect(fd, found->ai_addr, found->ai_addrlen), timeoutMs);
+    int fd = -1;
+    for (const addrinfo* address = found; address != nullptr && fd < 0; address = address->ai_next)
+        fd = ConnectOne(*address, timeoutMs);
+    if (fd < 0)
+        reason = errno == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) + " ms"
+                                    : std::strerror(errno);
     freeaddrinfo(found);
-    if (failure != 0) {
-        error = failure == ETIMEDOUT
-                    ? "no answer from " + Endpoint(host, port) + " within " +
-                          std::to_string(timeoutMs) + " ms"
-                    : "cannot connect to " + Endpoint(host, port) + ": " + std::strerror(failure);
-        close(fd);
+    if (fd < 0)
         return kNoSocket;
-    }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    timeval sendLimit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendLimit, sizeof sendLimit);
-    const int noDelay = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    Configure(fd, timeoutMs);
     return fd;
 }
 

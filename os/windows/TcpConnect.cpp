@@ -1,16 +1,14 @@
 #include "os/TcpConnect.h"
 
 #include <winsock2.h>
+// After winsock2.h, which declares what these use.
+#include <mstcpip.h>
 #include <ws2tcpip.h>
 
 #include "os/windows/Winsock.h"
 
 namespace orv {
 namespace {
-
-std::string Endpoint(const std::string& host, uint16_t port) {
-    return host + ":" + std::to_string(port);
-}
 
 // 0 once the non-blocking connect has finished well, else the Winsock error that ended it
 // (WSAETIMEDOUT when the time ran out).
@@ -32,11 +30,45 @@ int FinishConnect(SOCKET s, int status, int timeoutMs) {
     return error;
 }
 
+// A connected socket to one address, or INVALID_SOCKET with the Winsock error in error.
+SOCKET ConnectOne(const addrinfo& address, int timeoutMs, int& error) {
+    const SOCKET s = socket(address.ai_family, address.ai_socktype, address.ai_protocol);
+    if (s == INVALID_SOCKET) {
+        error = WSAGetLastError();
+        return INVALID_SOCKET;
+    }
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    error = FinishConnect(s, connect(s, address.ai_addr, static_cast<int>(address.ai_addrlen)),
+                          timeoutMs);
+    if (error != 0) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    nonBlocking = 0;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    return s;
+}
+
+void Configure(SOCKET s, int timeoutMs) {
+    const DWORD sendLimit = static_cast<DWORD>(timeoutMs);
+    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendLimit),
+               sizeof sendLimit);
+    const BOOL on = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    // Probes after 5 s of silence, one a second: Windows gives up after ten unanswered ones.
+    tcp_keepalive keepAlive{1, 5000, 1000};
+    DWORD returned = 0;
+    WSAIoctl(s, SIO_KEEPALIVE_VALS, &keepAlive, sizeof keepAlive, nullptr, 0, &returned, nullptr,
+             nullptr);
+}
+
 }  // namespace
 
-SocketHandle ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::string& error) {
+SocketHandle ConnectTcp(const std::string& host, uint16_t port, int timeoutMs,
+                        std::string& reason) {
     if (!StartSockets()) {
-        error = "Winsock cannot be started";
+        reason = "Winsock cannot be started";
         return kNoSocket;
     }
     addrinfo hints{};
@@ -45,36 +77,20 @@ SocketHandle ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, s
     addrinfo* found = nullptr;
     const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
     if (resolved != 0 || found == nullptr) {
-        error = "cannot resolve " + host + ": " + SocketErrorText(resolved);
+        reason = SocketErrorText(resolved);
         return kNoSocket;
     }
-    const SOCKET s = socket(found->ai_family, found->ai_socktype, found->ai_protocol);
-    if (s == INVALID_SOCKET) {
-        error = "cannot open a socket: " + SocketErrorText(WSAGetLastError());
-        freeaddrinfo(found);
-        return kNoSocket;
-    }
-    u_long nonBlocking = 1;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
-    const int failure = FinishConnect(
-        s, connect(s, found->ai_addr, static_cast<int>(found->ai_addrlen)), timeoutMs);
+    SOCKET s = INVALID_SOCKET;
+    int error = 0;
+    for (const addrinfo* a = found; a != nullptr && s == INVALID_SOCKET; a = a->ai_next)
+        s = ConnectOne(*a, timeoutMs, error);
     freeaddrinfo(found);
-    if (failure != 0) {
-        error = failure == WSAETIMEDOUT
-                    ? "no answer from " + Endpoint(host, port) + " within " +
-                          std::to_string(timeoutMs) + " ms"
-                    : "cannot connect to " + Endpoint(host, port) + ": " + SocketErrorText(failure);
-        closesocket(s);
+    if (s == INVALID_SOCKET) {
+        reason = error == WSAETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) + " ms"
+                                       : SocketErrorText(error);
         return kNoSocket;
     }
-    nonBlocking = 0;
-    ioctlsocket(s, FIONBIO, &nonBlocking);
-    const DWORD sendLimit = static_cast<DWORD>(timeoutMs);
-    setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendLimit),
-               sizeof sendLimit);
-    const BOOL noDelay = TRUE;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-               sizeof noDelay);
+    Configure(s, timeoutMs);
     return static_cast<SocketHandle>(s);
 }
 

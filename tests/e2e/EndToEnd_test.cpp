@@ -211,6 +211,7 @@ TEST(EndToEndGateway, NothingListeningEndsTheRunAtOnce) {
         RunTool({"127.0.0.1:" + std::to_string(port), "0", "Scan"}, {.timeoutMs = 10000});
     EXPECT_EQ(r.exitCode, kExitFailure);
     EXPECT_THAT(r.out, EndsWith("Can not connect to CCB\n"));
+    EXPECT_EQ(r.err, "gateway 127.0.0.1:" + std::to_string(port) + ": Connection refused\n");
     EXPECT_LT(r.elapsedMs, 5000);
 }
 

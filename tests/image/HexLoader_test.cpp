@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -129,16 +130,47 @@ TEST(HexLoader, MessagesResultsAndStoredBytes) {
     }
 }
 
+// Standard error tells where in the file a record fails and why.
+TEST(HexLoader, ReasonsNameTheLine) {
+    TempDir dir;
+    const struct {
+        std::string text;
+        std::string reason;
+    } cases[] = {
+        {kData + "\n" + Broken(kData) + "\n", "line 2: the record fails its checksum"},
+        {kData + "\n" + kData.substr(0, 13), "line 2: the record is cut short"},
+        {kData + "\n", "line 2: the file ends without an end-of-file record"},
+        {Rec(0x10, {1}) + " " + kData, "line 2: a record must start with ':'"},
+        {Ela(2) + "\n" + Rec(0, {0x5A}), "line 2: data beyond the 128 KiB image"},
+        {Broken(Ela(1)) + "\n", "line 1: the record fails its checksum"},
+    };
+    for (const auto& c : cases) {
+        const LoadedImage r = LoadHexText(dir, c.text);
+        EXPECT_EQ(r.reason, "HEX file " + dir.File("test1.hex") + ", " + c.reason + "\n") << c.text;
+    }
+    EXPECT_EQ(LoadHexText(dir, kData + "\n" + kEof).reason, "");
+}
+
 TEST(HexLoader, FilesThatCannotBeRead) {
     TempDir dir;
+    const std::string absent = dir.File("absent.hex");
     // Reading this process's memory from address 0 fails with an I/O error.
-    for (const auto& [path, output] :
-         {std::pair{dir.File("absent.hex"), std::string("Error: Can not find HEX file\n")},
-          {dir.Path(), "Error: Can not open HEX file\n"},
-          {"/proc/self/mem", kRead + "Error: Error when reading HEX file\n"}}) {
+    const struct {
+        std::string path;
+        std::string output;
+        std::string reason;
+    } cases[] = {
+        {absent, "Error: Can not find HEX file\n", "HEX file " + absent + ": not found\n"},
+        {dir.Path(), "Error: Can not open HEX file\n",
+         "HEX file " + dir.Path() + ": is a directory\n"},
+        {"/proc/self/mem", kRead + "Error: Error when reading HEX file\n",
+         "HEX file /proc/self/mem: read error\n"},
+    };
+    for (const auto& c : cases) {
         ConsoleCapture capture;
-        CProgramImage image(0, 12, path.c_str(), MODE_PUC, 0);
-        EXPECT_EQ(capture.Text(), output);
+        CProgramImage image(0, 12, c.path.c_str(), MODE_PUC, 0);
+        EXPECT_EQ(capture.Text(), c.output);
+        EXPECT_THAT(capture.ErrorText(), testing::EndsWith(c.reason));
         EXPECT_EQ(image.loaded, 0);
     }
 }

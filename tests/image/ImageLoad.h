@@ -12,6 +12,7 @@ namespace orv::test {
 struct LoadedImage {
     std::unique_ptr<CProgramImage> image;
     std::string output;  // what the load printed
+    std::string reason;  // what it told on standard error
 };
 
 // Writes the text as a HEX file into the directory and loads it with BusID 0, node 12.
@@ -21,7 +22,7 @@ inline LoadedImage LoadHexText(const TempDir& dir, const std::string& text,
     WriteFile(dir.File(name), text);
     ConsoleCapture capture;
     auto image = std::make_unique<CProgramImage>(0, 12, dir.File(name).c_str(), mode, baseAddress);
-    return {std::move(image), capture.Text()};
+    return {std::move(image), capture.Text(), capture.ErrorText()};
 }
 
 }  // namespace orv::test

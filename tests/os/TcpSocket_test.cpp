@@ -1,10 +1,13 @@
 #include "os/TcpSocket.h"
 
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 
 #include <chrono>
 #include <cstring>
+#include <future>
 
+#include "os/TcpConnect.h"
 #include "support/TcpSocketPeer.h"
 
 namespace {
@@ -47,6 +50,17 @@ class TcpSocketTest : public testing::Test {
         return result;
     }
 
+    // The gateway's side, on a thread of its own: each reply goes out once a request (all are
+    // 8 bytes here) came in, since bytes that wait before a request answer nothing.
+    std::future<void> Answer(std::vector<Bytes> replies) {
+        return std::async(std::launch::async, [this, replies] {
+            for (const Bytes& reply : replies) {
+                ASSERT_EQ(peer_.Read(8).size(), 8u);
+                peer_.Write(reply);
+            }
+        });
+    }
+
     orv::test::TcpSocketPeer peer_;
     CTcpSocket socket_;
 };
@@ -56,8 +70,7 @@ class TcpSocketTest : public testing::Test {
 TEST_F(TcpSocketTest, KeepsAtMostTheCapacityAndStaysInStep) {
     const Bytes longReply = Reply({204, 100, 8}, Bytes(8, 0x5A));
     const Bytes nextReply = Reply({207, 100, 0});
-    peer_.Write(longReply);
-    peer_.Write(nextReply);
+    const auto gateway = Answer({longReply, nextReply});
     Bytes reply(20, 0xEE);
     int length = 16;
     const Bytes request = Reply({204});
@@ -72,29 +85,69 @@ TEST_F(TcpSocketTest, KeepsAtMostTheCapacityAndStaysInStep) {
     EXPECT_EQ(reply, nextReply);
 }
 
+// A count that covers itself and the echoed command is a reply, however short: the caller
+// judges it, and the stream stays in step. Beyond a short reply the buffer is cleared up to its
+// capacity, so that nothing of an earlier reply reads as this one's.
 TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
-    for (uint32_t count : {11u, 12u, 4016u, 4017u}) {
+    const Bytes next = Reply({205, 100, 0});
+    for (uint32_t count : {7u, 8u, 11u, 4016u, 4017u}) {
         SCOPED_TRACE(count);
         Reconnect();
-        const bool accepted = count >= 12 && count <= 4016;
-        Bytes bytes = Reply({207, 100});
+        const bool accepted = count >= 8 && count <= 4016;
+        Bytes bytes = Reply({208, 100});
         std::memcpy(bytes.data(), &count, 4);
-        if (accepted)
-            bytes.resize(count);
-        peer_.Write(bytes);
-        Bytes reply(16);
-        EXPECT_EQ(Exchange(reply), accepted ? CTcpSocket::kOk : CTcpSocket::kFailed);
-        EXPECT_EQ(reply.size(), accepted ? std::min<size_t>(16, count) : 0);
-        EXPECT_TRUE(accepted || peer_.ClientClosed());
+        bytes.resize(accepted ? count : 8);
+        const auto gateway =
+            Answer(accepted ? std::vector<Bytes>{bytes, next} : std::vector<Bytes>{bytes});
+        Bytes reply(20, 0xEE);
+        int length = 16;
+        const Bytes request = Reply({208});
+        EXPECT_EQ(socket_.SendReceive(8, request.data(), &length, reply.data(), 1000, nullptr),
+                  accepted ? CTcpSocket::kOk : CTcpSocket::kFailed);
+        if (!accepted) {
+            EXPECT_TRUE(peer_.ClientClosed());
+            continue;
+        }
+        EXPECT_EQ(length, std::min<int>(16, static_cast<int>(count)));
+        Bytes expected(bytes.begin(), bytes.begin() + length);
+        expected.resize(16, 0);
+        expected.resize(20, 0xEE);
+        EXPECT_EQ(reply, expected);
+        reply.assign(16, 0);
+        ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
+        EXPECT_EQ(reply, next);
     }
+}
+
+// A gateway that answers one request twice: the second answer is dropped before the next
+// request goes out, not taken for its answer.
+TEST_F(TcpSocketTest, AReplyNobodyAskedForIsNotTheNextAnswer) {
+    const auto gateway = std::async(std::launch::async, [this] {
+        ASSERT_EQ(peer_.Read(8).size(), 8u);
+        Bytes twice = Reply({207, 100, 1});
+        const Bytes again = Reply({207, 100, 2});
+        twice.insert(twice.end(), again.begin(), again.end());
+        peer_.Write(twice);
+        ASSERT_EQ(peer_.Read(8).size(), 8u);
+        peer_.Write(Reply({205, 100, 3}));
+    });
+    Bytes reply(16);
+    ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
+    EXPECT_EQ(reply, Reply({207, 100, 1}));
+    reply.assign(16, 0);
+    ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
+    EXPECT_EQ(reply, Reply({205, 100, 3}));
 }
 
 // Closed inside a reply; once failed, every later exchange fails at once.
 TEST_F(TcpSocketTest, APeerThatClosesFailsThisAndEveryLaterExchange) {
     Bytes cut = Reply({204, 100, 8}, Bytes(8));
     cut.resize(10);
-    peer_.Write(cut);
-    peer_.CloseConnection();
+    const auto gateway = std::async(std::launch::async, [&] {
+        ASSERT_EQ(peer_.Read(8).size(), 8u);
+        peer_.Write(cut);
+        peer_.CloseConnection();
+    });
     Bytes reply(24);
     EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
     const auto start = Clock::now();
@@ -106,14 +159,15 @@ TEST_F(TcpSocketTest, APeerThatClosesFailsThisAndEveryLaterExchange) {
 // be dropped rather than taken for the answer to the next request.
 TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
     const Bytes late = Reply({204, 100, 8}, Bytes(8, 1));
-    peer_.Write({late.begin(), late.begin() + 6});
+    auto gateway = Answer({{late.begin(), late.begin() + 6}});
     Bytes reply(24);
     const auto start = Clock::now();
     EXPECT_EQ(Exchange(reply, 2), CTcpSocket::kTimedOut);
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(CTcpSocket::kMinReplyWaitMs));
+    gateway.get();
     peer_.Write({late.begin() + 6, late.end()});
     const Bytes answer = Reply({205, 100, 0});
-    peer_.Write(answer);
+    const auto next = Answer({answer});
     reply.resize(24);
     ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
     EXPECT_EQ(reply, answer);
@@ -127,6 +181,26 @@ TEST_F(TcpSocketTest, ALateReplyThatNeverComesEndsTheConnection) {
     EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
     EXPECT_TRUE(peer_.Read(16, 0).empty()) << "the next request must not go out";
     EXPECT_TRUE(peer_.ClientClosed());
+}
+
+// Names resolve as users expect (localhost may mean ::1 before 127.0.0.1: every address is
+// tried), and a vanished peer is noticed by keep-alive probes within the bound.
+TEST(TcpSocketConnect, ReachesALoopbackListenerByNameAndProbesForADeadPeer) {
+    orv::test::TcpSocketPeer peer;
+    std::string reason;
+    const int fd = orv::ConnectTcp("localhost", static_cast<uint16_t>(peer.Port()), 1000, reason);
+    ASSERT_GE(fd, 0) << reason;
+    EXPECT_TRUE(peer.Accept());
+    int on = 0, idle = 0, interval = 0, probes = 0;
+    socklen_t size = sizeof(int);
+    getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &size);
+    getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
+    getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &size);
+    getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, &size);
+    EXPECT_TRUE(on);
+    EXPECT_LE((idle + interval * probes) * 1000, orv::kDeadPeerMs);
+    EXPECT_GT(probes, 1) << "one lost probe is no dead peer";
+    close(fd);
 }
 
 TEST(TcpSocketConnect, GivesUpOnAListenerThatNeverAnswers) {

@@ -191,13 +191,16 @@ Table FakeCanApi::Entries() const {
                  }
                  return Usb().Call("ca_TransmitCanCard_1", 1, card, flags, Words(record));
              })},
-            {"ca_GetData_1", Entry([](canapi::ReceiveRecord* record) {
+            // Like a library whose records are longer than the fields we know: the whole
+            // buffer the driver promises is written.
+            {"ca_GetData_1", Entry([](uint8_t* buffer) {
                  ++Usb().getDataCalls;
                  std::lock_guard<std::mutex> lock(Usb().mutex_);
                  if (Usb().queue_.empty()) {
                      return 0;
                  }
-                 *record = Usb().queue_.front();
+                 std::fill_n(buffer, canapi::kReceiveBufferBytes, 0xEE);
+                 std::memcpy(buffer, &Usb().queue_.front(), sizeof(canapi::ReceiveRecord));
                  Usb().queue_.pop_front();
                  return 1;
              })},

@@ -10,6 +10,7 @@
 
 #include "support/FakeClock.h"
 #include "transport/E2CCommAdapter.h"
+#include "transport/FrameRing.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -185,14 +186,19 @@ using Script = std::vector<std::pair<uint8_t, std::vector<Reply>>>;
 
 struct TransactCase {
     std::string name;
-    std::vector<Request> setup;
+    std::vector<Request> setup = {};
     Request request;
-    Script script;  // consumed by the setup first, then by the request
-    Log expected;   // the request's events only
+    Script script = {};  // consumed by the setup first, then by the request
+    Log expected;        // the request's events only
     uint32_t status;
     Bytes data = {};
     int failSendsFrom = 0;  // 1 = the request's first frame
 };
+
+// The listing of the tests shows the case's name rather than its bytes.
+void PrintTo(const TransactCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const Bytes8 kIdle{0x00, 0x00, 0x5A};
 const Bytes8 kBusy1{0x00, 0x01};
@@ -215,12 +221,6 @@ const std::string kInit2 = ToNode({0x00, 0x01, 0x12, 0x34, 0x08, 0x00, 0xBE, 0xE
 const std::string kHeader1 = ToNode({0x10, 0x01, 0x34, 0x12, 0x00, 0x08, 0xEF, 0xBE});
 const std::string kHeader2 = ToNode({0x10, 0x01, 0x12, 0x34, 0x00, 0x0A, 0xBE, 0xEF});
 
-TransactCase T(std::string name, std::vector<Request> setup, Request request, Script script,
-               Log expected, uint32_t status, Bytes data = {}, int failSendsFrom = 0) {
-    return {std::move(name),     std::move(setup), std::move(request), std::move(script),
-            std::move(expected), status,           std::move(data),    failSendsFrom};
-}
-
 std::vector<TransactCase> Cases() {
     const Log variant2Init = {"nmt 80 00",    "nmt 96 12",    "sleep 4000",
                               ToNode({0xFF}), ToNode({0xFF}), kPoll,
@@ -228,89 +228,235 @@ std::vector<TransactCase> Cases() {
     const Request readCode{CCB_CMD_READ_CODE, {9, 1, 2, 3, 4, 5, 6, 7}};
     const std::string readFrame = ToNode({0x60, 1, 2, 3, 4, 5, 6, 7});
     std::vector<TransactCase> cases = {
-        T("Abort", {kConfigure}, {CCB_CMD_ABORT, {}}, {}, {ToNode({0xFF})}, 100),
-        T("WriteEnable", {kConfigure}, {CCB_CMD_WRITE_ENABLE, {}}, {}, {ToNode({0xAA, 0x55})}, 100),
-        T("JumpToApp", {kConfigure}, {CCB_CMD_JUMP_TO_APP, {}}, {}, {ToNode({0x80})}, 100),
-        T("Validate", {kConfigure}, {CCB_CMD_VALIDATE, {}}, {}, {ToNode({0x40})}, 100),
-        T("InitExtInfo", {kConfigure}, {CCB_CMD_INIT_EXT_INFO, Bytes(16, 7)}, {}, {ToNode({0xC0})},
-          100),
+        {.name = "Abort",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_ABORT, {}},
+         .expected = {ToNode({0xFF})},
+         .status = 100},
+        {.name = "WriteEnable",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_WRITE_ENABLE, {}},
+         .expected = {ToNode({0xAA, 0x55})},
+         .status = 100},
+        {.name = "JumpToApp",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_JUMP_TO_APP, {}},
+         .expected = {ToNode({0x80})},
+         .status = 100},
+        {.name = "Validate",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_VALIDATE, {}},
+         .expected = {ToNode({0x40})},
+         .status = 100},
+        {.name = "InitExtInfo",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_INIT_EXT_INFO, Bytes(16, 7)},
+         .expected = {ToNode({0xC0})},
+         .status = 100},
         // All eight bytes of the data area go out, whatever the declared length.
-        T("SendData", {kConfigure}, {CCB_CMD_SEND_DATA, {1, 2, 3, 4, 5, 6, 7, 8}, 3}, {},
-          {ToNode({1, 2, 3, 4, 5, 6, 7, 8})}, 100),
-        T("SelectVariant1", {}, kVariant1, {}, {"nmt 80 00"}, 100),
-        T("Finalize", {kConfigure}, {CCB_CMD_FINALIZE, {}}, {}, {"nmt 01 00"}, 100),
-        T("FinalizeClearsTheBases", {kConfigure, {CCB_CMD_FINALIZE, {}}}, {CCB_CMD_ABORT, {}}, {},
-          {FrameEvent(kNode, {0xFF})}, 100),
-        T("FinalizeClearsTheVariant", {kVariant1, {CCB_CMD_FINALIZE, {}}},
-          {CCB_CMD_BOOT_INIT, Params()}, {}, {}, 104),
-        T("ConfigureSendsNothing", {}, kConfigure, {}, {}, 100),
-        T("ConfigureSetsNodeAndBase", {{CCB_CMD_CONFIGURE, Params(20, 0x21, 0x600)}},
-          {CCB_CMD_ABORT, {}}, {}, {FrameEvent(0x621, {0xFF})}, 100),
-        T("BeforeConfigureNode7F", {}, {CCB_CMD_ABORT, {}}, {}, {FrameEvent(0x7F, {0xFF})}, 100),
+        {.name = "SendData",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_SEND_DATA, {1, 2, 3, 4, 5, 6, 7, 8}, 3},
+         .expected = {ToNode({1, 2, 3, 4, 5, 6, 7, 8})},
+         .status = 100},
+        {.name = "SelectVariant1", .request = kVariant1, .expected = {"nmt 80 00"}, .status = 100},
+        {.name = "Finalize",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_FINALIZE, {}},
+         .expected = {"nmt 01 00"},
+         .status = 100},
+        {.name = "FinalizeClearsTheBases",
+         .setup = {kConfigure, {CCB_CMD_FINALIZE, {}}},
+         .request = {CCB_CMD_ABORT, {}},
+         .expected = {FrameEvent(kNode, {0xFF})},
+         .status = 100},
+        {.name = "FinalizeClearsTheVariant",
+         .setup = {kVariant1, {CCB_CMD_FINALIZE, {}}},
+         .request = {CCB_CMD_BOOT_INIT, Params()},
+         .expected = {},
+         .status = 104},
+        {.name = "ConfigureSendsNothing", .request = kConfigure, .expected = {}, .status = 100},
+        {.name = "ConfigureSetsNodeAndBase",
+         .setup = {{CCB_CMD_CONFIGURE, Params(20, 0x21, 0x600)}},
+         .request = {CCB_CMD_ABORT, {}},
+         .expected = {FrameEvent(0x621, {0xFF})},
+         .status = 100},
+        {.name = "BeforeConfigureNode7F",
+         .request = {CCB_CMD_ABORT, {}},
+         .expected = {FrameEvent(0x7F, {0xFF})},
+         .status = 100},
         // Answers of other nodes are dropped.
-        T("ReadCode", {kConfigure}, readCode, {{0x60, {{kIdle, 0x193}, {kAnswer}}}}, {readFrame},
-          100, kAnswerData),
-        T("ReadCodeSilent", {kConfigure}, readCode, {}, {readFrame}, 101),
-        T("GetInfo", {kConfigure}, {CCB_CMD_GET_INFO, {}}, {{0x70, {{kAnswer}}}}, {ToNode({0x70})},
-          100, kAnswerData),
-        T("GetStatusDropsWhatCameBefore", {kConfigure, {CCB_CMD_JUMP_TO_APP, {}}},
-          {CCB_CMD_GET_STATUS, {}}, {{0x80, {{kIdle}}}, {0x50, {{kAnswer}}}}, {kPoll}, 100,
-          kAnswerData),
-        T("GetStatusSilent", {{CCB_CMD_CONFIGURE, ShortPolls(5)}}, {CCB_CMD_GET_STATUS, {}}, {},
-          {kPoll}, 101),
-        T("BootInitWithoutVariant", {kConfigure}, {CCB_CMD_BOOT_INIT, Params()}, {}, {}, 104),
+        {.name = "ReadCode",
+         .setup = {kConfigure},
+         .request = readCode,
+         .script = {{0x60, {{kIdle, 0x193}, {kAnswer}}}},
+         .expected = {readFrame},
+         .status = 100,
+         .data = kAnswerData},
+        {.name = "ReadCodeSilent",
+         .setup = {kConfigure},
+         .request = readCode,
+         .expected = {readFrame},
+         .status = 101},
+        {.name = "GetInfo",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_GET_INFO, {}},
+         .script = {{0x70, {{kAnswer}}}},
+         .expected = {ToNode({0x70})},
+         .status = 100,
+         .data = kAnswerData},
+        {.name = "GetStatusDropsWhatCameBefore",
+         .setup = {kConfigure, {CCB_CMD_JUMP_TO_APP, {}}},
+         .request = {CCB_CMD_GET_STATUS, {}},
+         .script = {{0x80, {{kIdle}}}, {0x50, {{kAnswer}}}},
+         .expected = {kPoll},
+         .status = 100,
+         .data = kAnswerData},
+        {.name = "GetStatusSilent",
+         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(5)}},
+         .request = {CCB_CMD_GET_STATUS, {}},
+         .expected = {kPoll},
+         .status = 101},
+        {.name = "BootInitWithoutVariant",
+         .setup = {kConfigure},
+         .request = {CCB_CMD_BOOT_INIT, Params()},
+         .expected = {},
+         .status = 104},
         // The refusal does not stick; variant 1 reads away every answer to its 0xFF.
-        T("BootInitVariant1AfterRefusal", {{CCB_CMD_BOOT_INIT, Params()}, kVariant1},
-          {CCB_CMD_BOOT_INIT, Params()}, {{0xFF, {{kAnswer}, {kIdle}, {kBusy1}}}},
-          {"nmt 96 12", "sleep 2000", ToNode({0xFF}), kInit1}, 100),
-        T("BootInitVariant2", {kVariant2}, {CCB_CMD_BOOT_INIT, Params()},
-          {kPollBusy, {0x50, {{kAnswer}}}}, variant2Init, 100, kAnswerData),
+        {.name = "BootInitVariant1AfterRefusal",
+         .setup = {{CCB_CMD_BOOT_INIT, Params()}, kVariant1},
+         .request = {CCB_CMD_BOOT_INIT, Params()},
+         .script = {{0xFF, {{kAnswer}, {kIdle}, {kBusy1}}}},
+         .expected = {"nmt 96 12", "sleep 2000", ToNode({0xFF}), kInit1},
+         .status = 100},
+        {.name = "BootInitVariant2",
+         .setup = {kVariant2},
+         .request = {CCB_CMD_BOOT_INIT, Params()},
+         .script = {kPollBusy, {0x50, {{kAnswer}}}},
+         .expected = variant2Init,
+         .status = 100,
+         .data = kAnswerData},
         // The first poll's answer stays in the reply when the last one gets none.
-        T("BootInitVariant2LastPollSilent", {kVariant2}, {CCB_CMD_BOOT_INIT, ShortPolls(5)},
-          {{0x50, {{kAnswer}}}}, variant2Init, 101, kAnswerData),
-        T("WriteWithoutVariant", {kConfigure}, kBlock, {}, {}, 104),
-        T("WriteVariant1Full", {kConfigure, kVariant1}, kFullBlock, {kPollIdle},
-          Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}), 100, kIdleData),
-        T("WriteVariant1StopsAtAFailedSegment", {kConfigure, kVariant1}, kFullBlock, {kPollIdle},
-          Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048, 2, true)}), 100, kIdleData, 5),
-        T("WriteVariant1PollSilent", {{CCB_CMD_CONFIGURE, ShortPolls(5)}, kVariant1}, kFullBlock,
-          {}, Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}), 101),
-        T("WriteVariant2WaitsWhileBusy", {kConfigure, kVariant2}, kBlock,
-          {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
-          Join({{kHeader2, kPoll, "sleep 200", kPoll, "sleep 200", kPoll}, Segments(10)}), 100,
-          kIdleData),
-        T("WriteVariant2BusyAtMost25Retries", {kConfigure, kVariant2}, kBlock,
-          Script(30, kPollBusy),
-          Join({{kHeader2, kPoll}, Join({{"sleep 200", kPoll}}, 25), Segments(10)}), 100,
-          kBusyData),
-        T("WriteVariant2KeepsSendingFailedSegments", {kConfigure, kVariant2}, kBlock, {kPollIdle},
-          Join({{kHeader2, kPoll}, Segments(10, 0)}), 100, kIdleData, 3),
-        T("WriteVariant2RefusesTheSameAddress", {kConfigure, kVariant2, kBlock}, kBlock,
-          {kPollIdle}, {}, 102),
-        T("WriteVariant2TakesAnotherAddress", {kConfigure, kVariant2, kBlock},
-          {CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1A34, 10)}, {kPollIdle, kPollIdle},
-          Join({{ToNode({0x10, 0x01, 0x1A, 0x34, 0x00, 0x0A, 0xBE, 0xEF}), kPoll}, Segments(10)}),
-          100, kIdleData),
-        T("WriteVariant2BootInitForgetsTheAddress",
-          {kConfigure, kVariant2, kBlock, {CCB_CMD_BOOT_INIT, Params()}}, kBlock,
-          Script(4, kPollIdle), Join({{kHeader2, kPoll}, Segments(10)}), 100, kIdleData),
-        T("ProgramWithoutVariant", {kConfigure}, kProgram, {}, {ToNode({0x30})}, 100),
-        T("ProgramVariant1DoesNotPoll", {kConfigure, kVariant1}, kProgram, {kPollBusy},
-          {ToNode({0x30})}, 100),
-        T("ProgramVariant2BusyThenIdle", {kConfigure, kVariant2}, kProgram,
-          {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
-          {ToNode({0x30}), kPoll, "sleep 100", kPoll, "sleep 100", kPoll}, 100, kIdleData),
-        T("ProgramVariant2AnswerAfterAMissEnds", {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
-          kProgram, {{0x50, {}}, kPollBusy}, {ToNode({0x30}), kPoll, kPoll}, 100, kBusyData),
-        T("ProgramVariant2BusyAtMost50Polls", {kConfigure, kVariant2}, kProgram,
-          Script(60, kPollBusy), Join({{ToNode({0x30})}, Join({{kPoll, "sleep 100"}}, 50)}), 100,
-          kBusyData),
-        T("ProgramVariant2SilentAtMost50Polls", {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
-          kProgram, {}, Join({{ToNode({0x30})}, Log(50, kPoll)}), 101),
+        {.name = "BootInitVariant2LastPollSilent",
+         .setup = {kVariant2},
+         .request = {CCB_CMD_BOOT_INIT, ShortPolls(5)},
+         .script = {{0x50, {{kAnswer}}}},
+         .expected = variant2Init,
+         .status = 101,
+         .data = kAnswerData},
+        {.name = "WriteWithoutVariant",
+         .setup = {kConfigure},
+         .request = kBlock,
+         .expected = {},
+         .status = 104},
+        {.name = "WriteVariant1Full",
+         .setup = {kConfigure, kVariant1},
+         .request = kFullBlock,
+         .script = {kPollIdle},
+         .expected = Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}),
+         .status = 100,
+         .data = kIdleData},
+        {.name = "WriteVariant1StopsAtAFailedSegment",
+         .setup = {kConfigure, kVariant1},
+         .request = kFullBlock,
+         .script = {kPollIdle},
+         .expected = Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048, 2, true)}),
+         .status = 100,
+         .data = kIdleData,
+         .failSendsFrom = 5},
+        {.name = "WriteVariant1PollSilent",
+         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(5)}, kVariant1},
+         .request = kFullBlock,
+         .expected = Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}),
+         .status = 101},
+        {.name = "WriteVariant2WaitsWhileBusy",
+         .setup = {kConfigure, kVariant2},
+         .request = kBlock,
+         .script = {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
+         .expected =
+             Join({{kHeader2, kPoll, "sleep 200", kPoll, "sleep 200", kPoll}, Segments(10)}),
+         .status = 100,
+         .data = kIdleData},
+        {.name = "WriteVariant2BusyAtMost25Retries",
+         .setup = {kConfigure, kVariant2},
+         .request = kBlock,
+         .script = Script(30, kPollBusy),
+         .expected = Join({{kHeader2, kPoll}, Join({{"sleep 200", kPoll}}, 25), Segments(10)}),
+         .status = 100,
+         .data = kBusyData},
+        {.name = "WriteVariant2KeepsSendingFailedSegments",
+         .setup = {kConfigure, kVariant2},
+         .request = kBlock,
+         .script = {kPollIdle},
+         .expected = Join({{kHeader2, kPoll}, Segments(10, 0)}),
+         .status = 100,
+         .data = kIdleData,
+         .failSendsFrom = 3},
+        {.name = "WriteVariant2RefusesTheSameAddress",
+         .setup = {kConfigure, kVariant2, kBlock},
+         .request = kBlock,
+         .script = {kPollIdle},
+         .expected = {},
+         .status = 102},
+        {.name = "WriteVariant2TakesAnotherAddress",
+         .setup = {kConfigure, kVariant2, kBlock},
+         .request = {CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1A34, 10)},
+         .script = {kPollIdle, kPollIdle},
+         .expected = Join(
+             {{ToNode({0x10, 0x01, 0x1A, 0x34, 0x00, 0x0A, 0xBE, 0xEF}), kPoll}, Segments(10)}),
+         .status = 100,
+         .data = kIdleData},
+        {.name = "WriteVariant2BootInitForgetsTheAddress",
+         .setup = {kConfigure, kVariant2, kBlock, {CCB_CMD_BOOT_INIT, Params()}},
+         .request = kBlock,
+         .script = Script(4, kPollIdle),
+         .expected = Join({{kHeader2, kPoll}, Segments(10)}),
+         .status = 100,
+         .data = kIdleData},
+        {.name = "ProgramWithoutVariant",
+         .setup = {kConfigure},
+         .request = kProgram,
+         .expected = {ToNode({0x30})},
+         .status = 100},
+        {.name = "ProgramVariant1DoesNotPoll",
+         .setup = {kConfigure, kVariant1},
+         .request = kProgram,
+         .script = {kPollBusy},
+         .expected = {ToNode({0x30})},
+         .status = 100},
+        {.name = "ProgramVariant2BusyThenIdle",
+         .setup = {kConfigure, kVariant2},
+         .request = kProgram,
+         .script = {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
+         .expected = {ToNode({0x30}), kPoll, "sleep 100", kPoll, "sleep 100", kPoll},
+         .status = 100,
+         .data = kIdleData},
+        {.name = "ProgramVariant2AnswerAfterAMissEnds",
+         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
+         .request = kProgram,
+         .script = {{0x50, {}}, kPollBusy},
+         .expected = {ToNode({0x30}), kPoll, kPoll},
+         .status = 100,
+         .data = kBusyData},
+        {.name = "ProgramVariant2BusyAtMost50Polls",
+         .setup = {kConfigure, kVariant2},
+         .request = kProgram,
+         .script = Script(60, kPollBusy),
+         .expected = Join({{ToNode({0x30})}, Join({{kPoll, "sleep 100"}}, 50)}),
+         .status = 100,
+         .data = kBusyData},
+        {.name = "ProgramVariant2SilentAtMost50Polls",
+         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
+         .request = kProgram,
+         .expected = Join({{ToNode({0x30})}, Log(50, kPoll)}),
+         .status = 101},
     };
     for (uint32_t code : {0u, 108u, 300u})
-        cases.push_back(
-            T("Code" + std::to_string(code), {kConfigure}, {code, Params()}, {}, {}, 0));
+        cases.push_back({.name = "Code" + std::to_string(code),
+                         .setup = {kConfigure},
+                         .request = {code, Params()},
+                         .expected = {},
+                         .status = 0});
     return cases;
 }
 
@@ -429,9 +575,32 @@ TEST(E2CAdapter, ReceiveStoreCutsTheStreamIntoRecordsAndDropsOtherNodes) {
     EXPECT_EQ(Drain(adapter), Bytes{0x30});
 }
 
-// An adapter whose route failed still exists: one line on standard error says why, standard
-// output stays untouched, Open succeeds and what waits for the node ends without an answer.
-// Without any engine nothing opens or goes out and commands complete unanswered.
+// The store grows when full without losing or reordering frames, also when its oldest frame
+// sits in the middle of the slots.
+TEST(E2CAdapter, ReceiveStoreKeepsEveryFrameInOrderAcrossGrowth) {
+    FrameRing ring;
+    CanOpenLibrary::FrameRecord record;
+    uint16_t pushed = 0;
+    uint16_t popped = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 50 + round * 100; ++i) {
+            record.id = pushed++;
+            ring.Push(record);
+        }
+        for (int i = 0; i < 30; ++i) {
+            ASSERT_TRUE(ring.Pop(record));
+            EXPECT_EQ(record.id, popped++);
+        }
+    }
+    EXPECT_EQ(ring.Size(), static_cast<size_t>(pushed - popped));
+    while (ring.Pop(record))
+        EXPECT_EQ(record.id, popped++);
+    EXPECT_EQ(popped, pushed);
+    ring.Push(record);
+    ring.Clear();
+    EXPECT_FALSE(ring.Pop(record));
+}
+
 // The segment layout pinned without the helper that builds the expected sequences: 2048 =
 // 292 x 7 + 4, so the last segment carries 4 bytes, its toggle clear after 292 changes.
 TEST(E2CTransactSegments, FullSubblockIs293SegmentsWithAlternatingToggle) {
@@ -455,6 +624,9 @@ TEST(E2CTransactSegments, FullSubblockIs293SegmentsWithAlternatingToggle) {
     EXPECT_EQ(std::count(log.begin(), log.end(), "sleep 1"), 293);
 }
 
+// An adapter whose route failed still exists: one line on standard error says why, standard
+// output stays untouched, Open succeeds and what waits for the node ends without an answer.
+// Without any engine nothing opens or goes out and commands complete unanswered.
 TEST(E2CAdapter, UnreachableRouteAndNoEngine) {
     CanFrameRequest raw;
     uint8_t rawReply[12];

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <future>
 #include <vector>
 
+#include "support/TcpSocketPeer.h"
 #include "transport/GatewayCodes.h"
 
 namespace {
@@ -73,6 +75,33 @@ TEST(TcpCommAdapter, OpenAndResetPassOnOnlyAGatewayResult) {
                   std::make_tuple(12, 10000u, nullptr))
             << c.name;
     }
+}
+
+// A short reply to Open is a reply: Open returns 0 and the connection serves the next request,
+// here jumping to the application.
+TEST(TcpCommAdapter, AShortOpenReplyLeavesTheConnectionUsable) {
+    orv::test::TcpSocketPeer peer;
+    CTcpSocket socket;
+    const uint8_t loopback[4] = {127, 0, 0, 1};
+    socket.SetParam(loopback, peer.Port(), nullptr);
+    ASSERT_EQ(socket.Connect(), 0);
+    ASSERT_TRUE(peer.Accept());
+    const auto gateway = std::async(std::launch::async, [&] {
+        ASSERT_EQ(peer.Read(267).size(), 267u);
+        Bytes eleven = Words({11, CCB_CMD_OPEN, 0});
+        eleven.pop_back();
+        peer.Write(eleven);
+        ASSERT_EQ(peer.Read(16).size(), 16u);
+        peer.Write(Words({16, CCB_CMD_JUMP_TO_APP, CCB_STATUS_OK, 0}));
+    });
+    CTcpCommAdapter adapter(&socket);
+    EXPECT_EQ(adapter.Open(0x0C), 0);
+    CCcbMessage request;
+    request.command = CCB_CMD_JUMP_TO_APP;
+    CCcbMessage reply;
+    ASSERT_EQ(adapter.Transact(&request, &reply, sizeof reply, 20000), 0);
+    EXPECT_EQ(reply.command, CCB_CMD_JUMP_TO_APP);
+    EXPECT_EQ(reply.status, CCB_STATUS_OK);
 }
 
 // Lengths that would read past the request go nowhere.

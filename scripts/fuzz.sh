@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the fuzz flavour (build-fuzz/: clang++, libFuzzer, AddressSanitizer, UBSan) and runs
+# one fuzz target, or every one in turn, for SECONDS each (default 60) on its committed corpus.
+# New inputs go to build-fuzz/fuzz-work/TARGET/, never into the corpus; a crash, a leak, an
+# input taking over a second or wanting more than 1 GiB leaves its input in that directory
+# and fails the run. Usage: scripts/fuzz.sh TARGET|all [SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+target=${1:?usage: scripts/fuzz.sh TARGET|all [SECONDS]}
+seconds=${2:-60}
+corpora=tests/fuzz/corpus
+if [ "$target" = all ]; then
+    targets=$(ls "$corpora")
+else
+    [ -d "$corpora/$target" ] || { echo "no fuzz target $target ($(ls "$corpora" | xargs))" >&2; exit 2; }
+    targets=$target
+fi
+
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DORV_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+build_targets=()
+for t in $targets; do build_targets+=(--target "fuzz_$t"); done
+cmake --build build-fuzz -j "$(nproc)" "${build_targets[@]}"
+
+failed=0
+for t in $targets; do
+    work=build-fuzz/fuzz-work/$t
+    mkdir -p "$work/new"
+    echo "=== fuzz_$t for $seconds s"
+    # The scratch directory comes first: libFuzzer adds what it finds to the first one. Crash
+    # inputs land in the work directory.
+    status=0
+    (cd "$work" && UBSAN_OPTIONS=print_stacktrace=1 "$OLDPWD/build-fuzz/tests/fuzz/fuzz_$t" \
+        new "$OLDPWD/$corpora/$t" -max_total_time="$seconds" -rss_limit_mb=1024 -timeout=1 \
+        -print_final_stats=1 >fuzz.log 2>&1) || status=$?
+    grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^SUMMARY|Test unit written' \
+        "$work/fuzz.log" || true
+    if [ "$status" -ne 0 ]; then
+        echo "fuzz_$t FAILED (status $status): see $work/fuzz.log" >&2
+        failed=$((failed + 1))
+    fi
+done
+[ "$failed" -eq 0 ]

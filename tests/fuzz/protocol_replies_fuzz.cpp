@@ -1,0 +1,108 @@
+// Gateway replies to every boot-loader operation: a gateway that answers each request with the
+// next bytes of the input, written into the reply as the TCP transport writes what it reads.
+#include <cstring>
+#include <optional>
+
+#include "FuzzSupport.h"
+#include "image/ProgramImage.h"
+#include "os/Console.h"
+#include "protocol/PucDownloadProtocol.h"
+#include "transport/CommAdapter.h"
+
+namespace {
+
+using orv::fuzz::FuzzInput;
+
+class FuzzGateway : public CCommAdapter {
+  public:
+    explicit FuzzGateway(FuzzInput& input) : input_(input) {}
+
+    int Open(uint8_t) override { return input_.Byte(); }
+    int Reset() override { return input_.Byte(); }
+    int SendRaw(const void*, int, void* reply, int replyCapacity, uint32_t) override {
+        return Answer(reply, replyCapacity);
+    }
+    int Transact(const CCcbMessage*, CCcbMessage* reply, int replyCapacity, uint32_t) override {
+        return Answer(reply, replyCapacity);
+    }
+
+  private:
+    // A result (0: the exchange went through) and a reply of any length, cut at the capacity.
+    int Answer(void* reply, int replyCapacity) {
+        if (input_.Empty()) {
+            return 1;
+        }
+        const int result = input_.Byte();
+        const std::string bytes = input_.Piece(255);
+        std::memcpy(reply, bytes.data(), std::min<size_t>(bytes.size(), replyCapacity));
+        return result;
+    }
+
+    FuzzInput& input_;
+};
+
+// Sub-blocks 10 and 36 (PUC download blocks, one in each page) and the end record.
+constexpr const char* kImageHex =
+    ":10500000000102030405060708090A0B0C0D0E0F28\n"
+    ":020000040001F9\n"
+    ":10200000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF58\n"
+    ":00000001FF\n";
+
+// Built in the same storage for every input, as in the loader's target.
+CProgramImage& LoadImage(std::optional<CProgramImage>& image, uint32_t mode) {
+    static const std::string path = [] {
+        const std::string written = orv::fuzz::ScratchPath("protocol.hex");
+        orv::fuzz::WriteScratchFile(written, kImageHex);
+        return written;
+    }();
+    return image.emplace(0, 5, path.c_str(), mode, 0);
+}
+
+void Run(CPucDownloadProtocol& protocol, uint8_t operation, uint8_t node) {
+    switch (operation % 9) {
+        case 0:
+            protocol.GetPucInfo(node);
+            break;
+        case 1:
+            protocol.ScanBootNodes();
+            break;
+        case 2:
+            protocol.FindBootNodeId(node);
+            break;
+        case 3:
+            protocol.GoToBootMode(node);
+            break;
+        case 4:
+            protocol.GoToApplication(node);
+            break;
+        case 5:
+            protocol.SetBootNodeId(node);
+            break;
+        case 6:
+            protocol.DownloadPuc(static_cast<int8_t>(node));
+            break;
+        case 7:
+            protocol.mode == MODE_PUC ? protocol.VerifyPuc() : protocol.DownloadHt();
+            break;
+        default:
+            protocol.DownloadHtPdo();
+            break;
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    orv::fuzz::InstallFuzzClock();
+    FuzzInput input(data, size);
+    const uint8_t operation = input.Byte();
+    const uint8_t node = input.Byte();
+    const uint32_t mode = input.Byte() % 3;
+
+    orv::ConsoleCapture quiet;
+    static std::optional<CProgramImage> image;
+    FuzzGateway gateway(input);
+    CPucDownloadProtocol protocol(&gateway, &LoadImage(image, mode), node, mode);
+    Run(protocol, operation, node);
+    return 0;
+}
