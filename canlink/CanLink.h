@@ -4,15 +4,11 @@
 #include <memory>
 #include <string>
 
+#include "os/CanFrame.h"
+
 // A real CAN link: a socketcand server reached over TCP, or a local SocketCAN interface.
 // Used by the Ethernet-to-CAN engine and by the stand-in card driver libraries.
 namespace orv {
-
-struct CanFrame {
-    uint32_t id = 0;     // 11-bit identifier
-    uint8_t length = 0;  // 0..8
-    uint8_t data[8] = {};
-};
 
 class ICanLink {
   public:

@@ -1,21 +1,20 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <optional>
 
 #include "canlink/CanLink.h"
-#include "canlink/WakeablePoll.h"
+#include "os/Socket.h"
+#include "os/WakeablePoll.h"
 
 namespace orv {
 
-// A CAN link over one file descriptor that it owns: Close from any thread wakes a Receive
-// blocked in WaitReadable, and a link once closed stays closed.
+// A CAN link over one socket that it owns: Close from any thread wakes a Receive blocked in
+// WaitReadable, and a link once closed stays closed.
 class DescriptorLink : public ICanLink {
   public:
-    explicit DescriptorLink(int fd) : fd_(fd) {}
-    ~DescriptorLink() override { close(fd_); }
+    explicit DescriptorLink(SocketHandle socket) : socket_(socket) {}
+    ~DescriptorLink() override { CloseSocket(socket_); }
     DescriptorLink(const DescriptorLink&) = delete;
     DescriptorLink& operator=(const DescriptorLink&) = delete;
 
@@ -25,12 +24,12 @@ class DescriptorLink : public ICanLink {
     }
 
   protected:
-    // Nothing when the descriptor is readable; otherwise how Receive is to end.
+    // Nothing when the socket is readable; otherwise how Receive is to end.
     std::optional<ReceiveResult> WaitReadable(int timeoutMs) {
         if (closed_.load()) {
             return ReceiveResult::Closed;
         }
-        switch (poll_.WaitReadable(fd_, timeoutMs)) {
+        switch (poll_.WaitReadable(socket_, timeoutMs)) {
             case WakeablePoll::Result::Readable:
                 return std::nullopt;
             case WakeablePoll::Result::TimedOut:
@@ -48,7 +47,7 @@ class DescriptorLink : public ICanLink {
         return ReceiveResult::Closed;
     }
 
-    const int fd_;
+    const SocketHandle socket_;
     std::atomic<bool> closed_{false};
     WakeablePoll poll_;
 };

@@ -1,10 +1,5 @@
 #include "canlink/SocketcandLink.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <mutex>
 
 #include "canlink/DescriptorLink.h"
@@ -40,18 +35,7 @@ class SocketcandLink : public DescriptorLink {
     bool SendText(const std::string& text) {
         // The engine's caller and a handshake never send at once, but keep whole messages whole.
         std::lock_guard<std::mutex> lock(sendMutex_);
-        size_t sent = 0;
-        while (sent < text.size()) {
-            const ssize_t n = send(fd_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            sent += static_cast<size_t>(n);
-        }
-        return true;
+        return SendAll(socket_, text.data(), text.size());
     }
 
     ReceiveResult Receive(CanFrame& frame, int timeoutMs) override {
@@ -79,11 +63,11 @@ class SocketcandLink : public DescriptorLink {
                 return *ended;
             }
             char bytes[1024];
-            const ssize_t got = recv(fd_, bytes, sizeof bytes, MSG_DONTWAIT);
-            if (got < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const long got = ReceiveAvailable(socket_, bytes, sizeof bytes);
+            if (got == kNothingYet) {
                 continue;
             }
-            if (got <= 0) {
+            if (got == kEnded) {
                 return Lost();
             }
             splitter_.Feed(bytes, static_cast<size_t>(got));
@@ -127,13 +111,13 @@ std::unique_ptr<ICanLink> OpenSocketcandLink(const std::string& host, uint16_t p
                                              const std::string& channel, int stepTimeoutMs,
                                              std::string& error) {
     std::string reason;
-    const int fd = ConnectTcp(host, port, stepTimeoutMs, reason);
-    if (fd < 0) {
+    const SocketHandle socket = ConnectTcp(host, port, stepTimeoutMs, reason);
+    if (socket == kNoSocket) {
         error =
             "socketcand: cannot connect to " + host + ":" + std::to_string(port) + ": " + reason;
         return nullptr;
     }
-    auto link = std::make_unique<SocketcandLink>(fd);
+    auto link = std::make_unique<SocketcandLink>(socket);
     if (!link->Valid()) {
         error = "socketcand: out of file descriptors";
         return nullptr;

@@ -10,8 +10,7 @@
 #include "cardlibs/LinkReceiver.h"
 #include "pccard/NiCanApi.h"
 
-#define ORV_EXPORT extern "C" __attribute__((visibility("default")))
-
+// ORV_EXPORT, set by the build, gives an entry point its plain C name outside the library.
 namespace {
 
 constexpr const char* kLibraryName = "libnican";

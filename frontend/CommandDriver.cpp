@@ -7,6 +7,7 @@
 #include "frontend/ExitCodes.h"
 #include "frontend/HardwareIdentification.h"
 #include "os/Console.h"
+#include "os/ProcessSetup.h"
 #include "pccard/PcCommAdapter.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "transport/E2CCommAdapter.h"
@@ -141,6 +142,7 @@ int DispatchCommand(RunSettings& settings, CCommAdapter& transport) {
 }
 
 int RunCommandDriver(int argc, char** argv) {
+    orv::PrepareMainThread();
     CTcpSocket socket;
     RunSettings settings;
     if (!ParseArguments(settings, argc, argv))

@@ -1,11 +1,9 @@
 #include "frontend/FlashLog.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <vector>
+#include <string>
+
+#include "os/AppendFile.h"
 
 namespace {
 
@@ -28,21 +26,9 @@ bool CFlashLog::Append(const char* hexFileName, uint16_t checksum, const char* m
     if (needed < 0) {
         return false;
     }
-    // The whole record goes out in one appending write, so that two tools flashing in the same
-    // directory at once never interleave their lines.
-    std::vector<char> record(static_cast<size_t>(needed) + 1);
-    std::snprintf(record.data(), record.size(), kRecordFormat, hexFileName, checksum,
+    // The terminating zero lands on the string's own terminator.
+    std::string record(static_cast<size_t>(needed), '\0');
+    std::snprintf(record.data(), record.size() + 1, kRecordFormat, hexFileName, checksum,
                   modificationDate, flashingDate, nodeId, fileVersion);
-
-    handle_ = open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (handle_ < 0) {
-        return false;
-    }
-    ssize_t written = 0;
-    do {
-        written = write(handle_, record.data(), static_cast<size_t>(needed));
-    } while (written < 0 && errno == EINTR);
-    const bool closed = close(handle_) == 0;
-    handle_ = -1;
-    return written == needed && closed;
+    return orv::AppendText(fileName_, record);
 }

@@ -13,6 +13,5 @@ class CFlashLog {
                 const char* flashingDate, uint8_t nodeId, uint32_t fileVersion);
 
   private:
-    int handle_ = -1;  // open only within Append
     std::string fileName_;
 };

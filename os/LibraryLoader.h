@@ -5,8 +5,9 @@
 #include <vector>
 
 // Run-time loading of the closed card driver libraries by the name they carry on Windows
-// ("nican.dll", "CANAPI.DLL"). A name is tried as given and as lib + lower-case stem + .so,
-// first beside the executable, then in the installed private library folder relative to it, then
+// ("nican.dll", "CANAPI.DLL"). On Windows the loader's own search order finds it; elsewhere a
+// name is tried as given and as lib + lower-case stem + .so, first beside the executable, then
+// in the installed private library folder relative to it, then
 // through the dynamic linker's own search.
 namespace orv {
 
@@ -32,13 +33,16 @@ std::unique_ptr<LoadedLibrary> LoadLibraryByWindowsName(const std::string& windo
 // Installs an opener for the whole process; nullptr restores the dynamic loader.
 void SetLibraryOpener(ILibraryOpener* opener);
 
-// The files tried for a Windows library name, in order; bare names go to the linker's search.
+// The directory of the running program; empty when unknown.
+std::string ExecutableDirectory();
+
+// The files tried for a Windows library name, in order; bare names go to the loader's search.
 // privateFolder is relative to executableDirectory; empty leaves that folder out.
 std::vector<std::string> LibraryCandidates(const std::string& windowsName,
                                            const std::string& executableDirectory,
                                            const std::string& privateFolder = "");
 
-// The first of the files that the dynamic loader can load, or null.
+// The first of the files that the system's loader can load, or null.
 std::unique_ptr<LoadedLibrary> LoadFirstOf(const std::vector<std::string>& candidates);
 
 // Looks an entry point up and gives it its real type; false when it is missing.

@@ -1,8 +1,7 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 
 // An event that stays signalled from Set until Reset, waking every waiter.
 class ManualResetEvent {
@@ -10,7 +9,10 @@ class ManualResetEvent {
     enum class WaitResult { Signalled, TimedOut };
     static constexpr uint32_t kInfinite = 0xFFFFFFFF;
 
-    explicit ManualResetEvent(bool initiallySignalled = false) : signalled_(initiallySignalled) {}
+    explicit ManualResetEvent(bool initiallySignalled = false);
+    ~ManualResetEvent();
+    ManualResetEvent(const ManualResetEvent&) = delete;
+    ManualResetEvent& operator=(const ManualResetEvent&) = delete;
 
     void Set();
     void Reset();
@@ -19,7 +21,6 @@ class ManualResetEvent {
     WaitResult Wait(uint32_t timeoutMs);
 
   private:
-    mutable std::mutex mutex_;
-    std::condition_variable changed_;
-    bool signalled_;
+    struct State;
+    const std::unique_ptr<State> state_;
 };

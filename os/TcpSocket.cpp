@@ -1,12 +1,6 @@
 #include "os/TcpSocket.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -28,7 +22,7 @@ uint64_t DeadlineAfter(uint32_t timeoutMs) {
 }  // namespace
 
 int CTcpSocket::Initialize() {
-    return 0;
+    return orv::StartSockets() ? 0 : 1;
 }
 
 CTcpSocket::~CTcpSocket() {
@@ -45,8 +39,8 @@ int CTcpSocket::Connect() {
     const std::string host = std::to_string(address_[0]) + "." + std::to_string(address_[1]) + "." +
                              std::to_string(address_[2]) + "." + std::to_string(address_[3]);
     std::string reason;
-    fd_ = orv::ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, reason);
-    if (fd_ < 0) {
+    socket_ = orv::ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, reason);
+    if (socket_ == orv::kNoSocket) {
         orv::ConsoleErrorPrintf("gateway %s:%d: %s\n", host.c_str(), port_, reason.c_str());
         return kFailed;
     }
@@ -55,32 +49,20 @@ int CTcpSocket::Connect() {
 }
 
 void CTcpSocket::Disconnect() {
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
+    if (socket_ != orv::kNoSocket)
+        orv::CloseSocket(socket_);
+    socket_ = orv::kNoSocket;
     lateReplies_ = 0;
     held_ = 0;
 }
 
-int CTcpSocket::Send(uint32_t count, const void* request, uint32_t timeoutMs) {
-    if (fd_ < 0 || !DropLateReplies())
+int CTcpSocket::Send(uint32_t count, const void* request, uint32_t /*timeoutMs*/) {
+    if (socket_ == orv::kNoSocket || !DropLateReplies())
         return kFailed;
     DropUnasked();
-    const uint64_t deadline = DeadlineAfter(timeoutMs);
-    const auto* bytes = static_cast<const uint8_t*>(request);
-    uint32_t sent = 0;
-    while (sent < count) {
-        const ssize_t done = send(fd_, bytes + sent, count - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (done > 0) {
-            sent += static_cast<uint32_t>(done);
-            continue;
-        }
-        if (done < 0 && (errno == EAGAIN || errno == EINTR)) {
-            const Wait wait = WaitFor(POLLOUT, deadline);
-            if (wait == Wait::Ready)
-                continue;
-        }
-        // A request cut short leaves the gateway reading garbage: start afresh or not at all.
+    // Each send is bounded by the connection's send limit. A request cut short leaves the
+    // gateway reading garbage: start afresh or not at all.
+    if (!orv::SendAll(socket_, request, count)) {
         Disconnect();
         return kFailed;
     }
@@ -88,7 +70,7 @@ int CTcpSocket::Send(uint32_t count, const void* request, uint32_t timeoutMs) {
 }
 
 int CTcpSocket::Receive(int* replyLength, void* reply, uint32_t timeoutMs) {
-    if (fd_ < 0)
+    if (socket_ == orv::kNoSocket)
         return kFailed;
     uint32_t replyBytes = 0;
     switch (ReceiveReply(DeadlineAfter(timeoutMs), replyBytes)) {
@@ -120,20 +102,6 @@ int CTcpSocket::SendReceive(uint32_t count, const void* request, int* replyLengt
     return Receive(replyLength, reply, timeoutMs);
 }
 
-CTcpSocket::Wait CTcpSocket::WaitFor(short events, uint64_t deadlineMs) const {
-    const uint64_t now = orv::NowMs();
-    if (now >= deadlineMs)
-        return Wait::TimedOut;
-    pollfd entry{fd_, events, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(deadlineMs - now));
-    if (ready == 0)
-        return Wait::TimedOut;
-    if (ready < 0)
-        return errno == EINTR ? Wait::Ready : Wait::Failed;
-    // Hang-ups and errors surface from the following recv or send.
-    return Wait::Ready;
-}
-
 CTcpSocket::Wait CTcpSocket::ReceiveReply(uint64_t deadlineMs, uint32_t& replyBytes) {
     for (;;) {
         if (held_ >= 4) {
@@ -148,26 +116,19 @@ CTcpSocket::Wait CTcpSocket::ReceiveReply(uint64_t deadlineMs, uint32_t& replyBy
             return Wait::TimedOut;
         if (!LimitReceiveWait(deadlineMs - now))
             return Wait::Failed;
-        const ssize_t got = recv(fd_, inbox_ + held_, sizeof inbox_ - held_, 0);
-        if (got > 0) {
-            held_ += static_cast<uint32_t>(got);
-        } else if (got == 0) {
-            return Wait::Failed;
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        const long got = orv::ReceiveBlocking(socket_, inbox_ + held_, sizeof inbox_ - held_);
+        if (got == orv::kNothingYet)
             return Wait::TimedOut;
-        } else if (errno != EINTR) {
+        if (got == orv::kEnded)
             return Wait::Failed;
-        }
+        held_ += static_cast<uint32_t>(got);
     }
 }
 
 bool CTcpSocket::LimitReceiveWait(uint64_t waitMs) {
     if (waitMs == receiveWaitMs_)
         return true;
-    timeval limit{};
-    limit.tv_sec = static_cast<time_t>(waitMs / 1000);
-    limit.tv_usec = static_cast<suseconds_t>(waitMs % 1000 * 1000);
-    if (setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0)
+    if (!orv::SetReceiveLimit(socket_, waitMs))
         return false;
     receiveWaitMs_ = waitMs;
     return true;
@@ -191,18 +152,12 @@ bool CTcpSocket::DropLateReplies() {
 void CTcpSocket::DropUnasked() {
     size_t dropped = held_;
     held_ = 0;
-    for (;;) {
-        const ssize_t got = recv(fd_, inbox_, sizeof inbox_, MSG_DONTWAIT);
-        if (got > 0) {
-            dropped += static_cast<size_t>(got);
-        } else if (got < 0 && errno == EINTR) {
-            continue;
-        } else {
-            break;
-        }
-    }
+    for (long got; (got = orv::ReceiveAvailable(socket_, inbox_, sizeof inbox_)) > 0;)
+        dropped += static_cast<size_t>(got);
+    // %lu: Windows' own printf knows no %zu.
     if (dropped > 0)
-        orv::ConsoleErrorPrintf("gateway: dropped %zu bytes that answered no request\n", dropped);
+        orv::ConsoleErrorPrintf("gateway: dropped %lu bytes that answered no request\n",
+                                static_cast<unsigned long>(dropped));
 }
 
 void CTcpSocket::ConsumeInbox(uint32_t count) {

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "os/Socket.h"
+
 // Request/reply connection to a CAN gateway board. Every reply starts with its own byte count
 // (u32, little-endian), which is how the stream is cut into replies.
 class CTcpSocket {
@@ -29,7 +31,7 @@ class CTcpSocket {
     CTcpSocket(const CTcpSocket&) = delete;
     CTcpSocket& operator=(const CTcpSocket&) = delete;
 
-    // 0 on success; there is nothing to set up on this platform.
+    // 0 on success: the system's sockets can be used.
     static int Initialize();
 
     // The virtual operations keep the order of the gateway library's own class, which callers
@@ -55,7 +57,6 @@ class CTcpSocket {
   private:
     enum class Wait { Ready, TimedOut, Failed };
 
-    Wait WaitFor(short events, uint64_t deadlineMs) const;
     // Reads until inbox_ holds one whole reply; its byte count on success.
     Wait ReceiveReply(uint64_t deadlineMs, uint32_t& replyBytes);
     // Bounds the next blocking read; a wait like the last one costs no system call.
@@ -66,7 +67,7 @@ class CTcpSocket {
 
     uint8_t address_[4] = {};
     int port_ = 0;
-    int fd_ = -1;
+    orv::SocketHandle socket_ = orv::kNoSocket;
     // Requests whose replies had not come when they timed out; those replies come first.
     int lateReplies_ = 0;
     uint64_t receiveWaitMs_ = 0;

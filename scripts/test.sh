@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: with g++ (and checks the .deb made
-# from that build by installing it), then with clang++ under
+# Installs what is missing, builds, and runs every test: the Windows build under Wine, with g++
+# (whose end-to-end table includes the Windows executable's rows; and checks the .deb made from
+# that build by installing it), then with clang++ under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
 # (tests/*/*_threads_test.cpp) and the fuzz targets' corpus replays under ThreadSanitizer, and
 # fuzzes every fuzz target for 20 s. Last, the optimised release build of the programs and card
@@ -9,7 +10,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-echo "=== g++ build and tests ==="
+echo "=== Windows build (MinGW-w64), its unit tests under Wine ==="
+scripts/build.sh windows
+scripts/wine-unit-tests.sh
+
+echo "=== g++ build and tests (with the Windows executable's end-to-end rows under Wine) ==="
 scripts/build.sh plain
 (cd build && ctest --output-on-failure -j 6)
 

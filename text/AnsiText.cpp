@@ -1,5 +1,7 @@
 #include "text/AnsiText.h"
 
+#include <cstdint>
+
 namespace orv {
 
 std::wstring WidenAnsi(const std::string& text) {
@@ -13,8 +15,9 @@ std::wstring WidenAnsi(const std::string& text) {
 std::string NarrowAnsi(const std::wstring& text) {
     std::string narrow;
     narrow.reserve(text.size());
+    // wchar_t is signed on some platforms and unsigned on others; negative ones become huge.
     for (wchar_t c : text)
-        narrow += c >= 0 && c <= 0xFF ? static_cast<char>(c) : '?';
+        narrow += static_cast<uint32_t>(c) <= 0xFF ? static_cast<char>(c) : '?';
     return narrow;
 }
 

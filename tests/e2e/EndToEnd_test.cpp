@@ -49,17 +49,34 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         const Transport& transport = GetParam();
         std::vector<std::string> args = {transport.firstArgument(*sim_), "0"};
         args.insert(args.end(), command.begin(), command.end());
-        ToolRunOptions options{.workDir = dir_.Path(), .timeoutMs = timeoutMs};
+        ToolRunOptions options{.workDir = dir_.Path(),
+                               .timeoutMs = timeoutMs,
+                               .program = transport.program,
+                               .launcher = transport.launcher};
         if (transport.environment)
             options.env = transport.environment(*sim_);
-        const ToolResult r = RunTool(args, options);
+        ToolResult r = RunTool(args, options);
+        if (transport.crlfLineEnds)
+            r.out = CrLfAsLineEnd(r.out);
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, exitCode) << r.out;
         EXPECT_THAT(r.out, EndsWith(ending));
         return r;
     }
 
-    std::string FlashLog() const { return ReadFile(dir_.File("FLASH.LOG")); }
+    std::string FlashLog() const {
+        const std::string log = ReadFile(dir_.File("FLASH.LOG"));
+        return GetParam().crlfLineEnds ? CrLfAsLineEnd(log) : log;
+    }
+    // The PUC program of WritePucProgram as the tool is to name it; a Windows tool gets it with
+    // the CR LF line ends of a Windows editor (the HT files keep LF).
+    std::string PucProgram() const {
+        return ToolPath(WritePucProgram(dir_, GetParam().crlfLineEnds ? "\r\n" : "\n"));
+    }
+    // A file of the case's directory as the tool is to name it.
+    std::string ToolPath(const std::string& path) const {
+        return GetParam().toolPath ? GetParam().toolPath(path) : path;
+    }
     bool HasFlashLog() const { return std::filesystem::exists(dir_.File("FLASH.LOG")); }
 
     TempDir dir_;
@@ -68,7 +85,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
 
 TEST_P(EndToEnd, DownloadVerifyAndReadBackTheInformationBlock) {
     StartSim({"--puc", "12"});
-    const std::string file = WritePucProgram(dir_);
+    const std::string file = PucProgram();
 
     ToolResult r = Tool({"DnlPUC", "12", file}, 0, "Download successful!\n");
     EXPECT_THAT(
@@ -80,8 +97,8 @@ TEST_P(EndToEnd, DownloadVerifyAndReadBackTheInformationBlock) {
     r = Tool({"VerPUC", "12", file}, 0, "Verify successful!\n");
     EXPECT_THAT(r.out, HasSubstr("Uploading subblock starting at 0x5000 Checking... Ok.\n"
                                  "Uploading subblock starting at 0x12000 Checking... Ok.\n"));
-    EXPECT_TRUE(std::filesystem::exists(dir_.File("app.ori")));
-    EXPECT_TRUE(std::filesystem::exists(dir_.File("app.res")));
+    for (const char* dump : {"app.ori", "app.res"})
+        EXPECT_EQ(std::filesystem::file_size(dir_.File(dump)), 131072u) << dump;
 
     Tool({"ToBoot", "12"}, 0, "Going to boot mode (for PUC) OK\n");
     r = Tool({"GetInfoPUC", "12"}, 0, "");
@@ -101,8 +118,7 @@ TEST_P(EndToEnd, DownloadFindsTheBootModeNodeOfAnApplication) {
     if (!GetParam().reopensAfterReset)
         GTEST_SKIP() << "the search ends with a transport reset, which leaves a card closed";
     StartSim({"--puc", "31,boot=40"});
-    const ToolResult r =
-        Tool({"DnlPUC", "12", WritePucProgram(dir_), "31"}, 0, "Download successful!\n");
+    const ToolResult r = Tool({"DnlPUC", "12", PucProgram(), "31"}, 0, "Download successful!\n");
     EXPECT_THAT(r.out, HasSubstr("Checking boot mode NodeId ... New boot mode NodeId 40 will be "
                                  "used !\n"));
     EXPECT_THAT(r.out, HasSubstr("BusId: 0 NodeId: 40 HexFileName: "));
@@ -111,7 +127,7 @@ TEST_P(EndToEnd, DownloadFindsTheBootModeNodeOfAnApplication) {
 
 TEST_P(EndToEnd, DownloadRefusesToGuessBetweenTwoBootModeNodes) {
     StartSim({"--puc", "20,mode=boot", "--puc", "30,mode=boot"});
-    const ToolResult r = Tool({"DnlPUC", "12", WritePucProgram(dir_), "31"}, kExitFailure,
+    const ToolResult r = Tool({"DnlPUC", "12", PucProgram(), "31"}, kExitFailure,
                               "Checking boot mode NodeId ... More than 2 nodes in boot mode !\n");
     EXPECT_THAT(r.out, Not(HasSubstr("flashing")));
     EXPECT_FALSE(HasFlashLog());
@@ -130,7 +146,8 @@ TEST_P(EndToEnd, ANewBootNodeIdTakesEffectWhenTheBootCodeStartsAgain) {
 TEST_P(EndToEnd, DownloadAnHtBoard) {
     StartSim({"--ht", "5,mode=boot"});
     HexWriter().Bytes(0x0000, Program(2048, 0x33)).EndOfFile().Save(dir_.File("ht.hex"));
-    const ToolResult r = Tool({"DnlHT", "5", dir_.File("ht.hex")}, 0, "Download successful!\n");
+    const ToolResult r =
+        Tool({"DnlHT", "5", ToolPath(dir_.File("ht.hex"))}, 0, "Download successful!\n");
     // An HT program lives in page 6, which the sub-block line shows as 0x10000 up.
     EXPECT_THAT(r.out, HasSubstr("Subblock starting at 0x10000 ... SENT\n"));
     EXPECT_FALSE(HasFlashLog());
@@ -143,12 +160,12 @@ TEST_P(EndToEnd, IdentifyAnHtBoardAndDownloadItsListedFirmware) {
     // In a folder of its own, so that the firmware is found beside the list, not in ours.
     std::filesystem::create_directory(dir_.File("fw"));
     HexWriter().Bytes(0x01010000, Program(2048, 0x44)).EndOfFile().Save(dir_.File("fw/ht.hex"));
-    const std::string list = dir_.File("fw/list.txt");
-    WriteFile(list, "HT-0001\tother.hex\t0x0\nHT-0042\tht.hex\t0x01010000\n");
+    WriteFile(dir_.File("fw/list.txt"), "HT-0001\tother.hex\t0x0\nHT-0042\tht.hex\t0x01010000\n");
+    const std::string list = ToolPath(dir_.File("fw/list.txt"));
 
     Tool({"IDENTIFY", "5", list}, 0,
-         "BusId: 0 NodeId: 5 HW: HT-0042\nFirmware: HT-0042 -> " + dir_.File("fw/ht.hex") +
-             "\nOffset: 0x1010000\n");
+         "BusId: 0 NodeId: 5 HW: HT-0042\nFirmware: HT-0042 -> " +
+             ToolPath(dir_.File("fw/ht.hex")) + "\nOffset: 0x1010000\n");
     const ToolResult r = Tool({"DnlHTpdo", "5", list}, 0, "Download successful!\n");
     EXPECT_THAT(r.out, HasSubstr("Subblock starting at 0x10000 ... SENT\n"));
 }
@@ -166,7 +183,7 @@ TEST_P(EndToEnd, AConnectionCutMidDownloadFailsPromptly) {
     // Enough requests to reach the sub-blocks of the download, not enough to finish it.
     StartSim({"--puc", "12,mode=boot", "--close-after", "18"});
     const ToolResult r =
-        Tool({"DnlPUC", "12", WritePucProgram(dir_)}, kExitFailure, "Download failed!", 30000);
+        Tool({"DnlPUC", "12", PucProgram()}, kExitFailure, "Download failed!", 30000);
     EXPECT_THAT(r.out, HasSubstr("Error in TCP/IP communication\n"));
     EXPECT_LT(r.elapsedMs, 10000);
     EXPECT_FALSE(HasFlashLog());
@@ -174,7 +191,7 @@ TEST_P(EndToEnd, AConnectionCutMidDownloadFailsPromptly) {
 
 TEST_P(EndToEnd, AMissingHexFileFailsBeforeTheBus) {
     StartSim({"--puc", "12,mode=boot"});
-    Tool({"DnlPUC", "12", dir_.File("missing.hex"), "31"}, kExitFailure,
+    Tool({"DnlPUC", "12", ToolPath(dir_.File("missing.hex")), "31"}, kExitFailure,
          GetParam().announcement + "Error: Can not find HEX file\n");
 }
 

@@ -36,9 +36,19 @@ struct Transport {
     std::string announcement{};
     // A later Open works again after the protocol's Reset (a PC card stays closed).
     bool reopensAfterReset = true;
+    // The tool to run and what runs it: the Linux build's own unless set.
+    std::string program = ORV_FLASH_PUC_BIN;
+    std::vector<std::string> launcher{};
+    // Every line end of the tool's output and of FLASH.LOG is CR LF (a Windows tool).
+    bool crlfLineEnds = false;
+    // A file's path as the tool is to be given it; unset: as it is.
+    std::function<std::string(const std::string&)> toolPath{};
 };
 
 const std::vector<Transport>& AllTransports();
+
+// Text as read with CR LF taken as a line end; adds a failure when any line end is a bare LF.
+std::string CrLfAsLineEnd(const std::string& text);
 
 // The tool's -1 as the shell sees it.
 constexpr int kExitFailure = 255;
@@ -46,7 +56,7 @@ constexpr int kExitFailure = 255;
 // Bytes that differ from their neighbours, so a misplaced byte shows.
 std::vector<uint8_t> Program(size_t count, uint8_t seed);
 // A PUC program in two sub-blocks, 10 and 36: one in each flash page. Returns its path.
-std::string WritePucProgram(const TempDir& dir);
+std::string WritePucProgram(const TempDir& dir, const std::string& lineEnd = "\n");
 
 // Test names and failure messages show the transport by its name.
 inline void PrintTo(const Transport& transport, std::ostream* out) {

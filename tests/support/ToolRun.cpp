@@ -50,7 +50,8 @@ bool OpenChannel(int (&fds)[2], bool terminal) {
 
 ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& options) {
     ToolResult result;
-    std::vector<std::string> argv = {options.program};
+    std::vector<std::string> argv = options.launcher;
+    argv.push_back(options.program);
     argv.insert(argv.end(), args.begin(), args.end());
     std::map<std::string, std::string> merged;
     for (char** entry = environ; *entry != nullptr; ++entry) {

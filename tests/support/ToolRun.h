@@ -13,6 +13,8 @@ struct ToolRunOptions {
     int timeoutMs = 120000;
     std::string program = ORV_FLASH_PUC_BIN;
     bool errorOnTerminal = false;  // standard error on a pseudo-terminal instead of a pipe
+    // Runs the program through these, such as Wine for a Windows program; none when empty.
+    std::vector<std::string> launcher{};
 };
 
 struct ToolResult {
@@ -25,8 +27,8 @@ struct ToolResult {
     int64_t peakRssKiB = 0;  // its largest resident set
 };
 
-// Runs the tool with the given arguments (argv[0] is added), collects both output streams and
-// kills it when it outlives the timeout.
+// Runs the tool with the given arguments (argv[0] and any launcher are added), collects both output
+// streams and kills it when it outlives the timeout.
 ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& options = {});
 
 }  // namespace orv::test

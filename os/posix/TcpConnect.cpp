@@ -74,7 +74,8 @@ void Configure(int fd, int timeoutMs) {
 
 }  // namespace
 
-int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::string& reason) {
+SocketHandle ConnectTcp(const std::string& host, uint16_t port, int timeoutMs,
+                        std::string& reason) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -82,7 +83,7 @@ int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::strin
     const int resolved = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
     if (resolved != 0) {
         reason = resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved);
-        return -1;
+        return kNoSocket;
     }
     int fd = -1;
     for (const addrinfo* address = found; address != nullptr && fd < 0; address = address->ai_next)
@@ -91,9 +92,32 @@ int ConnectTcp(const std::string& host, uint16_t port, int timeoutMs, std::strin
         reason = errno == ETIMEDOUT ? "no answer within " + std::to_string(timeoutMs) + " ms"
                                     : std::strerror(errno);
     freeaddrinfo(found);
-    if (fd >= 0)
-        Configure(fd, timeoutMs);
+    if (fd < 0)
+        return kNoSocket;
+    Configure(fd, timeoutMs);
     return fd;
+}
+
+bool SetReceiveLimit(SocketHandle socket, uint64_t limitMs) {
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(limitMs / 1000);
+    limit.tv_usec = static_cast<suseconds_t>(limitMs % 1000 * 1000);
+    return setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0;
+}
+
+long ReceiveBlocking(SocketHandle socket, void* into, size_t capacity) {
+    for (;;) {
+        const ssize_t got = recv(static_cast<int>(socket), into, capacity, 0);
+        if (got >= 0) {
+            return static_cast<long>(got);
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return kNothingYet;
+        }
+        if (errno != EINTR) {
+            return kEnded;
+        }
+    }
 }
 
 }  // namespace orv

@@ -1,4 +1,4 @@
-#include "canlink/WakeablePoll.h"
+#include "os/WakeablePoll.h"
 
 #include <poll.h>
 #include <unistd.h>
@@ -16,15 +16,16 @@ WakeablePoll::WakeablePoll() {
 }
 
 WakeablePoll::~WakeablePoll() {
-    if (wakeRead_ >= 0) {
-        close(wakeRead_);
-        close(wakeWrite_);
+    if (Valid()) {
+        close(static_cast<int>(wakeRead_));
+        close(static_cast<int>(wakeWrite_));
     }
 }
 
-WakeablePoll::Result WakeablePoll::WaitReadable(int fd, int timeoutMs) {
-    pollfd fds[2] = {{fd, POLLIN, 0}, {wakeRead_, POLLIN, 0}};
-    const nfds_t count = wakeRead_ >= 0 ? 2 : 1;
+WakeablePoll::Result WakeablePoll::WaitReadable(SocketHandle socket, int timeoutMs) {
+    pollfd fds[2] = {{static_cast<int>(socket), POLLIN, 0},
+                     {static_cast<int>(wakeRead_), POLLIN, 0}};
+    const nfds_t count = Valid() ? 2 : 1;
     int ready;
     do {
         ready = poll(fds, count, timeoutMs < 0 ? -1 : timeoutMs);
@@ -43,10 +44,10 @@ WakeablePoll::Result WakeablePoll::WaitReadable(int fd, int timeoutMs) {
 }
 
 void WakeablePoll::Wake() {
-    if (wakeWrite_ >= 0) {
+    if (Valid()) {
         // The byte stays in the pipe, so the pipe stays readable for every later wait.
         const char byte = 1;
-        [[maybe_unused]] const ssize_t written = write(wakeWrite_, &byte, 1);
+        [[maybe_unused]] const ssize_t written = write(static_cast<int>(wakeWrite_), &byte, 1);
     }
 }
 

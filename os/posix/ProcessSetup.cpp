@@ -1,0 +1,7 @@
+#include "os/ProcessSetup.h"
+
+namespace orv {
+
+void PrepareMainThread() {}
+
+}  // namespace orv

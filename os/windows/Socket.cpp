@@ -1,0 +1,45 @@
+#include "os/Socket.h"
+
+#include <winsock2.h>
+
+namespace orv {
+namespace {
+
+SOCKET Native(SocketHandle socket) {
+    return static_cast<SOCKET>(socket);
+}
+
+}  // namespace
+
+void CloseSocket(SocketHandle socket) {
+    closesocket(Native(socket));
+}
+
+bool SendAll(SocketHandle socket, const void* bytes, size_t count) {
+    const auto* next = static_cast<const char*>(bytes);
+    size_t sent = 0;
+    while (sent < count) {
+        const int n = send(Native(socket), next + sent, static_cast<int>(count - sent), 0);
+        if (n <= 0) {
+            return false;
+        }
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Asks how much has arrived first, so that a blocking socket is never left waiting in recv.
+long ReceiveAvailable(SocketHandle socket, void* into, size_t capacity) {
+    u_long waiting = 0;
+    if (ioctlsocket(Native(socket), FIONREAD, &waiting) != 0) {
+        return kEnded;
+    }
+    WSAPOLLFD entry{Native(socket), POLLRDNORM, 0};
+    if (waiting == 0 && WSAPoll(&entry, 1, 0) == 0) {
+        return kNothingYet;
+    }
+    const int got = recv(Native(socket), static_cast<char*>(into), static_cast<int>(capacity), 0);
+    return got < 0 ? kEnded : static_cast<long>(got);
+}
+
+}  // namespace orv
