@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz flavour (build-fuzz/: clang++, libFuzzer, AddressSanitizer, UBSan) and runs
-# one fuzz target, or every one in turn, for SECONDS each (default 60) on its committed corpus.
+# one fuzz target, or every one (as many at a time as there are cores), for SECONDS each
+# (default 60) on its committed corpus.
 # New inputs go to build-fuzz/fuzz-work/TARGET/, never into the corpus; a crash, a leak, an
 # input taking over a second or wanting more than 1 GiB leaves its input in that directory
 # and fails the run. Usage: scripts/fuzz.sh TARGET|all [SECONDS]
@@ -21,22 +22,38 @@ build_targets=()
 for t in $targets; do build_targets+=(--target "fuzz_$t"); done
 cmake --build build-fuzz -j "$(nproc)" "${build_targets[@]}"
 
-failed=0
-for t in $targets; do
-    work=build-fuzz/fuzz-work/$t
+# Fuzzes one target; its summary lines go to its own log, so runs side by side do not mix.
+fuzz_one() {
+    local t=$1 work=build-fuzz/fuzz-work/$1 status=0
     mkdir -p "$work/new"
-    echo "=== fuzz_$t for $seconds s"
     # The scratch directory comes first: libFuzzer adds what it finds to the first one. Crash
     # inputs land in the work directory.
-    status=0
     (cd "$work" && UBSAN_OPTIONS=print_stacktrace=1 "$OLDPWD/build-fuzz/tests/fuzz/fuzz_$t" \
         new "$OLDPWD/$corpora/$t" -max_total_time="$seconds" -rss_limit_mb=1024 -timeout=1 \
         -print_final_stats=1 >fuzz.log 2>&1) || status=$?
-    grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^SUMMARY|Test unit written' \
-        "$work/fuzz.log" || true
-    if [ "$status" -ne 0 ]; then
-        echo "fuzz_$t FAILED (status $status): see $work/fuzz.log" >&2
-        failed=$((failed + 1))
+    {
+        echo "=== fuzz_$t for $seconds s"
+        grep -E '^stat::(number_of_executed_units|peak_rss_mb)|^SUMMARY|Test unit written' \
+            "$work/fuzz.log" || true
+        [ "$status" -eq 0 ] || echo "fuzz_$t FAILED (status $status): see $work/fuzz.log"
+    } >"$work/summary"
+    return "$status"
+}
+
+# One target per core at a time.
+failed=0
+running=0
+for t in $targets; do
+    fuzz_one "$t" &
+    running=$((running + 1))
+    if [ "$running" -ge "$(nproc)" ]; then
+        wait -n || failed=$((failed + 1))
+        running=$((running - 1))
     fi
 done
+while [ "$running" -gt 0 ]; do
+    wait -n || failed=$((failed + 1))
+    running=$((running - 1))
+done
+for t in $targets; do cat "build-fuzz/fuzz-work/$t/summary"; done
 [ "$failed" -eq 0 ]
