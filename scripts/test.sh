@@ -13,6 +13,9 @@ scripts/install-deps.sh
 echo "=== Windows build (MinGW-w64), its unit tests under Wine ==="
 scripts/build.sh windows
 scripts/wine-unit-tests.sh
+# The workstation's package: the executable, and no stand-in card library to shadow the card's.
+(cd build-windows && cpack >/dev/null && unzip -l orvflashpuc-*-win64.zip) >build-windows/zip.txt
+grep -q '/OrvFlashPuc.exe$' build-windows/zip.txt && ! grep -qi '\.dll$' build-windows/zip.txt
 
 echo "=== g++ build and tests (with the Windows executable's end-to-end rows under Wine) ==="
 scripts/build.sh plain
