@@ -136,12 +136,10 @@ TEST_F(PcCommAdapterTest, CarriesCommandsOutAtTheCardsPace) {
     Run(CCB_CMD_JUMP_TO_APP);
     EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4800, 10)), CCB_STATUS_OK);
     EXPECT_EQ(ReplyData(), kAnswer);
-    const Log header = {
-        "write 212 10 02 00 48 0a 00 b2 a1", kPoll, "sleep 300", "read 100", "sleep 300",
-        "write 212 27 00 01 02 03 04 05 06"};
-    EXPECT_EQ(log, Join({{"sleep 50", "write 212 80 00 00 00 00 00 00 00"},
-                         header,
-                         {"write 212 2b 07 08 09 03 04 05 06"}}));
+    EXPECT_EQ(log,
+              (Log{"sleep 50", "write 212 80 00 00 00 00 00 00 00",
+                   "write 212 10 02 00 48 0a 00 b2 a1", kPoll, "sleep 300", "read 100", "sleep 300",
+                   "write 212 27 00 01 02 03 04 05 06", "write 212 2b 07 08 09 03 04 05 06"}));
 
     Configure(500, CCB_CMD_SELECT_VARIANT_1);
     card->writes = 0;

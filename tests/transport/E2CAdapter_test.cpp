@@ -109,120 +109,73 @@ std::string ToNode(Bytes8 data) {
     return FrameEvent(0x200 | kNode, data);
 }
 
-struct Request {
-    uint32_t command;
-    Bytes payload = {};
-};
-using Script = std::vector<std::pair<uint8_t, std::vector<Reply>>>;
-
 const Bytes8 kIdle{0x00, 0x00, 0x5A};
 const Bytes8 kAnswer{0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8};
 const Bytes kAnswerData(kAnswer.begin(), kAnswer.end());
-const Request kConfigure{CCB_CMD_CONFIGURE, Params()};
 
-struct TransactCase {
-    std::string name;
-    std::vector<Request> setup = {kConfigure};
-    Request request;
-    Script script = {};  // consumed by the setup first, then by the request
-    Log expected = {};   // the request's events only
-    uint32_t status = 100;
-    Bytes data = {};
-    int failSendsFrom = 0;  // 1 = the request's first frame
+class E2CEngine : public testing::Test {
+  protected:
+    // Node 0x12, requests to 0x212, replies from 0x192, waits of 20 ms.
+    E2CEngine() { Run(CCB_CMD_CONFIGURE, Params()); }
+    uint32_t Run(uint32_t command, const Bytes& payload = {}) {
+        CCcbMessage request;
+        request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
+        reply.status = 0xFFFFFFFF;
+        EXPECT_EQ(adapter.Transact(&request, &reply, 24, 20000), 0);
+        EXPECT_EQ(reply.command, command);
+        return reply.status;
+    }
+    Bytes ReplyData() const { return {reply.data, reply.data + reply.dataLength}; }
+
+    Log log;
+    orv::test::LoggingClock clock{log};
+    ScriptedEngine* engine = new ScriptedEngine(log);
+    CE2CCommAdapter adapter{std::unique_ptr<CanOpenLibrary::ICanOpenEngine>(engine)};
+    CCcbMessage reply;
 };
 
-// The listing of the tests shows the case's name rather than its bytes.
-void PrintTo(const TransactCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-std::vector<TransactCase> Cases() {
-    SubblockDescriptor descriptor;
-    descriptor.address = 0x1234;
-    descriptor.length = 10;
-    Bytes block = BytesOf(descriptor);
+// A pause after each segment, zeros after the data; a failed send ends the segments.
+TEST_F(E2CEngine, RoutePacesTheSegments) {
+    Bytes block = BytesOf(SubblockDescriptor{.address = 0x1234, .length = 10});
     for (uint8_t i = 0; i < 10; ++i)
         block.push_back(i);
-    return {
-        // A pause after each segment, zeros after the data; a failed send ends the segments.
-        {.name = "RoutePacesTheSegments",
-         .setup = {kConfigure, {CCB_CMD_SELECT_VARIANT_1}},
-         .request = {CCB_CMD_WRITE_SUBBLOCK, block},
-         .script = {{0x50, {{kIdle}}}},
-         .expected = {ToNode({0x10, 0x00, 0x34, 0x12, 0x0A, 0x00, 0x00, 0x00}), ToNode({0x50}),
-                      "sleep 300", ToNode({0x27, 0, 1, 2, 3, 4, 5, 6}), "sleep 1",
-                      ToNode({0x2B, 7, 8, 9}) + " failed"},
-         .data = Bytes(kIdle.begin(), kIdle.end()),
-         .failSendsFrom = 4},
-        {.name = "WaitDropsOtherNodes",
-         .request = {CCB_CMD_READ_CODE, Bytes(8)},
-         .script = {{0x60, {{kIdle, 0x193}, {kAnswer}}}},
-         .expected = {ToNode({0x60})},
-         .data = kAnswerData},
-        {.name = "PollDropsWhatCameBefore",
-         .setup = {kConfigure, {CCB_CMD_JUMP_TO_APP}},
-         .request = {CCB_CMD_GET_STATUS},
-         .script = {{0x80, {{kIdle}}}, {0x50, {{kAnswer}}}},
-         .expected = {ToNode({0x50})},
-         .data = kAnswerData},
-        {.name = "NmtThroughTheEngine",
-         .setup = {kConfigure, {CCB_CMD_SELECT_VARIANT_1}},
-         .request = {CCB_CMD_BOOT_INIT, Params()},
-         .expected = {"nmt 96 12", "sleep 2000", ToNode({0xFF}), ToNode({0x00})}},
-        // Nothing of what answered the boot-loader entry is left for the next wait.
-        {.name = "BootInitVariant1DrainsEveryAnswer",
-         .setup = {kConfigure, {CCB_CMD_SELECT_VARIANT_1}, {CCB_CMD_BOOT_INIT, Params()}},
-         .request = {CCB_CMD_GET_INFO},
-         .script = {{0xFF, {{kAnswer}, {kIdle}, {kAnswer}}}},
-         .expected = {ToNode({0x70})},
-         .status = 101},
-    };
-}
-
-void Exchange(CE2CCommAdapter& adapter, const Request& step, CCcbMessage& reply) {
-    CCcbMessage request;
-    request.SetAll(static_cast<uint32_t>(step.payload.size()), step.payload.data(), step.command,
-                   0);
-    reply.status = 0xFFFFFFFF;
-    EXPECT_EQ(adapter.Transact(&request, &reply, 24, 20000), 0);
-    EXPECT_EQ(reply.command, step.command);
-}
-
-class E2CTransact : public testing::TestWithParam<TransactCase> {};
-
-TEST_P(E2CTransact, SendsAndWaitsThroughTheEngine) {
-    const TransactCase& c = GetParam();
-    Log log;
-    orv::test::LoggingClock clock(log);
-    auto owned = std::make_unique<ScriptedEngine>(log);
-    ScriptedEngine& engine = *owned;
-    CE2CCommAdapter adapter(std::move(owned));
-    for (const auto& [trigger, replies] : c.script)
-        engine.script[trigger].push_back(replies);
-    CCcbMessage reply;
-    for (const Request& step : c.setup)
-        Exchange(adapter, step, reply);
+    Run(CCB_CMD_SELECT_VARIANT_1);
+    engine->script[0x50].push_back({{kIdle}});
     log.clear();
-    engine.sends = 0;
-    engine.failFrom = c.failSendsFrom;
-    Exchange(adapter, c.request, reply);
-    EXPECT_EQ(reply.status, c.status);
-    EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
-    EXPECT_EQ(reply.length, CCcbMessage::kHeaderSize + reply.dataLength);
-    EXPECT_EQ(log, c.expected);
+    engine->failFrom = 4;
+    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, block), CCB_STATUS_OK);
+    EXPECT_EQ(log, (Log{ToNode({0x10, 0x00, 0x34, 0x12, 0x0A}), ToNode({0x50}), "sleep 300",
+                        ToNode({0x27, 0, 1, 2, 3, 4, 5, 6}), "sleep 1",
+                        ToNode({0x2B, 7, 8, 9}) + " failed"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Route, E2CTransact, testing::ValuesIn(Cases()),
-                         [](const auto& info) { return info.param.name; });
+// A wait skips the frames of other nodes; a poll's answer is one that came after it.
+TEST_F(E2CEngine, WaitsPickTheNodesReplies) {
+    engine->script[0x60].push_back({{kIdle, 0x193}, {kAnswer}});
+    EXPECT_EQ(Run(CCB_CMD_READ_CODE, Bytes(8)), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), kAnswerData);
+    engine->script[0x80].push_back({{kIdle}});
+    engine->script[0x50].push_back({{kAnswer}});
+    Run(CCB_CMD_JUMP_TO_APP);
+    EXPECT_EQ(Run(CCB_CMD_GET_STATUS), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), kAnswerData);
+}
 
-TEST(E2CAdapter, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
-    Log log;
-    auto owned = std::make_unique<ScriptedEngine>(log);
-    ScriptedEngine& engine = *owned;
-    CE2CCommAdapter adapter(std::move(owned));
+// Nothing of what answered the boot-loader entry is left for the next wait.
+TEST_F(E2CEngine, BootInitVariant1SendsNmtAndDrainsEveryAnswer) {
+    Run(CCB_CMD_SELECT_VARIANT_1);
+    engine->script[0xFF].push_back({{kAnswer}, {kIdle}, {kAnswer}});
+    log.clear();
+    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, Params()), CCB_STATUS_OK);
+    EXPECT_EQ(log, (Log{"nmt 96 12", "sleep 2000", ToNode({0xFF}), ToNode({0x00})}));
+    EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY);
+}
+
+TEST_F(E2CEngine, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
+    log.clear();
     EXPECT_EQ(adapter.Open(0x7F), 0);
     EXPECT_EQ(adapter.Reset(), 0);
-    EXPECT_EQ(engine.nodeStates, (std::vector<std::pair<uint8_t, uint32_t>>{{0x7F, 1}}));
+    EXPECT_EQ(engine->nodeStates, (std::vector<std::pair<uint8_t, uint32_t>>{{0x7F, 1}}));
 
     CanFrameRequest request;
     request.nodeId = kNode;
@@ -237,7 +190,7 @@ TEST(E2CAdapter, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
     uint32_t small[2] = {7, 7};
     EXPECT_EQ(adapter.SendRaw(&request, sizeof request, small, 8, 20000), 0);
     EXPECT_EQ(small[0], 7u) << "no room, nothing written";
-    engine.failFrom = 1;
+    engine->failFrom = 1;
     EXPECT_EQ(adapter.SendRaw(&request, sizeof request, reply, 12, 20000), 1);
 }
 
