@@ -445,9 +445,9 @@ void Exchange(BootCommandExecutor& executor, const Request& step, CCcbMessage& r
     EXPECT_EQ(reply.command, step.command);
 }
 
-class Execution : public testing::TestWithParam<Case> {};
+class Executor : public testing::TestWithParam<Case> {};
 
-TEST_P(Execution, CarriesOutTheWholeSequence) {
+TEST_P(Executor, CarriesOutTheWholeSequence) {
     const Case& c = GetParam();
     Log log;
     orv::test::LoggingClock clock(log);
@@ -466,13 +466,13 @@ TEST_P(Execution, CarriesOutTheWholeSequence) {
     EXPECT_EQ(log, c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, Execution, testing::ValuesIn(AllCases()),
+INSTANTIATE_TEST_SUITE_P(Commands, Executor, testing::ValuesIn(AllCases()),
                          [](const auto& info) { return info.param.name; });
 
 // The segment layout pinned without the helper that builds the expected sequences: 2048 =
 // 292 x 7 + 4, so the last segment carries 4 bytes, its toggle clear after 292 changes, and
 // after them zeros or the bytes of the segment before.
-TEST(FullSubblock, Is293SegmentsWithAlternatingToggle) {
+TEST(ExecutorSegments, FullSubblockIs293WithAlternatingToggle) {
     const struct {
         const ExecutionPolicy& policy;
         std::string last;
