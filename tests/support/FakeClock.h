@@ -37,8 +37,7 @@ class FakeClock : public IClock {
     uint64_t now_ = 1000000;
 };
 
-// Writes every pause, as "sleep <ms>", into the log that holds the other events of a test, so
-// that its place among them is checked.
+// Also logs each pause as "sleep <ms>" among a test's other events, to check its place.
 class LoggingClock : public FakeClock {
   public:
     explicit LoggingClock(std::vector<std::string>& log) : log_(log) {}

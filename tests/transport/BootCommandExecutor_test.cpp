@@ -166,8 +166,8 @@ Log Segments(const Transport& t, uint16_t length, uint32_t gapMs, int failFrom =
         events.push_back(ToNode(frame) + (failed ? " failed" : ""));
         if (failed && stopAtFailure)
             break;
-        Log pause = Pause(gapMs);
-        events.insert(events.end(), pause.begin(), pause.end());
+        if (gapMs != 0)
+            events.push_back("sleep " + std::to_string(gapMs));
         sent = static_cast<uint16_t>(sent + n);
     }
     return events;
@@ -287,7 +287,11 @@ std::vector<Case> BootInitCases(const Transport& t) {
               {kInit2, "sleep 1000"},
               Poll(t)});
     return {
-        // Nor does it take the parameters.
+        // The refusal leaves no variant, and the parameters as they were.
+        {.name = "BootInitWithoutVariantKeepsNone",
+         .setup = {kConfigure, kBootInit},
+         .request = kBlock,
+         .status = 104},
         {.name = "BootInitWithoutVariantKeepsTheNode",
          .setup = {kConfigure, {CCB_CMD_BOOT_INIT, Params(30, 0x30)}},
          .request = {CCB_CMD_ABORT},

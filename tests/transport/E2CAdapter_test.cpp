@@ -99,10 +99,7 @@ Bytes BytesOf(const Record& record) {
 }
 
 Bytes Params(uint32_t replyTimeoutMs = 20) {
-    BootInitParams params;
-    params.nodeId = kNode;
-    params.replyTimeoutMs = replyTimeoutMs;
-    return BytesOf(params);
+    return BytesOf(BootInitParams{.nodeId = kNode, .replyTimeoutMs = replyTimeoutMs});
 }
 
 std::string ToNode(Bytes8 data) {
