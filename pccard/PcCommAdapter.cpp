@@ -28,6 +28,8 @@ constexpr uint32_t kBeforeJumpMs = 50;
 // A poll's answer is awaited like any other reply.
 constexpr uint32_t kPollWaitExtraMs = 0;
 
+}  // namespace
+
 // Every difference spelled out: the card's transport is the one that pauses around polls.
 constexpr ExecutionPolicy kCardExecution = {
     // The answer to a poll is read from whatever the ring holds by then.
@@ -41,8 +43,6 @@ constexpr ExecutionPolicy kCardExecution = {
     // An unanswered poll during programming leaves the node as busy as it last said.
     .programWait = ProgramWait::kKeepLastAnswer,
 };
-
-}  // namespace
 
 CPcCommAdapter::CPcCommAdapter(const char* canCardName)
     : CommandExecutingAdapter(kCardExecution), card_(CardForChannel(canCardName)) {}

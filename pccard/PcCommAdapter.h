@@ -6,6 +6,9 @@
 #include "pccard/CanCard.h"
 #include "transport/CommandExecutingAdapter.h"
 
+// How this transport paces the commands it carries out.
+extern const ExecutionPolicy kCardExecution;
+
 // The transport over a CAN card in the PC: carries every gateway command out itself as
 // boot-loader frames through the card, and waits for the node's replies in the card's ring.
 class CPcCommAdapter : public CommandExecutingAdapter {

@@ -20,6 +20,9 @@ constexpr int kRawRequestCopy = 48;
 // Polls give the node this much longer than a plain reply wait.
 constexpr uint32_t kPollExtraMs = 10000;
 constexpr uint32_t kSegmentGapMs = 1;
+
+}  // namespace
+
 // The engine hands frames on at once: a pause after every segment, none around polls. A poll
 // empties the queue first, then gives the node longer to answer.
 constexpr ExecutionPolicy kRouteExecution = {
@@ -28,8 +31,6 @@ constexpr ExecutionPolicy kRouteExecution = {
     .segmentTail = SegmentTail::kZeros,
     .programWait = ProgramWait::kRepollMissesAtOnce,
 };
-
-}  // namespace
 
 const std::map<uint32_t, std::string>& ApplCommandNames() {
     return applCommandNames;

@@ -15,6 +15,9 @@
 
 using CanOpenLibrary::FrameRecord;
 
+// How this transport paces the commands it carries out.
+extern const ExecutionPolicy kRouteExecution;
+
 // The transport of a named Ethernet-to-CAN route. Unlike a gateway board, the bus at the end of
 // the route knows no gateway commands, so this adapter carries each one out itself as NMT
 // commands and 8-byte frames to the boot loader, and answers with the reply status a gateway

@@ -1,3 +1,6 @@
+// The PC card transport: that it carries the commands out at the card's pace, how its waits read
+// the node's replies from the card, opening, closing and raw frames. The commands themselves are
+// the executor's tests.
 #include "pccard/PcCommAdapter.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +11,7 @@
 #include <deque>
 #include <numeric>
 
-#include "os/Clock.h"
+#include "support/FakeClock.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -16,22 +19,6 @@ namespace {
 
 using Log = std::vector<std::string>;
 using Bytes = std::vector<uint8_t>;
-
-// Writes every pause into the same log as the card's writes and reads: one sequence to check.
-class LogClock : public orv::IClock {
-  public:
-    explicit LogClock(Log& log) : log_(log) { orv::SetClock(this); }
-    ~LogClock() override { orv::SetClock(nullptr); }
-    void SleepMs(uint32_t ms) override {
-        log_.push_back("sleep " + std::to_string(ms));
-        now_ += ms;
-    }
-    uint64_t NowMs() override { return now_; }
-
-  private:
-    Log& log_;
-    uint64_t now_ = 0;
-};
 
 // What the card does at the next Read: hand out a frame or answer with a result code.
 struct ReadStep {
@@ -88,16 +75,13 @@ Bytes Raw(const Record& record, Bytes tail = {}) {
     tail.insert(tail.begin(), bytes, bytes + sizeof record);
     return tail;
 }
-Bytes BootParams(uint8_t node, uint32_t timeoutMs, uint16_t replyBase = 0x180,
-                 uint16_t requestBase = 0x200) {
+Bytes BootParams(uint8_t node, uint32_t timeoutMs) {
     return Raw(BootInitParams{.nodeId = node,
                               .page = 1,
                               .startAddress = 0x1234,
                               .length = 0x800,
                               .checksum = 0xBEEF,
-                              .replyTimeoutMs = timeoutMs,
-                              .replyBase = replyBase,
-                              .requestBase = requestBase});
+                              .replyTimeoutMs = timeoutMs});
 }
 Bytes Subblock(uint16_t address, uint16_t length) {
     Bytes data(length);
@@ -136,57 +120,33 @@ class PcCommAdapterTest : public ::testing::Test {
         log.clear();
     }
     Bytes ReplyData() const { return {reply.data, reply.data + reply.dataLength}; }
-    long Count(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
 
     Log log;
-    LogClock clock{log};
+    orv::test::LoggingClock clock{log};
     FakeCard* card = new FakeCard(log);
     CPcCommAdapter adapter{card};
     CCcbMessage request, reply;
 };
 
-TEST_F(PcCommAdapterTest, EachSimpleCommandSendsItsFrameAndTakesAtMostOneAnswer) {
-    const struct {
-        uint32_t command;
-        Bytes payload;
-        Log expected;  // an entry "read ..." means the node answers kAnswer
-    } cases[] = {
-        {CCB_CMD_ABORT, {}, {"write 212 ff 00 00 00 00 00 00 00"}},
-        {CCB_CMD_WRITE_ENABLE, {}, {"write 212 aa 55 00 00 00 00 00 00"}},
-        {CCB_CMD_JUMP_TO_APP, {}, {"sleep 50", "write 212 80 00 00 00 00 00 00 00"}},
-        {CCB_CMD_VALIDATE, {9}, {"write 212 40 00 00 00 00 00 00 00"}},
-        {CCB_CMD_PROGRAM_SUBBLOCK, {}, {"write 212 30 00 00 00 00 00 00 00"}},
-        {CCB_CMD_INIT_EXT_INFO, Bytes(16, 0xEE), {"write 212 c0 00 00 00 00 00 00 00"}},
-        {CCB_CMD_SEND_DATA, {1, 2, 3, 4, 5, 6, 7, 8}, {"write 212 01 02 03 04 05 06 07 08"}},
-        {CCB_CMD_SELECT_VARIANT_1, {}, {"write 000 80 00"}},
-        {CCB_CMD_SELECT_VARIANT_2, {}, {"write 000 80 00"}},
-        {CCB_CMD_READ_CODE,
-         {0xEE, 0x01, 0x40, 0x00, 0x08, 0x00, 0x00, 0x00},
-         {"write 212 60 01 40 00 08 00 00 00", "read 100"}},
-        {CCB_CMD_GET_INFO, {}, {"write 212 70 00 00 00 00 00 00 00", "read 100"}},
-        {CCB_CMD_GET_STATUS, {}, {kPoll, "sleep 300", "read 100"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command);
-        Configure();
-        card->reads = {Frame(0x192, kAnswer)};
-        EXPECT_EQ(Run(c.command, c.payload), CCB_STATUS_OK);
-        EXPECT_EQ(log, c.expected);
-        EXPECT_EQ(ReplyData(), c.expected.back() == "read 100" ? kAnswer : Bytes{});
-    }
+// A pause before the jump and between a poll and its answer, none between segments, a short
+// segment ending in the bytes of the one before; a failed write ends the segments.
+TEST_F(PcCommAdapterTest, CarriesCommandsOutAtTheCardsPace) {
+    Configure(500, CCB_CMD_SELECT_VARIANT_1);
+    card->reads = {Frame(0x192, kAnswer)};
+    Run(CCB_CMD_JUMP_TO_APP);
+    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4800, 10)), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), kAnswer);
+    EXPECT_EQ(log,
+              (Log{"sleep 50", "write 212 80 00 00 00 00 00 00 00",
+                   "write 212 10 02 00 48 0a 00 b2 a1", kPoll, "sleep 300", "read 100", "sleep 300",
+                   "write 212 27 00 01 02 03 04 05 06", "write 212 2b 07 08 09 03 04 05 06"}));
 
-    // A short payload leaves the rest of the data area as it was.
-    log.clear();
-    request.SetAll(8, Bytes(8, 9).data(), CCB_CMD_SEND_DATA, 0);
-    request.SetData(Bytes{0x21, 0x22}.data(), 2);
-    adapter.Transact(&request, &reply, 16, 20000);
-    EXPECT_EQ(log, Log{"write 212 21 22 09 09 09 09 09 09"});
-
-    log.clear();
-    for (uint32_t reserved : {0u, 100u, 108u, 199u, 211u, 214u, 216u, 219u, 4000u}) {
-        EXPECT_EQ(Run(reserved, {1, 2, 3}), CCB_STATUS_NOT_EXECUTED) << reserved;
-    }
-    EXPECT_TRUE(log.empty());
+    Configure(500, CCB_CMD_SELECT_VARIANT_1);
+    card->writes = 0;
+    card->failWritesFrom = 4;  // header, poll and one segment go out, the second fails
+    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4800, 16)), CCB_STATUS_NO_REPLY);
+    ASSERT_EQ(log.size(), 11u);
+    EXPECT_EQ(log.back(), "write 212 2f 07 08 09 0a 0b 0c 0d");
 }
 
 TEST_F(PcCommAdapterTest, ASilentNodeFailsAfterFiveReadsOfAFifthOfTheReplyTimeout) {
@@ -238,27 +198,7 @@ TEST_F(PcCommAdapterTest, ForeignFramesProlongAWaitAReadErrorEndsItShortRepliesC
     EXPECT_EQ(ReplyData(), Bytes(8, 0));
 }
 
-TEST_F(PcCommAdapterTest, ConfigureSetsNodeTimeoutAndBasesFinalizeClearsThemAndTheVariant) {
-    Run(CCB_CMD_ABORT);  // before any configuration: the default node
-    EXPECT_EQ(Run(CCB_CMD_CONFIGURE, BootParams(0x25, 1000, 0x580, 0x600)), CCB_STATUS_OK);
-    card->reads = {Frame(0x5A5, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_OK);
-    EXPECT_EQ(log, (Log{"write 07f ff 00 00 00 00 00 00 00", "write 625 70 00 00 00 00 00 00 00",
-                        "read 200"}));
-
-    Configure(500, CCB_CMD_SELECT_VARIANT_1);
-    EXPECT_EQ(Run(CCB_CMD_FINALIZE), CCB_STATUS_OK);
-    EXPECT_EQ(Run(CCB_CMD_ABORT), CCB_STATUS_OK);
-    EXPECT_EQ(log, (Log{"write 000 01 00", "write 012 ff 00 00 00 00 00 00 00"}));
-    // Without a variant 200 and 202 answer 104 and send nothing; 200 takes none of its parameters.
-    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, BootParams(0x30, 700)), CCB_STATUS_NO_VARIANT);
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4000, 16)), CCB_STATUS_NO_VARIANT);
-    log.clear();
-    Run(CCB_CMD_ABORT);
-    EXPECT_EQ(log, Log{"write 012 ff 00 00 00 00 00 00 00"});
-}
-
-TEST_F(PcCommAdapterTest, BootInitVariant1EntersBootModeAndDrainsStaleReplies) {
+TEST_F(PcCommAdapterTest, BootInitVariant1DrainsUntilFiveSilentReadsInARow) {
     Run(CCB_CMD_SELECT_VARIANT_1);
     log.clear();
     card->reads = {Frame(0x192, kAnswer), kTimeout, Frame(0x192, kAnswer), Frame(0x300, kAnswer)};
@@ -266,105 +206,6 @@ TEST_F(PcCommAdapterTest, BootInitVariant1EntersBootModeAndDrainsStaleReplies) {
     EXPECT_EQ(log, Join({{"write 000 96 12", "sleep 2000", "write 212 ff 00 00 00 00 00 00 00"},
                          Log(4 + 5, "read 100"),
                          {"write 212 00 01 34 12 00 08 ef be"}}));
-}
-
-TEST_F(PcCommAdapterTest, BootInitVariant2SendsTheArgumentsHighByteFirstBetweenPolls) {
-    Run(CCB_CMD_SELECT_VARIANT_2);
-    log.clear();
-    const Bytes second = {0x01, 0x00, 9, 9, 9, 9, 9, 9};
-    card->reads = {Frame(0x192, kAnswer), Frame(0x192, second)};
-    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, BootParams(0x12, 500)), CCB_STATUS_OK);
-    EXPECT_EQ(log, (Log{"write 000 80 00", "write 000 96 12", "sleep 4000",
-                        "write 212 ff 00 00 00 00 00 00 00", "write 212 ff 00 00 00 00 00 00 00",
-                        kPoll, "sleep 300", "read 100", "write 212 00 01 12 34 08 00 be ef",
-                        "sleep 1000", kPoll, "sleep 300", "read 100"}));
-    EXPECT_EQ(ReplyData(), second);
-
-    // The last poll decides, even after a first one that was answered.
-    card->reads = {Frame(0x192, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, BootParams(0x12, 500)), CCB_STATUS_NO_REPLY);
-}
-
-TEST_F(PcCommAdapterTest, SubblockVariant1SendsHeaderPollThenSegmentsWithoutPauses) {
-    Configure(500, CCB_CMD_SELECT_VARIANT_1);
-    card->reads = {Frame(0x192, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4800, 2048)), CCB_STATUS_OK);
-    EXPECT_EQ(ReplyData(), kAnswer);
-    ASSERT_EQ(log.size(), 5u + 293u);
-    // 2048 = 292 * 7 + 4: the last frame keeps bytes 5..7 of the one before.
-    EXPECT_EQ(Log(log.begin(), log.begin() + 8),
-              (Log{"write 212 10 02 00 48 00 08 b2 a1", kPoll, "sleep 300", "read 100", "sleep 300",
-                   "write 212 27 00 01 02 03 04 05 06", "write 212 2f 07 08 09 0a 0b 0c 0d",
-                   "write 212 27 0e 0f 10 11 12 13 14"}));
-    EXPECT_EQ(Log(log.end() - 2, log.end()),
-              (Log{"write 212 2f f5 f6 f7 f8 f9 fa fb", "write 212 24 fc fd fe ff f9 fa fb"}));
-
-    // The first failed write ends it, keeping the poll's status.
-    Configure(500, CCB_CMD_SELECT_VARIANT_1);
-    card->writes = 0;
-    card->failWritesFrom = 1 + 1 + 3;  // header, poll and two segments go out, the third fails
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4800, 2048)), CCB_STATUS_NO_REPLY);
-    EXPECT_EQ(log.size(), 1u + 1u + 1u + 5u + 1u + 3u);
-}
-
-TEST_F(PcCommAdapterTest, SubblockVariant2WaitsWhileBusyAndPausesAfterEverySegment) {
-    Configure(500, CCB_CMD_SELECT_VARIANT_2);
-    const Bytes busy = {0x00, 0x02, 0, 0, 0, 0, 0, 0};
-    const Bytes idle = {0x00, 0x04, 5, 0, 0, 0, 0, 0};
-    card->reads = {Frame(0x192, busy), kTimeout, kTimeout,          kTimeout,
-                   kTimeout,           kTimeout, Frame(0x192, idle)};
-    card->failWritesFrom = 1;  // no write succeeds: the segments go on regardless
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1234, 9)), CCB_STATUS_OK);
-    EXPECT_EQ(log, Join({{"write 212 10 02 12 34 00 09 a1 b2", kPoll, "sleep 300", "read 100",
-                          "sleep 200", kPoll, "sleep 300"},
-                         Log(5, "read 100"),
-                         {"sleep 200", kPoll, "sleep 300", "read 100",
-                          "write 212 27 00 01 02 03 04 05 06", "sleep 1",
-                          "write 212 2a 07 08 02 03 04 05 06", "sleep 1"}}));
-    EXPECT_EQ(ReplyData(), idle);
-
-    // It gives up waiting after 25 busy polls.
-    Configure(500, CCB_CMD_SELECT_VARIANT_2);
-    card->reads.assign(30, Frame(0x192, {0x00, 0x01}));
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x2000, 0)), CCB_STATUS_OK);
-    EXPECT_EQ(Count(kPoll), 26);
-    EXPECT_EQ(Count("sleep 200"), 25);
-}
-
-TEST_F(PcCommAdapterTest, SubblockVariant2RefusesTheSameAddressTwiceUntilTheNextBootInit) {
-    Configure(500, CCB_CMD_SELECT_VARIANT_2);
-    card->reads = {Frame(0x192, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4000, 0)), CCB_STATUS_OK);
-    log.clear();
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4000, 7)), CCB_STATUS_SAME_SUBBLOCK);
-    EXPECT_TRUE(log.empty());
-    card->reads = {Frame(0x192, kAnswer), Frame(0x192, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, BootParams(0x12, 500)), CCB_STATUS_OK);
-    card->reads = {Frame(0x192, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4000, 0)), CCB_STATUS_OK);
-}
-
-TEST_F(PcCommAdapterTest, ProgramVariant2PollsWhileBusyAtMost50MoreTimes) {
-    const struct {
-        std::deque<ReadStep> reads;
-        long polls;
-        uint32_t status;
-    } cases[] = {
-        {{Frame(0x192, {0x00, 0x01}), Frame(0x192, {0x00, 0x02}), Frame(0x192, {0x00, 0xFC})},
-         3,
-         CCB_STATUS_OK},
-        {std::deque<ReadStep>(60, Frame(0x192, {0x00, 0x03})), 51, CCB_STATUS_OK},
-        {{}, 1, CCB_STATUS_NO_REPLY},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.polls);
-        Configure(500, CCB_CMD_SELECT_VARIANT_2);
-        card->reads = c.reads;
-        EXPECT_EQ(Run(CCB_CMD_PROGRAM_SUBBLOCK), c.status);
-        EXPECT_EQ(log.front(), "write 212 30 00 00 00 00 00 00 00");
-        EXPECT_EQ(Count(kPoll), c.polls);
-        EXPECT_EQ(Count("sleep 100"), c.polls - 1);
-    }
 }
 
 TEST_F(PcCommAdapterTest, OpenOpensTheCardOnceResetClosesItSendRawDoesNothing) {
@@ -388,7 +229,7 @@ TEST_F(PcCommAdapterTest, OpenOpensTheCardOnceResetClosesItSendRawDoesNothing) {
 
 TEST(PcCommAdapterLifetime, DestroysTheCardThenPauses100Ms) {
     Log log;
-    LogClock clock(log);
+    orv::test::LoggingClock clock(log);
     delete new CPcCommAdapter(new FakeCard(log));
     EXPECT_EQ(log, (Log{"card destroyed", "sleep 100"}));
 }

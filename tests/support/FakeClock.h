@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "os/Clock.h"
@@ -34,6 +35,19 @@ class FakeClock : public IClock {
     mutable std::mutex mutex_;
     std::vector<uint32_t> sleeps_;
     uint64_t now_ = 1000000;
+};
+
+// Also logs each pause as "sleep <ms>" among a test's other events, to check its place.
+class LoggingClock : public FakeClock {
+  public:
+    explicit LoggingClock(std::vector<std::string>& log) : log_(log) {}
+    void SleepMs(uint32_t ms) override {
+        log_.push_back("sleep " + std::to_string(ms));
+        FakeClock::SleepMs(ms);
+    }
+
+  private:
+    std::vector<std::string>& log_;
 };
 
 }  // namespace orv::test

@@ -1,5 +1,6 @@
-// The Ethernet-to-CAN adapter carrying out each gateway command itself: the whole sequence of
-// NMT commands, frames and pauses, and the reply; its receive store; routes that lead nowhere.
+// The Ethernet-to-CAN adapter: that it carries the commands out at the route's pace, how its
+// waits pick the node's replies from the engine's frames, its receive store, routes that lead
+// nowhere. The commands themselves are the executor's tests.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -28,16 +29,6 @@ std::string FrameEvent(uint16_t id, const Bytes8& data) {
         used += std::snprintf(text + used, sizeof text - static_cast<size_t>(used), " %02x", byte);
     return text;
 }
-
-// Pauses go into the same log as the frames, so their place in the sequence is checked.
-struct LoggingClock : orv::test::FakeClock {
-    explicit LoggingClock(Log& log) : log(log) {}
-    void SleepMs(uint32_t ms) override {
-        log.push_back("sleep " + std::to_string(ms));
-        FakeClock::SleepMs(ms);
-    }
-    Log& log;
-};
 
 struct Reply {
     Bytes8 data;
@@ -107,405 +98,81 @@ Bytes BytesOf(const Record& record) {
     return Bytes(bytes, bytes + sizeof record);
 }
 
-Bytes Params(uint32_t replyTimeoutMs = 20, uint8_t node = kNode, uint16_t requestBase = 0x200) {
-    BootInitParams params;
-    params.busId = 3;
-    params.nodeId = node;
-    params.page = 0x01;
-    params.startAddress = 0x1234;
-    params.length = 0x0800;
-    params.checksum = 0xBEEF;
-    params.replyTimeoutMs = replyTimeoutMs;
-    params.requestBase = requestBase;
-    return BytesOf(params);
-}
-
-// A poll waits replyTimeoutMs + 10000 ms in 32-bit arithmetic: a reply timeout just below the
-// wrap keeps a silent node's polls short. Only for sequences whose plain waits are answered.
-Bytes ShortPolls(uint32_t pollMs) {
-    return Params(pollMs - 10000u);
-}
-
-Bytes SubblockData(uint16_t length) {
-    Bytes data(length);
-    for (size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<uint8_t>(i * 7 + 3);
-    return data;
-}
-
-Bytes Subblock(uint16_t address, uint16_t length) {
-    SubblockDescriptor descriptor;
-    descriptor.page = 0x01;
-    descriptor.address = address;
-    descriptor.length = length;
-    descriptor.checksum = 0xBEEF;
-    Bytes payload = BytesOf(descriptor);
-    const Bytes data = SubblockData(length);
-    payload.insert(payload.end(), data.begin(), data.end());
-    return payload;
+Bytes Params(uint32_t replyTimeoutMs = 20) {
+    return BytesOf(BootInitParams{.nodeId = kNode, .replyTimeoutMs = replyTimeoutMs});
 }
 
 std::string ToNode(Bytes8 data) {
     return FrameEvent(0x200 | kNode, data);
 }
 
-// A sub-block's segments, each followed by its 1 ms pause; from failFrom on (0-based) they
-// fail, and stopAtFailure ends the list at the first failed one.
-Log Segments(uint16_t length, int failFrom = -1, bool stopAtFailure = false) {
-    const Bytes data = SubblockData(length);
-    Log events;
-    uint8_t toggle = 0;
-    for (size_t sent = 0, index = 0; sent < data.size(); ++index, toggle ^= 0x08) {
-        const size_t n = std::min<size_t>(data.size() - sent, 7);
-        Bytes8 frame{static_cast<uint8_t>(0x20 | toggle | n)};
-        std::copy_n(data.begin() + static_cast<long>(sent), n, frame.begin() + 1);
-        const bool failed = failFrom >= 0 && static_cast<int>(index) >= failFrom;
-        events.push_back(ToNode(frame) + (failed ? " failed" : ""));
-        if (failed && stopAtFailure)
-            break;
-        events.push_back("sleep 1");
-        sent += n;
-    }
-    return events;
-}
-
-Log Join(std::initializer_list<Log> parts, int times = 1) {
-    Log all;
-    for (int i = 0; i < times; ++i)
-        for (const Log& part : parts)
-            all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-
-struct Request {
-    uint32_t command;
-    Bytes payload;
-    int declaredLength = -1;  // a dataLength below the payload's, as a caller may leave it
-};
-using Script = std::vector<std::pair<uint8_t, std::vector<Reply>>>;
-
-struct TransactCase {
-    std::string name;
-    std::vector<Request> setup = {};
-    Request request;
-    Script script = {};  // consumed by the setup first, then by the request
-    Log expected;        // the request's events only
-    uint32_t status;
-    Bytes data = {};
-    int failSendsFrom = 0;  // 1 = the request's first frame
-};
-
-// The listing of the tests shows the case's name rather than its bytes.
-void PrintTo(const TransactCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const Bytes8 kIdle{0x00, 0x00, 0x5A};
-const Bytes8 kBusy1{0x00, 0x01};
-const Bytes8 kBusy2{0x00, 0x02};
 const Bytes8 kAnswer{0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8};
-const Bytes kIdleData(kIdle.begin(), kIdle.end());
-const Bytes kBusyData(kBusy1.begin(), kBusy1.end());
 const Bytes kAnswerData(kAnswer.begin(), kAnswer.end());
-const Request kConfigure{CCB_CMD_CONFIGURE, Params()};
-const Request kVariant1{CCB_CMD_SELECT_VARIANT_1, {}};
-const Request kVariant2{CCB_CMD_SELECT_VARIANT_2, {}};
-const Request kBlock{CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1234, 10)};
-const Request kFullBlock{CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1234, 2048)};
-const Request kProgram{CCB_CMD_PROGRAM_SUBBLOCK, {}};
-const std::pair<uint8_t, std::vector<Reply>> kPollIdle{0x50, {{kIdle}}};
-const std::pair<uint8_t, std::vector<Reply>> kPollBusy{0x50, {{kBusy1}}};
-const std::string kPoll = ToNode({0x50});
-const std::string kInit1 = ToNode({0x00, 0x01, 0x34, 0x12, 0x00, 0x08, 0xEF, 0xBE});
-const std::string kInit2 = ToNode({0x00, 0x01, 0x12, 0x34, 0x08, 0x00, 0xBE, 0xEF});
-const std::string kHeader1 = ToNode({0x10, 0x01, 0x34, 0x12, 0x00, 0x08, 0xEF, 0xBE});
-const std::string kHeader2 = ToNode({0x10, 0x01, 0x12, 0x34, 0x00, 0x0A, 0xBE, 0xEF});
 
-std::vector<TransactCase> Cases() {
-    const Log variant2Init = {"nmt 80 00",    "nmt 96 12",    "sleep 4000",
-                              ToNode({0xFF}), ToNode({0xFF}), kPoll,
-                              kInit2,         "sleep 1000",   kPoll};
-    const Request readCode{CCB_CMD_READ_CODE, {9, 1, 2, 3, 4, 5, 6, 7}};
-    const std::string readFrame = ToNode({0x60, 1, 2, 3, 4, 5, 6, 7});
-    std::vector<TransactCase> cases = {
-        {.name = "Abort",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_ABORT, {}},
-         .expected = {ToNode({0xFF})},
-         .status = 100},
-        {.name = "WriteEnable",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_WRITE_ENABLE, {}},
-         .expected = {ToNode({0xAA, 0x55})},
-         .status = 100},
-        {.name = "JumpToApp",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_JUMP_TO_APP, {}},
-         .expected = {ToNode({0x80})},
-         .status = 100},
-        {.name = "Validate",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_VALIDATE, {}},
-         .expected = {ToNode({0x40})},
-         .status = 100},
-        {.name = "InitExtInfo",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_INIT_EXT_INFO, Bytes(16, 7)},
-         .expected = {ToNode({0xC0})},
-         .status = 100},
-        // All eight bytes of the data area go out, whatever the declared length.
-        {.name = "SendData",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_SEND_DATA, {1, 2, 3, 4, 5, 6, 7, 8}, 3},
-         .expected = {ToNode({1, 2, 3, 4, 5, 6, 7, 8})},
-         .status = 100},
-        {.name = "SelectVariant1", .request = kVariant1, .expected = {"nmt 80 00"}, .status = 100},
-        {.name = "Finalize",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_FINALIZE, {}},
-         .expected = {"nmt 01 00"},
-         .status = 100},
-        {.name = "FinalizeClearsTheBases",
-         .setup = {kConfigure, {CCB_CMD_FINALIZE, {}}},
-         .request = {CCB_CMD_ABORT, {}},
-         .expected = {FrameEvent(kNode, {0xFF})},
-         .status = 100},
-        {.name = "FinalizeClearsTheVariant",
-         .setup = {kVariant1, {CCB_CMD_FINALIZE, {}}},
-         .request = {CCB_CMD_BOOT_INIT, Params()},
-         .expected = {},
-         .status = 104},
-        {.name = "ConfigureSendsNothing", .request = kConfigure, .expected = {}, .status = 100},
-        {.name = "ConfigureSetsNodeAndBase",
-         .setup = {{CCB_CMD_CONFIGURE, Params(20, 0x21, 0x600)}},
-         .request = {CCB_CMD_ABORT, {}},
-         .expected = {FrameEvent(0x621, {0xFF})},
-         .status = 100},
-        {.name = "BeforeConfigureNode7F",
-         .request = {CCB_CMD_ABORT, {}},
-         .expected = {FrameEvent(0x7F, {0xFF})},
-         .status = 100},
-        // Answers of other nodes are dropped.
-        {.name = "ReadCode",
-         .setup = {kConfigure},
-         .request = readCode,
-         .script = {{0x60, {{kIdle, 0x193}, {kAnswer}}}},
-         .expected = {readFrame},
-         .status = 100,
-         .data = kAnswerData},
-        {.name = "ReadCodeSilent",
-         .setup = {kConfigure},
-         .request = readCode,
-         .expected = {readFrame},
-         .status = 101},
-        {.name = "GetInfo",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_GET_INFO, {}},
-         .script = {{0x70, {{kAnswer}}}},
-         .expected = {ToNode({0x70})},
-         .status = 100,
-         .data = kAnswerData},
-        {.name = "GetStatusDropsWhatCameBefore",
-         .setup = {kConfigure, {CCB_CMD_JUMP_TO_APP, {}}},
-         .request = {CCB_CMD_GET_STATUS, {}},
-         .script = {{0x80, {{kIdle}}}, {0x50, {{kAnswer}}}},
-         .expected = {kPoll},
-         .status = 100,
-         .data = kAnswerData},
-        {.name = "GetStatusSilent",
-         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(5)}},
-         .request = {CCB_CMD_GET_STATUS, {}},
-         .expected = {kPoll},
-         .status = 101},
-        {.name = "BootInitWithoutVariant",
-         .setup = {kConfigure},
-         .request = {CCB_CMD_BOOT_INIT, Params()},
-         .expected = {},
-         .status = 104},
-        // The refusal does not stick; variant 1 reads away every answer to its 0xFF.
-        {.name = "BootInitVariant1AfterRefusal",
-         .setup = {{CCB_CMD_BOOT_INIT, Params()}, kVariant1},
-         .request = {CCB_CMD_BOOT_INIT, Params()},
-         .script = {{0xFF, {{kAnswer}, {kIdle}, {kBusy1}}}},
-         .expected = {"nmt 96 12", "sleep 2000", ToNode({0xFF}), kInit1},
-         .status = 100},
-        {.name = "BootInitVariant2",
-         .setup = {kVariant2},
-         .request = {CCB_CMD_BOOT_INIT, Params()},
-         .script = {kPollBusy, {0x50, {{kAnswer}}}},
-         .expected = variant2Init,
-         .status = 100,
-         .data = kAnswerData},
-        // The first poll's answer stays in the reply when the last one gets none.
-        {.name = "BootInitVariant2LastPollSilent",
-         .setup = {kVariant2},
-         .request = {CCB_CMD_BOOT_INIT, ShortPolls(5)},
-         .script = {{0x50, {{kAnswer}}}},
-         .expected = variant2Init,
-         .status = 101,
-         .data = kAnswerData},
-        {.name = "WriteWithoutVariant",
-         .setup = {kConfigure},
-         .request = kBlock,
-         .expected = {},
-         .status = 104},
-        {.name = "WriteVariant1Full",
-         .setup = {kConfigure, kVariant1},
-         .request = kFullBlock,
-         .script = {kPollIdle},
-         .expected = Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}),
-         .status = 100,
-         .data = kIdleData},
-        {.name = "WriteVariant1StopsAtAFailedSegment",
-         .setup = {kConfigure, kVariant1},
-         .request = kFullBlock,
-         .script = {kPollIdle},
-         .expected = Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048, 2, true)}),
-         .status = 100,
-         .data = kIdleData,
-         .failSendsFrom = 5},
-        {.name = "WriteVariant1PollSilent",
-         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(5)}, kVariant1},
-         .request = kFullBlock,
-         .expected = Join({{kHeader1, kPoll, "sleep 300"}, Segments(2048)}),
-         .status = 101},
-        {.name = "WriteVariant2WaitsWhileBusy",
-         .setup = {kConfigure, kVariant2},
-         .request = kBlock,
-         .script = {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
-         .expected =
-             Join({{kHeader2, kPoll, "sleep 200", kPoll, "sleep 200", kPoll}, Segments(10)}),
-         .status = 100,
-         .data = kIdleData},
-        {.name = "WriteVariant2BusyAtMost25Retries",
-         .setup = {kConfigure, kVariant2},
-         .request = kBlock,
-         .script = Script(30, kPollBusy),
-         .expected = Join({{kHeader2, kPoll}, Join({{"sleep 200", kPoll}}, 25), Segments(10)}),
-         .status = 100,
-         .data = kBusyData},
-        {.name = "WriteVariant2KeepsSendingFailedSegments",
-         .setup = {kConfigure, kVariant2},
-         .request = kBlock,
-         .script = {kPollIdle},
-         .expected = Join({{kHeader2, kPoll}, Segments(10, 0)}),
-         .status = 100,
-         .data = kIdleData,
-         .failSendsFrom = 3},
-        {.name = "WriteVariant2RefusesTheSameAddress",
-         .setup = {kConfigure, kVariant2, kBlock},
-         .request = kBlock,
-         .script = {kPollIdle},
-         .expected = {},
-         .status = 102},
-        {.name = "WriteVariant2TakesAnotherAddress",
-         .setup = {kConfigure, kVariant2, kBlock},
-         .request = {CCB_CMD_WRITE_SUBBLOCK, Subblock(0x1A34, 10)},
-         .script = {kPollIdle, kPollIdle},
-         .expected = Join(
-             {{ToNode({0x10, 0x01, 0x1A, 0x34, 0x00, 0x0A, 0xBE, 0xEF}), kPoll}, Segments(10)}),
-         .status = 100,
-         .data = kIdleData},
-        {.name = "WriteVariant2BootInitForgetsTheAddress",
-         .setup = {kConfigure, kVariant2, kBlock, {CCB_CMD_BOOT_INIT, Params()}},
-         .request = kBlock,
-         .script = Script(4, kPollIdle),
-         .expected = Join({{kHeader2, kPoll}, Segments(10)}),
-         .status = 100,
-         .data = kIdleData},
-        {.name = "ProgramWithoutVariant",
-         .setup = {kConfigure},
-         .request = kProgram,
-         .expected = {ToNode({0x30})},
-         .status = 100},
-        {.name = "ProgramVariant1DoesNotPoll",
-         .setup = {kConfigure, kVariant1},
-         .request = kProgram,
-         .script = {kPollBusy},
-         .expected = {ToNode({0x30})},
-         .status = 100},
-        {.name = "ProgramVariant2BusyThenIdle",
-         .setup = {kConfigure, kVariant2},
-         .request = kProgram,
-         .script = {kPollBusy, {0x50, {{kBusy2}}}, kPollIdle},
-         .expected = {ToNode({0x30}), kPoll, "sleep 100", kPoll, "sleep 100", kPoll},
-         .status = 100,
-         .data = kIdleData},
-        {.name = "ProgramVariant2AnswerAfterAMissEnds",
-         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
-         .request = kProgram,
-         .script = {{0x50, {}}, kPollBusy},
-         .expected = {ToNode({0x30}), kPoll, kPoll},
-         .status = 100,
-         .data = kBusyData},
-        {.name = "ProgramVariant2BusyAtMost50Polls",
-         .setup = {kConfigure, kVariant2},
-         .request = kProgram,
-         .script = Script(60, kPollBusy),
-         .expected = Join({{ToNode({0x30})}, Join({{kPoll, "sleep 100"}}, 50)}),
-         .status = 100,
-         .data = kBusyData},
-        {.name = "ProgramVariant2SilentAtMost50Polls",
-         .setup = {{CCB_CMD_CONFIGURE, ShortPolls(2)}, kVariant2},
-         .request = kProgram,
-         .expected = Join({{ToNode({0x30})}, Log(50, kPoll)}),
-         .status = 101},
-    };
-    for (uint32_t code : {0u, 108u, 300u})
-        cases.push_back({.name = "Code" + std::to_string(code),
-                         .setup = {kConfigure},
-                         .request = {code, Params()},
-                         .expected = {},
-                         .status = 0});
-    return cases;
-}
+class E2CEngine : public testing::Test {
+  protected:
+    // Node 0x12, requests to 0x212, replies from 0x192, waits of 20 ms.
+    E2CEngine() { Run(CCB_CMD_CONFIGURE, Params()); }
+    uint32_t Run(uint32_t command, const Bytes& payload = {}) {
+        CCcbMessage request;
+        request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
+        reply.status = 0xFFFFFFFF;
+        EXPECT_EQ(adapter.Transact(&request, &reply, 24, 20000), 0);
+        EXPECT_EQ(reply.command, command);
+        return reply.status;
+    }
+    Bytes ReplyData() const { return {reply.data, reply.data + reply.dataLength}; }
 
-void Exchange(CE2CCommAdapter& adapter, const Request& step, CCcbMessage& reply) {
-    CCcbMessage request;
-    request.SetAll(static_cast<uint32_t>(step.payload.size()), step.payload.data(), step.command,
-                   0);
-    if (step.declaredLength >= 0)
-        request.SetData(step.payload.data(), static_cast<uint32_t>(step.declaredLength));
-    reply.status = 0xFFFFFFFF;
-    EXPECT_EQ(adapter.Transact(&request, &reply, 24, 20000), 0);
-    EXPECT_EQ(reply.command, step.command);
-}
-
-class E2CTransact : public testing::TestWithParam<TransactCase> {};
-
-TEST_P(E2CTransact, CarriesOutTheWholeSequence) {
-    const TransactCase& c = GetParam();
     Log log;
-    LoggingClock clock(log);
-    auto owned = std::make_unique<ScriptedEngine>(log);
-    ScriptedEngine& engine = *owned;
-    CE2CCommAdapter adapter(std::move(owned));
-    for (const auto& [trigger, replies] : c.script)
-        engine.script[trigger].push_back(replies);
+    orv::test::LoggingClock clock{log};
+    ScriptedEngine* engine = new ScriptedEngine(log);
+    CE2CCommAdapter adapter{std::unique_ptr<CanOpenLibrary::ICanOpenEngine>(engine)};
     CCcbMessage reply;
-    for (const Request& step : c.setup)
-        Exchange(adapter, step, reply);
+};
+
+// A pause after each segment, zeros after the data; a failed send ends the segments.
+TEST_F(E2CEngine, RoutePacesTheSegments) {
+    Bytes block = BytesOf(SubblockDescriptor{.address = 0x1234, .length = 10});
+    for (uint8_t i = 0; i < 10; ++i)
+        block.push_back(i);
+    Run(CCB_CMD_SELECT_VARIANT_1);
+    engine->script[0x50].push_back({{kIdle}});
     log.clear();
-    engine.sends = 0;
-    engine.failFrom = c.failSendsFrom;
-    Exchange(adapter, c.request, reply);
-    EXPECT_EQ(reply.status, c.status);
-    EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
-    EXPECT_EQ(reply.length, CCcbMessage::kHeaderSize + reply.dataLength);
-    EXPECT_EQ(log, c.expected);
+    engine->failFrom = 4;
+    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, block), CCB_STATUS_OK);
+    EXPECT_EQ(log, (Log{ToNode({0x10, 0x00, 0x34, 0x12, 0x0A}), ToNode({0x50}), "sleep 300",
+                        ToNode({0x27, 0, 1, 2, 3, 4, 5, 6}), "sleep 1",
+                        ToNode({0x2B, 7, 8, 9}) + " failed"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, E2CTransact, testing::ValuesIn(Cases()),
-                         [](const auto& info) { return info.param.name; });
+// A wait skips the frames of other nodes; a poll's answer is one that came after it.
+TEST_F(E2CEngine, WaitsPickTheNodesReplies) {
+    engine->script[0x60].push_back({{kIdle, 0x193}, {kAnswer}});
+    EXPECT_EQ(Run(CCB_CMD_READ_CODE, Bytes(8)), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), kAnswerData);
+    engine->script[0x80].push_back({{kIdle}});
+    engine->script[0x50].push_back({{kAnswer}});
+    Run(CCB_CMD_JUMP_TO_APP);
+    EXPECT_EQ(Run(CCB_CMD_GET_STATUS), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), kAnswerData);
+}
 
-TEST(E2CAdapter, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
-    Log log;
-    auto owned = std::make_unique<ScriptedEngine>(log);
-    ScriptedEngine& engine = *owned;
-    CE2CCommAdapter adapter(std::move(owned));
+// Nothing of what answered the boot-loader entry is left for the next wait.
+TEST_F(E2CEngine, BootInitVariant1SendsNmtAndDrainsEveryAnswer) {
+    Run(CCB_CMD_SELECT_VARIANT_1);
+    engine->script[0xFF].push_back({{kAnswer}, {kIdle}, {kAnswer}});
+    log.clear();
+    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, Params()), CCB_STATUS_OK);
+    EXPECT_EQ(log, (Log{"nmt 96 12", "sleep 2000", ToNode({0xFF}), ToNode({0x00})}));
+    EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY);
+}
+
+TEST_F(E2CEngine, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
+    log.clear();
     EXPECT_EQ(adapter.Open(0x7F), 0);
     EXPECT_EQ(adapter.Reset(), 0);
-    EXPECT_EQ(engine.nodeStates, (std::vector<std::pair<uint8_t, uint32_t>>{{0x7F, 1}}));
+    EXPECT_EQ(engine->nodeStates, (std::vector<std::pair<uint8_t, uint32_t>>{{0x7F, 1}}));
 
     CanFrameRequest request;
     request.nodeId = kNode;
@@ -520,7 +187,7 @@ TEST(E2CAdapter, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
     uint32_t small[2] = {7, 7};
     EXPECT_EQ(adapter.SendRaw(&request, sizeof request, small, 8, 20000), 0);
     EXPECT_EQ(small[0], 7u) << "no room, nothing written";
-    engine.failFrom = 1;
+    engine->failFrom = 1;
     EXPECT_EQ(adapter.SendRaw(&request, sizeof request, reply, 12, 20000), 1);
 }
 
@@ -599,29 +266,6 @@ TEST(E2CAdapter, ReceiveStoreKeepsEveryFrameInOrderAcrossGrowth) {
     ring.Push(record);
     ring.Clear();
     EXPECT_FALSE(ring.Pop(record));
-}
-
-// The segment layout pinned without the helper that builds the expected sequences: 2048 =
-// 292 x 7 + 4, so the last segment carries 4 bytes, its toggle clear after 292 changes.
-TEST(E2CTransactSegments, FullSubblockIs293SegmentsWithAlternatingToggle) {
-    Log log;
-    LoggingClock clock(log);
-    auto owned = std::make_unique<ScriptedEngine>(log);
-    owned->script[0x50].push_back({{kIdle}});
-    CE2CCommAdapter adapter(std::move(owned));
-    CCcbMessage reply;
-    for (const Request& step : {kConfigure, kVariant1, kFullBlock})
-        Exchange(adapter, step, reply);
-    Log segments;
-    for (const std::string& event : log)
-        if (event.rfind("frame 212 2", 0) == 0)
-            segments.push_back(event.substr(0, 12));
-    ASSERT_EQ(segments.size(), 293u);
-    EXPECT_EQ(Log(segments.begin(), segments.begin() + 3),
-              (Log{"frame 212 27", "frame 212 2f", "frame 212 27"}));
-    EXPECT_EQ(segments.back(), "frame 212 24");
-    EXPECT_EQ(log[4], "frame 212 27 03 0a 11 18 1f 26 2d");
-    EXPECT_EQ(std::count(log.begin(), log.end(), "sleep 1"), 293);
 }
 
 // An adapter whose route failed still exists: one line on standard error says why, standard
