@@ -23,26 +23,7 @@ std::unique_ptr<CCanCard> CardForChannel(const char* name) {
     return nullptr;
 }
 
-constexpr uint32_t kPollAnswerDelayMs = 300;
-constexpr uint32_t kBeforeJumpMs = 50;
-// A poll's answer is awaited like any other reply.
-constexpr uint32_t kPollWaitExtraMs = 0;
-
 }  // namespace
-
-// Every difference spelled out: the card's transport is the one that pauses around polls.
-constexpr ExecutionPolicy kCardExecution = {
-    // The answer to a poll is read from whatever the ring holds by then.
-    .pollAnswerDelayMs = kPollAnswerDelayMs,
-    .pollWaitExtraMs = kPollWaitExtraMs,
-    .beforeJumpMs = kBeforeJumpMs,
-    // A card's writes pace the segments of variant 1 by themselves.
-    .variant1SegmentGapMs = kNoPause,
-    // A short last segment carries the bytes of the one before after its data.
-    .segmentTail = SegmentTail::kPreviousBytes,
-    // An unanswered poll during programming leaves the node as busy as it last said.
-    .programWait = ProgramWait::kKeepLastAnswer,
-};
 
 CPcCommAdapter::CPcCommAdapter(const char* canCardName)
     : CommandExecutingAdapter(kCardExecution), card_(CardForChannel(canCardName)) {}

@@ -5,9 +5,7 @@
 
 #include "pccard/CanCard.h"
 #include "transport/CommandExecutingAdapter.h"
-
-// How this transport paces the commands it carries out.
-extern const ExecutionPolicy kCardExecution;
+#include "transport/ExecutionPolicies.h"
 
 // The transport over a CAN card in the PC: carries every gateway command out itself as
 // boot-loader frames through the card, and waits for the node's replies in the card's ring.

@@ -17,20 +17,7 @@ const std::map<uint32_t, std::wstring> applCommandWideNames = {
 // A raw frame request is 44 bytes; a little more is copied, the rest ignored.
 constexpr int kRawRequestCopy = 48;
 
-// Polls give the node this much longer than a plain reply wait.
-constexpr uint32_t kPollExtraMs = 10000;
-constexpr uint32_t kSegmentGapMs = 1;
-
 }  // namespace
-
-// The engine hands frames on at once: a pause after every segment, none around polls. A poll
-// empties the queue first, then gives the node longer to answer.
-constexpr ExecutionPolicy kRouteExecution = {
-    .pollWaitExtraMs = kPollExtraMs,
-    .variant1SegmentGapMs = kSegmentGapMs,
-    .segmentTail = SegmentTail::kZeros,
-    .programWait = ProgramWait::kRepollMissesAtOnce,
-};
 
 const std::map<uint32_t, std::string>& ApplCommandNames() {
     return applCommandNames;

@@ -11,12 +11,10 @@
 #include "standins/CanOpenEngine.h"
 #include "standins/CommConnector.h"
 #include "transport/CommandExecutingAdapter.h"
+#include "transport/ExecutionPolicies.h"
 #include "transport/FrameRing.h"
 
 using CanOpenLibrary::FrameRecord;
-
-// How this transport paces the commands it carries out.
-extern const ExecutionPolicy kRouteExecution;
 
 // The transport of a named Ethernet-to-CAN route. Unlike a gateway board, the bus at the end of
 // the route knows no gateway commands, so this adapter carries each one out itself as NMT

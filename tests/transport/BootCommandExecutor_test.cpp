@@ -9,9 +9,8 @@
 #include <deque>
 #include <optional>
 
-#include "pccard/PcCommAdapter.h"
 #include "support/FakeClock.h"
-#include "transport/E2CCommAdapter.h"
+#include "transport/ExecutionPolicies.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
