@@ -9,27 +9,29 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+# Each stage says when it starts, so a slow CI run shows where its time went.
+stage() { echo "=== $* (at ${SECONDS} s)"; }
 
-echo "=== Windows build (MinGW-w64), its unit tests under Wine ==="
+stage "Windows build (MinGW-w64), its unit tests under Wine"
 scripts/build.sh windows
 scripts/wine-unit-tests.sh
 # The workstation's package: the executable, and no stand-in card library to shadow the card's.
 (cd build-windows && cpack >/dev/null && unzip -l orvflashpuc-*-win64.zip) >build-windows/zip.txt
 grep -q '/OrvFlashPuc.exe$' build-windows/zip.txt && ! grep -qi '\.dll$' build-windows/zip.txt
 
-echo "=== g++ build and tests (with the Windows executable's end-to-end rows under Wine) ==="
+stage "g++ build and tests (with the Windows executable's end-to-end rows under Wine)"
 scripts/build.sh plain
 (cd build && ctest --output-on-failure -j 6)
 
-echo "=== the .deb package, installed and at work ==="
+stage "the .deb package, installed and at work"
 scripts/package-check.sh
 
-echo "=== clang++ AddressSanitizer + UndefinedBehaviorSanitizer build and tests ==="
+stage "clang++ AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 scripts/build.sh asan
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j 6)
 
-echo "=== ThreadSanitizer: threaded test programs ==="
+stage "ThreadSanitizer: threaded test programs"
 threaded=$(cd tests && ls */*_threads_test.cpp | sed 's|/|_|; s|\.cpp$||')
 fuzzers=$(ls tests/fuzz/corpus | sed 's/^/fuzz_/')
 scripts/build.sh tsan $threaded $fuzzers orv_card_nican orv_card_canapi
@@ -43,8 +45,9 @@ echo "tsan: $((count - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L fuzz)
 
-echo "=== libFuzzer: every fuzz target for 20 s ==="
+stage "libFuzzer: every fuzz target for 20 s"
 scripts/fuzz.sh all 20
 
-echo "=== g++ release build ==="
+stage "g++ release build"
 scripts/build.sh release OrvFlashPuc OrvCanSim orv_card_nican orv_card_canapi
+stage "done"
