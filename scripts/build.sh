@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project: plain (build/, g++), asan (build-asan/,
-# clang++ with AddressSanitizer and UndefinedBehaviorSanitizer), tsan (build-tsan/, g++ with
+# clang++ with AddressSanitizer and UndefinedBehaviorSanitizer, and libFuzzer's coverage for the
+# fuzz targets), tsan (build-tsan/, g++ with
 # ThreadSanitizer), release (build-release/, g++ optimised as shipped), windows (build-windows/,
 # cross-compiled with MinGW-w64 into OrvFlashPuc.exe and the card DLLs, linked statically).
 # Every flavour treats warnings as errors. Further arguments name the targets to build (default:
@@ -12,7 +13,7 @@ shift || true
 case "$flavour" in
     plain) dir=build; args=(-DCMAKE_CXX_COMPILER=g++) ;;
     # The sanitizers watch our Linux programs: the Windows rows of the tests run in plain only.
-    asan)  dir=build-asan; args=(-DCMAKE_CXX_COMPILER=clang++ -DORV_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+    asan)  dir=build-asan; args=(-DCMAKE_CXX_COMPILER=clang++ -DORV_SANITIZE=ON -DORV_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug
                                  -DORV_WINDOWS_BUILD_DIR=) ;;
     tsan)  dir=build-tsan; args=(-DCMAKE_CXX_COMPILER=g++ -DORV_TSAN=ON -DCMAKE_BUILD_TYPE=Debug) ;;
     release) dir=build-release; args=(-DCMAKE_CXX_COMPILER=g++ -DCMAKE_BUILD_TYPE=Release) ;;

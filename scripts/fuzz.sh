@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzz flavour (build-fuzz/: clang++, libFuzzer, AddressSanitizer, UBSan) and runs
-# one fuzz target, or every one (as many at a time as there are cores), for SECONDS each
-# (default 60) on its committed corpus.
-# New inputs go to build-fuzz/fuzz-work/TARGET/, never into the corpus; a crash, a leak, an
+# Builds the fuzz targets in the asan flavour (build-asan/: clang++, libFuzzer, AddressSanitizer,
+# UBSan) and runs one fuzz target, or every one (as many at a time as there are cores), for
+# SECONDS each (default 60) on its committed corpus.
+# New inputs go to build-asan/fuzz-work/TARGET/, never into the corpus; a crash, a leak, an
 # input taking over a second or wanting more than 1 GiB leaves its input in that directory
 # and fails the run. Usage: scripts/fuzz.sh TARGET|all [SECONDS]
 set -euo pipefail
@@ -17,18 +17,15 @@ else
     targets=$target
 fi
 
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DORV_FUZZ=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-build_targets=()
-for t in $targets; do build_targets+=(--target "fuzz_$t"); done
-cmake --build build-fuzz -j "$(nproc)" "${build_targets[@]}"
+scripts/build.sh asan $(for t in $targets; do echo "fuzz_$t"; done)
 
 # Fuzzes one target; its summary lines go to its own log, so runs side by side do not mix.
 fuzz_one() {
-    local t=$1 work=build-fuzz/fuzz-work/$1 status=0
+    local t=$1 work=build-asan/fuzz-work/$1 status=0
     mkdir -p "$work/new"
     # The scratch directory comes first: libFuzzer adds what it finds to the first one. Crash
     # inputs land in the work directory.
-    (cd "$work" && UBSAN_OPTIONS=print_stacktrace=1 "$OLDPWD/build-fuzz/tests/fuzz/fuzz_$t" \
+    (cd "$work" && UBSAN_OPTIONS=print_stacktrace=1 "$OLDPWD/build-asan/tests/fuzz/fuzz_$t" \
         new "$OLDPWD/$corpora/$t" -max_total_time="$seconds" -rss_limit_mb=1024 -timeout=1 \
         -print_final_stats=1 >fuzz.log 2>&1) || status=$?
     {
@@ -55,5 +52,5 @@ while [ "$running" -gt 0 ]; do
     wait -n || failed=$((failed + 1))
     running=$((running - 1))
 done
-for t in $targets; do cat "build-fuzz/fuzz-work/$t/summary"; done
+for t in $targets; do cat "build-asan/fuzz-work/$t/summary"; done
 [ "$failed" -eq 0 ]

@@ -4,7 +4,7 @@
 # that build by installing it), then with clang++ under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
 # (tests/*/*_threads_test.cpp) and the fuzz targets' corpus replays under ThreadSanitizer, and
-# fuzzes every fuzz target for 20 s. Last, the optimised release build of the programs and card
+# fuzzes every fuzz target for 10 s. Last, the optimised release build of the programs and card
 # libraries must build without a warning.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,8 +47,8 @@ echo "tsan: $((count - failed)) passed, $failed failed"
 [ "$failed" -eq 0 ]
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure -L fuzz)
 
-stage "libFuzzer: every fuzz target for 20 s"
-scripts/fuzz.sh all 20
+stage "libFuzzer: every fuzz target for 10 s"
+scripts/fuzz.sh all 10
 
 stage "g++ release build"
 scripts/build.sh release OrvFlashPuc OrvCanSim orv_card_nican orv_card_canapi
