@@ -472,28 +472,4 @@ TEST_P(Executor, CarriesOutTheWholeSequence) {
 INSTANTIATE_TEST_SUITE_P(Commands, Executor, testing::ValuesIn(AllCases()),
                          [](const auto& info) { return info.param.name; });
 
-// The segment layout pinned without the helper that builds the expected sequences: 2048 =
-// 292 x 7 + 4, so the last segment carries 4 bytes, its toggle clear after 292 changes, and
-// after them zeros or the bytes of the segment before.
-TEST(ExecutorSegments, FullSubblockIs293WithAlternatingToggle) {
-    const struct {
-        const ExecutionPolicy& policy;
-        std::string last;
-    } layouts[] = {{kRouteExecution, "frame 212 24 fc fd fe ff 00 00 00"},
-                   {kCardExecution, "frame 212 24 fc fd fe ff f9 fa fb"}};
-    for (const auto& layout : layouts) {
-        Log log;
-        orv::test::FakeClock clock;
-        RecordingBus bus(log);
-        BootCommandExecutor executor(bus, layout.policy);
-        CCcbMessage reply;
-        for (const Request& step : {kConfigure, kVariant1, kFullBlock})
-            Exchange(executor, step, reply);
-        ASSERT_EQ(log.size(), 5u + 293u);  // after the variant's NMT, header and poll
-        EXPECT_EQ(log[5], "frame 212 27 00 01 02 03 04 05 06");
-        EXPECT_EQ(log[6], "frame 212 2f 07 08 09 0a 0b 0c 0d");
-        EXPECT_EQ(log.back(), layout.last);
-    }
-}
-
 }  // namespace
