@@ -1,14 +1,87 @@
-// The socketcand client against a scripted server on loopback: the handshake, its refusals,
-// frames both ways however the stream cuts them, garbage, and the end of the connection.
+// The socketcand route: how a link description names its link, how the server's byte stream is
+// cut into messages, and the client against a scripted server on loopback (the handshake, its
+// refusals, frames however the stream cuts them, garbage, and the end of the connection).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <future>
+#include <thread>
 
+#include "canlink/CanLink.h"
 #include "canlink/SocketcandLink.h"
+#include "canlink/SocketcandText.h"
 #include "support/TcpSocketPeer.h"
 
 namespace {
+
+TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
+    const std::string noHost = "socketcand: the route names no host (HOST[:PORT][/CHANNEL])";
+    const std::pair<std::string, std::string> cases[] = {
+        {"vcan0", "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE"},
+        {"socketcand:", noHost},
+        {"socketcand:127.0.0.1:65536", "socketcand: '65536' is no port number"},
+        {"socketcand:127.0.0.1:12ab", "socketcand: '12ab' is no port number"},
+        {"SOCKETCAND:127.0.0.1/a<b", "socketcand: 'a<b' is no channel name"},
+        {"socketcan:an-interface-name-far-too-long",
+         "SocketCAN: 'an-interface-name-far-too-long' is no interface name"}};
+    for (const auto& [description, expected] : cases) {
+        std::string error;
+        EXPECT_EQ(orv::OpenCanLink(description, error), nullptr) << description;
+        EXPECT_EQ(error, expected);
+    }
+}
+
+// Without a channel the default one reaches the server (the end-to-end runs name theirs); the
+// left part's case does not matter. The server refuses the channel to end it quickly.
+TEST(CanLinkDescription, SocketcandDefaultChannel) {
+    orv::test::TcpSocketPeer peer;
+    std::thread server([&] {
+        ASSERT_TRUE(peer.Accept());
+        peer.Say("< hi >");
+        peer.Say(peer.Hear(13) == "< open can0 >" ? "< error heard can0 >" : "< error other >");
+    });
+    std::string error;
+    EXPECT_EQ(orv::OpenCanLink("SocketCAND:127.0.0.1:" + std::to_string(peer.Port()), error),
+              nullptr);
+    server.join();
+    EXPECT_EQ(error, "socketcand: open can0 refused: heard can0");
+}
+
+using Texts = std::vector<std::string>;
+
+// Feeds each piece in turn and takes every message complete after it.
+Texts Split(const Texts& pieces) {
+    orv::SocketcandSplitter splitter;
+    Texts messages;
+    for (const std::string& piece : pieces) {
+        splitter.Feed(piece.data(), piece.size());
+        while (std::optional<std::string> message = splitter.Next())
+            messages.push_back(*message);
+    }
+    return messages;
+}
+
+TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
+    const std::string strays(3000, '<');
+    constexpr size_t kMax = orv::SocketcandSplitter::kMaxMessage;
+    const std::string unclosed = "< " + std::string(kMax, 'x');
+    const std::string longest = "<" + std::string(kMax - 1, 'x');
+    const struct {
+        const char* name;
+        Texts pieces;
+        Texts expected;
+    } cases[] = {
+        {"joined and spaced", {"< hi ><  ok   >"}, {"hi", "ok"}},
+        {"split anywhere", {"< fra", "me 1 2.0", " >", "<", " ok >"}, {"frame 1 2.0", "ok"}},
+        {"text outside brackets", {"x > y < ok > z"}, {"ok"}},
+        {"a message cut off by the next", {"< frame 1 < ok >"}, {"ok"}},
+        {"stray brackets across pieces", {strays, strays + "< ok", " >"}, {"ok"}},
+        {"too long without its end", {unclosed, "x >< ok >"}, {"ok"}},
+        {"the longest kept", {longest, "x >"}, {std::string(kMax, 'x')}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(Split(c.pieces), c.expected) << c.name;
+}
 
 using orv::CanFrame;
 using Result = orv::ICanLink::ReceiveResult;
@@ -40,12 +113,6 @@ Opened Open(TcpSocketPeer& peer, const std::vector<std::string>& replies, int st
     return opening.get();
 }
 
-std::unique_ptr<orv::ICanLink> Handshake(TcpSocketPeer& peer) {
-    Opened opened = Open(peer, {"< hi >", "< ok >", "< ok >"});
-    EXPECT_EQ(opened.error, "");
-    return std::move(opened.link);
-}
-
 TEST(SocketcandLink, RefusedHandshakesFailWithOneLineThatSaysWhy) {
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{""}, "no reply to the greeting within 200 ms"},
@@ -72,8 +139,9 @@ std::string Next(orv::ICanLink& link, int timeoutMs = 2000) {
 
 TEST(SocketcandLink, ReceivesFramesCutAnywhereSkipsWhatIsNoFrameAndEndsWhenClosed) {
     TcpSocketPeer peer;
-    std::unique_ptr<orv::ICanLink> link = Handshake(peer);
-    ASSERT_NE(link, nullptr);
+    Opened opened = Open(peer, {"< hi >", "< ok >", "< ok >"});
+    ASSERT_NE(opened.link, nullptr) << opened.error;
+    orv::ICanLink* link = opened.link.get();
     peer.Say("< frame 1");
     EXPECT_EQ(Next(*link, 50), "timeout");
     peer.Say("92 1700000000.123456 0102A0 >");
