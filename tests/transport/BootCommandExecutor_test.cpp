@@ -204,11 +204,6 @@ struct Case {
     const ExecutionPolicy* policy = nullptr;
 };
 
-// The listing of the tests shows the case's name rather than its bytes.
-void PrintTo(const Case& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const std::string kInit1 = ToNode({0x00, 0x01, 0x34, 0x12, 0x00, 0x08, 0xEF, 0xBE});
 const std::string kInit2 = ToNode({0x00, 0x01, 0x12, 0x34, 0x08, 0x00, 0xBE, 0xEF});
 const std::string kHeader2 = ToNode({0x10, 0x01, 0x12, 0x34, 0x00, 0x0A, 0xBE, 0xEF});
@@ -245,7 +240,6 @@ std::vector<Case> SimpleCases(const Transport& t) {
          .setup = {kVariant1, {CCB_CMD_FINALIZE}},
          .request = kBootInit,
          .status = 104},
-        {.name = "ConfigureSendsNothing", .request = kConfigure, .expected = {}},
         {.name = "ConfigureSetsNodeTimeoutAndBases",
          .setup = {{CCB_CMD_CONFIGURE, Params(1000, 0x25, 0x580, 0x600)}},
          .request = {CCB_CMD_GET_INFO},
