@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <numeric>
+#include <tuple>
 #include <vector>
 
 #include "transport/CcbMessage.h"
@@ -19,45 +21,37 @@ Bytes Head(const Record& record, size_t count = sizeof(Record)) {
     return Bytes(bytes, bytes + count);
 }
 
-Bytes Words(const std::vector<uint32_t>& words) {
+// Little-endian words, then the bytes; cut to size when one is given.
+Bytes Words(const std::vector<uint32_t>& words, Bytes tail = {}, size_t size = 0) {
     Bytes bytes;
     for (uint32_t word : words)
         for (int i = 0; i < 4; ++i)
             bytes.push_back(static_cast<uint8_t>(word >> (8 * i)));
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    bytes.resize(size != 0 ? size : bytes.size());
     return bytes;
-}
-
-Bytes operator+(Bytes head, const Bytes& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
 }
 
 TEST(CcbMessage, WireLayoutAndDefaults) {
     CCcbMessage message;
     const uint8_t payload[] = {0xAA, 0xBB};
     message.SetAll(2, payload, CCB_CMD_READ_CODE, CCB_STATUS_OK);
-    EXPECT_EQ(Head(message, 18), (Words({18, 204, 100, 2}) + Bytes{0xAA, 0xBB}));
+    EXPECT_EQ(Head(message, 18), Words({18, 204, 100, 2}, {0xAA, 0xBB}));
     message.Clear();
     EXPECT_EQ(Head(message, 16), Words({16, 0, 0, 0}));
     EXPECT_EQ(message.GetData(), nullptr);
     EXPECT_EQ(Head(BootInitParams{}),
               (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0, 0x80, 0x01, 0x00, 0x02}));
     EXPECT_EQ(Head(SubblockDescriptor{}), (Bytes{0, 0, 0, 0, 0, 0, 0, 0xE8, 0x03, 0, 0}));
-    CanFrameRequest frame;
-    frame.nodeId = 0x12;
-    frame.baseId = 0x0200;
-    frame.dataLengthCode = 8;
-    Bytes frameBytes(44);
-    std::memcpy(frameBytes.data(), "\x2C\0\0\0\x6D\0\0\0\x12\0\x02\x08", 12);
-    EXPECT_EQ(Head(frame), frameBytes);
+    EXPECT_EQ(Head(CanFrameRequest{.nodeId = 0x12, .dataLengthCode = 8}),
+              Words({44, 109}, {0x12, 0, 0x02, 0x08}, 44));
 }
 
 // The data area holds at most 4000 bytes; null data copies nothing but still takes the room,
 // except in SetData, where it empties the message.
 TEST(CcbMessage, DataOperationsKeepAtMost4000Bytes) {
     Bytes first(5000);
-    for (size_t i = 0; i < first.size(); ++i)
-        first[i] = static_cast<uint8_t>(i + 1);
+    std::iota(first.begin(), first.end(), 1);
     CCcbMessage m;
     m.SetAll(5000, first.data(), CCB_CMD_BOOT_INIT, 7);
     EXPECT_EQ(Head(m.data, 4000), Bytes(first.begin(), first.begin() + 4000));
@@ -75,22 +69,19 @@ TEST(CcbMessage, DataOperationsKeepAtMost4000Bytes) {
     EXPECT_EQ(m.data[11], 0);
 }
 
-// Records each exchange and answers every one with the same reply and result.
+// Records each exchange ("sent", reply room, timeout, guard) and answers with reply and result.
 struct ScriptedSocket : CTcpSocket {
+    explicit ScriptedSocket(Bytes reply = {}, int result = 0) : reply(reply), result(result) {}
     Bytes reply;
-    int result = 0;
+    int result;
     Bytes sent;
-    int capacity = -1;
-    uint32_t timeout = 0;
-    void* guard = this;
+    std::tuple<int, uint32_t, void*> seen{-1, 0, this};
 
     int SendReceive(uint32_t count, const void* request, int* replyLength, void* replyBuffer,
-                    uint32_t timeoutMs, void* guardSeen) override {
+                    uint32_t timeoutMs, void* guard) override {
         sent.assign(static_cast<const uint8_t*>(request),
                     static_cast<const uint8_t*>(request) + count);
-        capacity = *replyLength;
-        timeout = timeoutMs;
-        guard = guardSeen;
+        seen = {*replyLength, timeoutMs, guard};
         *replyLength = std::min<int>(*replyLength, static_cast<int>(reply.size()));
         std::memcpy(replyBuffer, reply.data(), static_cast<size_t>(*replyLength));
         return result;
@@ -100,33 +91,22 @@ struct ScriptedSocket : CTcpSocket {
 // Open sends its fixed 267-byte request and Reset 8 bytes, each with a 12-byte reply room and
 // 10 s; only a whole reply echoing the request's code passes its result on.
 TEST(TcpCommAdapter, OpenAndResetPassOnOnlyAGatewayResult) {
-    Bytes openRequest = Words({267, CCB_CMD_OPEN}) + Bytes{0, 1, 1, 0x2A};
-    openRequest.resize(267);
-    Bytes eleven = Words({12, 100, 5});
-    eleven.pop_back();
     const struct {
-        const char* name;
         bool open;
         Bytes reply;
-        int socketResult;
-        int expected;
-    } cases[] = {
-        {"open result", true, Words({12, 100, 5}), 0, 5},
-        {"open eleven bytes", true, eleven, 0, 0},
-        {"open echo of another code", true, Words({12, 108, 5}), 0, 0},
-        {"open exchange failed", true, Words({12, 100, 5}), 2, 0},
-        {"reset result", false, Words({12, 108, 7}), 0, 7},
-    };
+        int socketResult, expected;
+    } cases[] = {{true, Words({12, 100, 5}), 0, 5},
+                 {true, Words({12, 100, 5}, {}, 11), 0, 0},
+                 {true, Words({12, 108, 5}), 0, 0},
+                 {true, Words({12, 100, 5}), 2, 0},
+                 {false, Words({12, 108, 7}), 0, 7}};
     for (const auto& c : cases) {
-        ScriptedSocket socket;
-        socket.reply = c.reply;
-        socket.result = c.socketResult;
+        ScriptedSocket socket(c.reply, c.socketResult);
         CTcpCommAdapter adapter(&socket);
-        EXPECT_EQ(c.open ? adapter.Open(0x2A) : adapter.Reset(), c.expected) << c.name;
-        EXPECT_EQ(socket.sent, c.open ? openRequest : Words({8, CCB_CMD_RESET})) << c.name;
-        EXPECT_EQ(std::make_tuple(socket.capacity, socket.timeout, socket.guard),
-                  std::make_tuple(12, 10000u, nullptr))
-            << c.name;
+        EXPECT_EQ(c.open ? adapter.Open(0x2A) : adapter.Reset(), c.expected);
+        EXPECT_EQ(socket.sent, c.open ? Words({267, CCB_CMD_OPEN}, {0, 1, 1, 0x2A}, 267)
+                                      : Words({8, CCB_CMD_RESET}));
+        EXPECT_EQ(socket.seen, std::make_tuple(12, 10000u, nullptr));
     }
     // Lengths that would read past the request go nowhere.
     ScriptedSocket socket;
@@ -135,7 +115,7 @@ TEST(TcpCommAdapter, OpenAndResetPassOnOnlyAGatewayResult) {
     request.length = sizeof(CCcbMessage) + 1;
     EXPECT_EQ(adapter.Transact(&request, &request, 16, 20000), 1);
     EXPECT_EQ(adapter.SendRaw(&request, -1, &request, 16, 20000), 1);
-    EXPECT_EQ(socket.capacity, -1) << "no exchange";
+    EXPECT_EQ(std::get<0>(socket.seen), -1) << "no exchange";
 }
 
 }  // namespace
