@@ -21,6 +21,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Answers = std::vector<std::pair<uint16_t, Bytes>>;  // from id (0: the addressed node)
 constexpr uint8_t kNode = 0x12;
+// Without parameters node 0's answers come from identifier 0, so an empty record left in the
+// receive store would read as one.
+constexpr uint8_t kStoreNode = 0;
 
 // Keeps what is sent; each frame gets the next queued answers at once.
 class ScriptedEngine : public orv::test::InertCanOpenEngine {
@@ -127,8 +130,8 @@ Bytes Record(uint16_t id, uint16_t sequence) {
 std::vector<uint16_t> Drain(CE2CCommAdapter& adapter, size_t most) {
     std::vector<uint16_t> got;
     uint8_t data[8];
-    while (got.size() < most &&
-           (adapter.PushFrame(Record(0x55, 0).data()), adapter.WaitForFrame(data, kNode, 0) == 1))
+    while (got.size() < most && (adapter.PushFrame(Record(0x55, 0).data()),
+                                 adapter.WaitForFrame(data, kStoreNode, 0) == 1))
         got.push_back(static_cast<uint16_t>(data[0] | data[1] << 8));
     return got;
 }
@@ -137,7 +140,8 @@ std::vector<uint16_t> Drain(CE2CCommAdapter& adapter, size_t most) {
 // reordering frames, also when its oldest frame sits in the middle of its 64 first slots.
 TEST(E2CAdapter, ReceiveStoreCutsTheStreamAndKeepsEveryFrameInOrder) {
     CE2CCommAdapter adapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
-    Bytes stream = Record(kNode, 1), two = Record(kNode, 2), three = Record(kNode, 3);
+    Bytes stream = Record(kStoreNode, 1), two = Record(kStoreNode, 2),
+          three = Record(kStoreNode, 3);
     stream.insert(stream.end(), two.begin(), two.end());
     stream.insert(stream.end(), three.begin(), three.end());
     const struct {
@@ -156,7 +160,7 @@ TEST(E2CAdapter, ReceiveStoreCutsTheStreamAndKeepsEveryFrameInOrder) {
     uint16_t next = 0;
     for (const auto& round : rounds) {
         for (int i = 0; i < round.pushed; ++i)
-            adapter.PushFrame(Record(kNode, next++).data());
+            adapter.PushFrame(Record(kStoreNode, next++).data());
         std::vector<uint16_t> expected(round.count);
         std::iota(expected.begin(), expected.end(), round.first);
         EXPECT_EQ(Drain(adapter, round.taken), expected);
