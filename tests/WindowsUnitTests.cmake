@@ -15,10 +15,9 @@ target_include_directories(orv_test_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_C
 target_link_libraries(orv_test_support PUBLIC orv_frontend gtest)
 
 # Whole folders, and single programs of folders whose other programs need the OS: the HEX
-# loader reads files through the Windows CRT, the command line runs on a Windows console; the
-# gateway transport's tests talk to a POSIX socket peer.
-set(windows_tests protocol standins startup transport/CcbMessage_test transport/E2CAdapter_test
-  transport/E2CReceive_threads_test image/HexLoader_test frontend/CommandLine_test)
+# loader reads files through the Windows CRT, the command line runs on a Windows console.
+set(windows_tests protocol standins startup transport/GatewayMessages_test
+  transport/E2CAdapter_threads_test image/HexLoader_test frontend/CommandLine_test)
 foreach(entry ${windows_tests})
   string(REGEX MATCH "^[^/]+" folder_name ${entry})
   set(folder ${CMAKE_CURRENT_SOURCE_DIR}/${folder_name})

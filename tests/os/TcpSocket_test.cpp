@@ -18,15 +18,19 @@ constexpr uint8_t kLoopback[4] = {127, 0, 0, 1};
 
 // A gateway reply: u32 LE byte count, then the words (LE) and bytes.
 Bytes Reply(const std::vector<uint32_t>& words, const Bytes& data = {}) {
-    Bytes reply;
+    Bytes reply(4);
     for (uint32_t word : words)
         for (int i = 0; i < 4; ++i)
             reply.push_back(static_cast<uint8_t>(word >> (8 * i)));
     reply.insert(reply.end(), data.begin(), data.end());
-    const uint32_t count = static_cast<uint32_t>(reply.size() + 4);
-    reply.insert(reply.begin(), reinterpret_cast<const uint8_t*>(&count),
-                 reinterpret_cast<const uint8_t*>(&count) + 4);
+    const uint32_t count = static_cast<uint32_t>(reply.size());
+    std::memcpy(reply.data(), &count, 4);
     return reply;
+}
+
+Bytes operator+(Bytes head, const Bytes& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
 }
 
 class TcpSocketTest : public testing::Test {
@@ -40,24 +44,27 @@ class TcpSocketTest : public testing::Test {
         ASSERT_EQ(socket_.Connect(), CTcpSocket::kOk);
         ASSERT_TRUE(peer_.Accept());
     }
-    // One exchange of the request; reply keeps the bytes stored, its size is the capacity.
-    int Exchange(Bytes& reply, uint32_t timeoutMs = 1000, const Bytes& request = Reply({207})) {
+    // One exchange of an 8-byte request; the reply's size is its capacity, and it keeps the
+    // bytes stored (none when the exchange failed).
+    int Exchange(Bytes& reply, uint32_t timeoutMs = 1000) {
         int length = static_cast<int>(reply.size());
+        const Bytes request = Reply({207});
         const int result =
-            socket_.SendReceive(static_cast<uint32_t>(request.size()), request.data(), &length,
-                                reply.data(), timeoutMs, nullptr);
+            socket_.SendReceive(8, request.data(), &length, reply.data(), timeoutMs, nullptr);
         reply.resize(result == CTcpSocket::kOk ? static_cast<size_t>(length) : 0);
         return result;
     }
 
-    // The gateway's side, on a thread of its own: each reply goes out once a request (all are
-    // 8 bytes here) came in, since bytes that wait before a request answer nothing.
-    std::future<void> Answer(std::vector<Bytes> replies) {
-        return std::async(std::launch::async, [this, replies] {
+    // The gateway's side, on a thread of its own: each reply goes out once a request came in,
+    // since bytes that wait before a request answer nothing; then it hangs up if told to.
+    std::future<void> Answer(std::vector<Bytes> replies, bool hangUp = false) {
+        return std::async(std::launch::async, [this, replies, hangUp] {
             for (const Bytes& reply : replies) {
                 ASSERT_EQ(peer_.Read(8).size(), 8u);
                 peer_.Write(reply);
             }
+            if (hangUp)
+                peer_.CloseConnection();
         });
     }
 
@@ -65,29 +72,10 @@ class TcpSocketTest : public testing::Test {
     CTcpSocket socket_;
 };
 
-// At most the capacity of a reply is kept and the rest of it is read and dropped, so the next
-// exchange gets the next reply (whole requests going out: the end-to-end gateway runs).
-TEST_F(TcpSocketTest, KeepsAtMostTheCapacityAndStaysInStep) {
-    const Bytes longReply = Reply({204, 100, 8}, Bytes(8, 0x5A));
-    const Bytes nextReply = Reply({207, 100, 0});
-    const auto gateway = Answer({longReply, nextReply});
-    Bytes reply(20, 0xEE);
-    int length = 16;
-    const Bytes request = Reply({204});
-    ASSERT_EQ(socket_.SendReceive(8, request.data(), &length, reply.data(), 1000, nullptr),
-              CTcpSocket::kOk);
-    EXPECT_EQ(length, 16);
-    Bytes kept(longReply.begin(), longReply.begin() + 16);
-    kept.resize(20, 0xEE);
-    EXPECT_EQ(reply, kept) << "nothing lands beyond the capacity";
-    reply.assign(24, 0);
-    ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
-    EXPECT_EQ(reply, nextReply);
-}
-
 // A count that covers itself and the echoed command is a reply, however short: the caller
 // judges it, and the stream stays in step. Beyond a short reply the buffer is cleared up to its
-// capacity, so that nothing of an earlier reply reads as this one's.
+// capacity, so that nothing of an earlier reply reads as this one's; of a long one at most the
+// capacity is kept and the rest read and dropped.
 TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
     const Bytes next = Reply({205, 100, 0});
     for (uint32_t count : {7u, 8u, 11u, 4016u, 4017u}) {
@@ -101,18 +89,16 @@ TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
             Answer(accepted ? std::vector<Bytes>{bytes, next} : std::vector<Bytes>{bytes});
         Bytes reply(20, 0xEE);
         int length = 16;
-        const Bytes request = Reply({208});
-        EXPECT_EQ(socket_.SendReceive(8, request.data(), &length, reply.data(), 1000, nullptr),
+        EXPECT_EQ(socket_.SendReceive(8, next.data(), &length, reply.data(), 1000, nullptr),
                   accepted ? CTcpSocket::kOk : CTcpSocket::kFailed);
         if (!accepted) {
             EXPECT_TRUE(peer_.ClientClosed());
             continue;
         }
-        EXPECT_EQ(length, std::min<int>(16, static_cast<int>(count)));
-        Bytes expected(bytes.begin(), bytes.begin() + length);
+        Bytes expected(bytes.begin(), bytes.begin() + std::min<int>(16, static_cast<int>(count)));
+        EXPECT_EQ(length, static_cast<int>(expected.size()));
         expected.resize(16, 0);
-        expected.resize(20, 0xEE);
-        EXPECT_EQ(reply, expected);
+        EXPECT_EQ(reply, expected + Bytes(4, 0xEE));
         reply.assign(16, 0);
         ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
         EXPECT_EQ(reply, next);
@@ -120,34 +106,18 @@ TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
 }
 
 // A gateway that answers one request twice: the second answer is dropped before the next
-// request goes out, not taken for its answer.
-TEST_F(TcpSocketTest, AReplyNobodyAskedForIsNotTheNextAnswer) {
-    const auto gateway = std::async(std::launch::async, [this] {
-        ASSERT_EQ(peer_.Read(8).size(), 8u);
-        Bytes twice = Reply({207, 100, 1});
-        const Bytes again = Reply({207, 100, 2});
-        twice.insert(twice.end(), again.begin(), again.end());
-        peer_.Write(twice);
-        ASSERT_EQ(peer_.Read(8).size(), 8u);
-        peer_.Write(Reply({205, 100, 3}));
-    });
-    Bytes reply(16);
-    ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
-    EXPECT_EQ(reply, Reply({207, 100, 1}));
-    reply.assign(16, 0);
-    ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
-    EXPECT_EQ(reply, Reply({205, 100, 3}));
-}
-
-// Closed inside a reply; once failed, every later exchange fails at once.
-TEST_F(TcpSocketTest, APeerThatClosesFailsThisAndEveryLaterExchange) {
+// request goes out, not taken for its answer. Closed inside a reply, the connection fails this
+// and every later exchange at once.
+TEST_F(TcpSocketTest, OnlyTheAnswerToThisRequestIsItsReplyAndAClosedPeerFailsTheRest) {
     Bytes cut = Reply({204, 100, 8}, Bytes(8));
     cut.resize(10);
-    const auto gateway = std::async(std::launch::async, [&] {
-        ASSERT_EQ(peer_.Read(8).size(), 8u);
-        peer_.Write(cut);
-        peer_.CloseConnection();
-    });
+    const auto gateway =
+        Answer({Reply({207, 100, 1}) + Reply({207, 100, 2}), Reply({205, 100, 3}), cut}, true);
+    for (const Bytes& expected : {Reply({207, 100, 1}), Reply({205, 100, 3})}) {
+        Bytes reply(16);
+        ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
+        EXPECT_EQ(reply, expected);
+    }
     Bytes reply(24);
     EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
     const auto start = Clock::now();
@@ -156,7 +126,8 @@ TEST_F(TcpSocketTest, APeerThatClosesFailsThisAndEveryLaterExchange) {
 }
 
 // The protocol allows 2 ms for some requests: a reply that comes later, even cut in two, must
-// be dropped rather than taken for the answer to the next request.
+// be dropped rather than taken for the answer to the next request; one that never comes ends
+// the connection before the next request goes out.
 TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
     const Bytes late = Reply({204, 100, 8}, Bytes(8, 1));
     auto gateway = Answer({{late.begin(), late.begin() + 6}});
@@ -166,17 +137,13 @@ TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(CTcpSocket::kMinReplyWaitMs));
     gateway.get();
     peer_.Write({late.begin() + 6, late.end()});
-    const Bytes answer = Reply({205, 100, 0});
-    const auto next = Answer({answer});
+    const auto next = Answer({Reply({205, 100, 0})});
     reply.resize(24);
     ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
-    EXPECT_EQ(reply, answer);
-}
+    EXPECT_EQ(reply, Reply({205, 100, 0}));
 
-TEST_F(TcpSocketTest, ALateReplyThatNeverComesEndsTheConnection) {
-    Bytes reply(16);
     EXPECT_EQ(Exchange(reply, 2), CTcpSocket::kTimedOut);
-    peer_.Read(16);
+    peer_.Read(8);
     reply.resize(16);
     EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
     EXPECT_TRUE(peer_.Read(16, 0).empty()) << "the next request must not go out";

@@ -1,12 +1,76 @@
+// The error kinds registered with the infrastructure library's factory, before main and again.
 #include "startup/InfraErrorTable.h"
-#include "ExpectedInfraErrors.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <typeinfo>
+
+#include "standins/InfraExceptionFactory.h"
+#include "standins/InfraExceptions.h"
 
 namespace {
 
-TEST(InfraErrorTable, RegisteringAgainLeavesOneWorkingEntryPerKey) {
+using Infra::ErrorStorage;
+
+constexpr Infra::GUID kNull{};
+constexpr Infra::GUID kBinding{
+    0x8EA19E03, 0x6B04, 0x475D, {0x8A, 0xB5, 0xFD, 0x78, 0xB3, 0xC1, 0xDF, 0x54}};
+constexpr Infra::GUID kMoniker{0x0000000F, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// The registration table as the tool must hold it, in order, with the class each thrower
+// raises; no interface: the name form with a null name.
+const struct {
+    const Infra::GUID* iid;
+    std::uint32_t code;
+    const std::type_info& raises;
+} kExpected[] = {
+    {&kNull, 0x80070005, typeid(Infra::AccessDenied)},
+    {&kBinding, 0x80040200, typeid(Infra::BindingAlreadyRegistered)},
+    {&kBinding, 0x80040201, typeid(Infra::BindingRegistrationRevoked)},
+    {&kNull, 0x800702E4, typeid(Infra::ElevationRequired)},
+    {nullptr, 1, typeid(Infra::InternalError)},
+    {&kNull, 0x80070057, typeid(Infra::InvalidArg)},
+    {&kMoniker, 0x800401E7, typeid(Infra::MonikerIntermediateUnsupported)},
+    {&kMoniker, 0x800401E5, typeid(Infra::MonikerNoObject)},
+    {&kMoniker, 0x800401E4, typeid(Infra::MonikerSyntax)},
+    {&kNull, 0x80004002, typeid(Infra::NoInterface)},
+    {&kNull, 0x80004001, typeid(Infra::NotImplemented)},
+    {&kNull, 0x8007000E, typeid(Infra::OutOfMemory)},
+    {&kNull, 0x80004003, typeid(Infra::Pointer)},
+    {&kNull, 0x8000FFFF, typeid(Infra::Unexpected)},
+};
+
+// The factory holds exactly the table's keys in its order, and each thrower raises its class.
+void ExpectFactoryHoldsTheTable() {
+    const auto entries = Infra::ExceptionFactory::Entries();
+    ASSERT_EQ(entries.size(), std::size(kExpected));
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const Infra::ExceptionFactory::Key& key = entries[i].key;
+        SCOPED_TRACE(i);
+        EXPECT_EQ(key.code, kExpected[i].code);
+        EXPECT_EQ(key.isNamed, kExpected[i].iid == nullptr);
+        EXPECT_EQ(key.iid, kExpected[i].iid ? *kExpected[i].iid : Infra::GUID_NULL);
+        EXPECT_FALSE(key.name.has_value());
+        try {
+            entries[i].thrower(key.isNamed ? ErrorStorage(nullptr, key.code, L"raised")
+                                           : ErrorStorage(key.iid, key.code, L"raised"));
+            ADD_FAILURE() << "the thrower returned";
+        } catch (const Infra::ExceptionBase& raised) {
+            EXPECT_EQ(typeid(raised), kExpected[i].raises);
+            EXPECT_EQ(std::wstring(raised.message), L"raised");
+        }
+    }
+}
+
+// Nothing in this program registers the table before the test but the tool's own static
+// initialiser; registering again leaves one working entry per key.
+TEST(InfraErrorTable, HeldBeforeMainAndOnceAfterRegisteringAgain) {
+    EXPECT_TRUE(orv::kInfraErrorTableRegisteredAtStart);
+    ExpectFactoryHoldsTheTable();
     orv::RegisterInfraErrorTable();
     orv::RegisterInfraErrorTable();
-    orv::test::ExpectFactoryHoldsTheTable();
+    ExpectFactoryHoldsTheTable();
 }
 
 }  // namespace

@@ -1,0 +1,228 @@
+// The CAN links. SocketCAN over a descriptor: one end of a sequenced-packet socket pair stands in
+// for the CAN socket, the test holds the other (a real vcan0 is used where the kernel has one).
+// The socketcand route: how a link description names its link, how the server's byte stream is
+// cut into messages, and the client against a scripted server on loopback.
+#include <gtest/gtest.h>
+#include <linux/can.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <thread>
+#include <utility>
+
+#include "canlink/CanLink.h"
+#include "canlink/SocketCanLink.h"
+#include "canlink/SocketcandLink.h"
+#include "canlink/SocketcandText.h"
+#include "support/TcpSocketPeer.h"
+
+namespace {
+
+using orv::CanFrame;
+using Result = orv::ICanLink::ReceiveResult;
+using Texts = std::vector<std::string>;
+using orv::test::TcpSocketPeer;
+
+// "id:length:last data byte" of the next frame, or how the wait ended.
+std::string Next(orv::ICanLink& link, int timeoutMs = 2000) {
+    CanFrame f;
+    const Result result = link.Receive(f, timeoutMs);
+    if (result != Result::Frame)
+        return result == Result::Timeout ? "timeout" : "closed";
+    return std::to_string(f.id) + ":" + std::to_string(f.length) + ":" +
+           std::to_string(f.length ? f.data[f.length - 1] : 0);
+}
+
+struct LinkOverPair {
+    std::unique_ptr<orv::ICanLink> link;
+    int bus = -1;
+
+    LinkOverPair() {
+        int fds[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0) {
+            link = orv::MakeSocketCanLink(fds[0]);
+            bus = fds[1];
+        }
+    }
+    ~LinkOverPair() { close(bus); }
+    // Data bytes count up from the identifier's low byte.
+    void Put(canid_t id, uint8_t length, size_t size = sizeof(can_frame)) const {
+        can_frame raw{};
+        raw.can_id = id;
+        raw.len = length;
+        for (uint8_t i = 0; i < length; ++i)
+            raw.data[i] = static_cast<uint8_t>(id + i);
+        ASSERT_EQ(write(bus, &raw, size), static_cast<ssize_t>(size));
+    }
+};
+
+TEST(SocketCanLink, ReceivesDataFramesSkipsTheRestAndSendsOneRecordPerFrame) {
+    LinkOverPair pair;
+    ASSERT_NE(pair.link, nullptr);
+    pair.Put(0x192, 3);
+    pair.Put(0x123 | CAN_ERR_FLAG, 8);
+    pair.Put(0x193 | CAN_RTR_FLAG, 0);
+    pair.Put(0x194, 1, 5);  // a short record
+    pair.Put(0x1ABCDEF | CAN_EFF_FLAG, 1);
+    pair.Put(0x7FF, 8);
+    for (const char* expected : {"402:3:148", "28036591:1:239", "2047:8:6"})
+        EXPECT_EQ(Next(*pair.link), expected);
+    EXPECT_EQ(Next(*pair.link, 50), "timeout");
+
+    CanFrame frame{.id = 0x212, .length = 2, .data = {0, 0x55}};
+    ASSERT_TRUE(pair.link->Send(frame));
+    can_frame raw{};
+    ASSERT_EQ(read(pair.bus, &raw, sizeof raw), static_cast<ssize_t>(sizeof raw));
+    EXPECT_EQ(std::make_tuple(raw.can_id, raw.len, raw.data[1]), std::make_tuple(0x212u, 2, 0x55));
+    frame.length = 9;
+    EXPECT_FALSE(pair.link->Send(frame));
+}
+
+// The far end closing, or Close from another thread, ends a blocked receive and every send.
+TEST(SocketCanLink, ClosingEitherEndEndsTheLink) {
+    for (bool farEnd : {true, false}) {
+        LinkOverPair pair;
+        ASSERT_NE(pair.link, nullptr);
+        std::future<std::string> receiving =
+            std::async(std::launch::async, [&] { return Next(*pair.link, -1); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (farEnd)
+            close(std::exchange(pair.bus, -1));
+        else
+            pair.link->Close();
+        ASSERT_EQ(receiving.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        EXPECT_EQ(receiving.get(), "closed");
+        EXPECT_FALSE(pair.link->Send(CanFrame{}));
+    }
+}
+
+TEST(SocketCanLink, RealVirtualInterface) {
+    std::string error;
+    std::unique_ptr<orv::ICanLink> sender = orv::OpenSocketCanLink("vcan0", error);
+    if (sender == nullptr)
+        GTEST_SKIP() << "no vcan0 here: " << error;
+    std::unique_ptr<orv::ICanLink> receiver = orv::OpenSocketCanLink("vcan0", error);
+    ASSERT_NE(receiver, nullptr) << error;
+    ASSERT_TRUE(sender->Send(CanFrame{.id = 0x212, .length = 1, .data = {0x70}}));
+    EXPECT_EQ(Next(*receiver), "530:1:112");
+}
+
+TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"vcan0", "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE"},
+        {"socketcand:", "socketcand: the route names no host (HOST[:PORT][/CHANNEL])"},
+        {"socketcand:127.0.0.1:65536", "socketcand: '65536' is no port number"},
+        {"socketcand:127.0.0.1:12ab", "socketcand: '12ab' is no port number"},
+        {"SOCKETCAND:127.0.0.1/a<b", "socketcand: 'a<b' is no channel name"},
+        {"socketcan:an-interface-name-far-too-long",
+         "SocketCAN: 'an-interface-name-far-too-long' is no interface name"}};
+    for (const auto& [description, expected] : cases) {
+        std::string error;
+        EXPECT_EQ(orv::OpenCanLink(description, error), nullptr) << description;
+        EXPECT_EQ(error, expected);
+    }
+}
+
+TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
+    const std::string strays(3000, '<');
+    constexpr size_t kMax = orv::SocketcandSplitter::kMaxMessage;
+    const struct {
+        Texts pieces, expected;
+    } cases[] = {
+        {{"< hi ><  ok   >"}, {"hi", "ok"}},
+        {{"< fra", "me 1 2.0", " >", "<", " ok >"}, {"frame 1 2.0", "ok"}},
+        {{"x > y < ok > z"}, {"ok"}},
+        {{"< frame 1 < ok >"}, {"ok"}},  // a message cut off by the next
+        {{strays, strays + "< ok", " >"}, {"ok"}},
+        {{"< " + std::string(kMax, 'x'), "x >< ok >"}, {"ok"}},  // too long without its end
+        {{"<" + std::string(kMax - 1, 'x'), "x >"}, {std::string(kMax, 'x')}},  // the longest
+    };
+    for (const auto& c : cases) {
+        orv::SocketcandSplitter splitter;
+        Texts messages;
+        for (const std::string& piece : c.pieces) {
+            splitter.Feed(piece.data(), piece.size());
+            while (std::optional<std::string> message = splitter.Next())
+                messages.push_back(*message);
+        }
+        EXPECT_EQ(messages, c.expected) << c.pieces[0].substr(0, 20);
+    }
+}
+
+// Opens against the peer while the server side is scripted: each reply follows what the client
+// says at that step ("" = silence, "CLOSE" = hang up). Sets error when it opens nothing. Without
+// a step time it opens by a description without a channel, whose default reaches the server (the
+// end-to-end runs name theirs), and in capitals, which do not matter.
+std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error,
+                                    int stepMs = 0) {
+    auto opening = std::async(std::launch::async, [&] {
+        const std::string port = std::to_string(peer.Port());
+        return stepMs == 0
+                   ? orv::OpenCanLink("SocketCAND:127.0.0.1:" + port, error)
+                   : orv::OpenSocketcandLink("127.0.0.1", static_cast<uint16_t>(peer.Port()),
+                                             "can0", stepMs, error);
+    });
+    EXPECT_TRUE(peer.Accept());
+    const char* heard[] = {"", "< open can0 >", "< rawmode >"};
+    for (size_t step = 0; step < replies.size(); ++step) {
+        EXPECT_EQ(peer.Hear(strlen(heard[step])), heard[step]);
+        if (replies[step] == "CLOSE")
+            peer.CloseConnection();
+        else if (!replies[step].empty())
+            peer.Say(replies[step]);
+    }
+    return opening.get();
+}
+
+TEST(SocketcandLink, RefusedHandshakesFailWithOneLineThatSaysWhy) {
+    const std::pair<Texts, std::string> cases[] = {
+        {{""}, "no reply to the greeting within 200 ms"},
+        {{"< nope >"}, "unexpected reply to the greeting: < nope >"},
+        {{"< hi >", "< error no such channel >"}, "open can0 refused: no such channel"},
+        {{"< hi >", "< ok >", "CLOSE"}, "the server closed the connection at rawmode"}};
+    for (const auto& [replies, expected] : cases) {
+        TcpSocketPeer peer;
+        std::string error;
+        EXPECT_EQ(Open(peer, replies, error, 200), nullptr);
+        EXPECT_EQ(error, "socketcand: " + expected);
+    }
+}
+
+TEST(SocketcandLink, ReceivesFramesCutAnywhereSkipsWhatIsNoFrameAndEndsWhenClosed) {
+    TcpSocketPeer peer;
+    std::string error;
+    const std::unique_ptr<orv::ICanLink> link = Open(peer, {"< hi >", "< ok >", "< ok >"}, error);
+    ASSERT_NE(link, nullptr) << error;
+    // A wait of 0 with nothing pending ends at once, though a frame comes soon after.
+    std::thread soon([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        peer.Say("< frame 17F 1.0 01 >");
+    });
+    EXPECT_EQ(Next(*link, 0), "timeout");
+    soon.join();
+    EXPECT_EQ(Next(*link), "383:1:1");
+    peer.Say("< frame 1");
+    EXPECT_EQ(Next(*link, 50), "timeout");
+    peer.Say("92 1700000000.123456 0102A0 >");
+    EXPECT_EQ(Next(*link), "402:3:160");
+    peer.Say(
+        "garbage\n< error bus off >< frame 193 1.5 zz >< frame 194 1.5 123 >< frame >"
+        "< frame 195 x 00 >< echo >< frame 196 1.0 000102030405060708 >< frame < frame 7FF "
+        "2.000001 >");
+    EXPECT_EQ(Next(*link), "2047:0:0");
+    EXPECT_EQ(Next(*link, 50), "timeout");
+    // A runaway message without its closing bracket is dropped, and the stream recovers.
+    peer.Say("< frame " + std::string(2000, '1'));
+    EXPECT_EQ(Next(*link, 50), "timeout");
+    peer.Say(" >< frame 180 2.5 11 >< frame 181 1.0 01 >");
+    peer.CloseConnection();
+    EXPECT_EQ(Next(*link), "384:1:17");
+    EXPECT_EQ(Next(*link), "385:1:1");
+    EXPECT_EQ(Next(*link), "closed");
+    EXPECT_FALSE(link->Send(CanFrame{}));
+}
+
+}  // namespace

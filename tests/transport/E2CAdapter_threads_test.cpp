@@ -1,0 +1,204 @@
+// The Ethernet-to-CAN adapter around the shared command execution: how its waits pick the
+// node's replies from the engine's frames, its receive store, raw frames, and the receive path
+// where the engine's thread meets the caller's. The commands themselves are the executor's.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <deque>
+#include <numeric>
+#include <thread>
+
+#include "support/FakeClock.h"
+#include "support/InertCanOpenEngine.h"
+#include "support/MemoryCanLink.h"
+#include "transport/E2CCommAdapter.h"
+#include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Answers = std::vector<std::pair<uint16_t, Bytes>>;  // from id (0: the addressed node)
+constexpr uint8_t kNode = 0x12;
+// Without parameters node 0's answers come from identifier 0, so an empty record left in the
+// receive store would read as one.
+constexpr uint8_t kStoreNode = 0;
+
+// Keeps what is sent; each frame gets the next queued answers at once.
+class ScriptedEngine : public orv::test::InertCanOpenEngine {
+  public:
+    std::deque<Answers> script;
+    std::vector<std::pair<uint16_t, Bytes>> sent;
+    bool fails = false;
+    std::vector<std::pair<uint8_t, uint32_t>> nodeStates;
+
+    int SetNodeState(const uint8_t* node, const uint32_t* state) override {
+        nodeStates.emplace_back(*node, *state);
+        return 0;
+    }
+    int SendCanFrame(const uint16_t* id, const uint8_t* data, const uint8_t* length,
+                     uint8_t*) override {
+        sent.emplace_back(*id, Bytes(data, data + *length));
+        for (const auto& [from, answer] : script.empty() ? Answers{} : script.front()) {
+            CanOpenLibrary::FrameRecord record{.id = from != 0 ? from
+                                                               : uint16_t(0x180 | (*id & 0x7F))};
+            std::memcpy(record.data, answer.data(), answer.size());
+            frameCallback(reinterpret_cast<const unsigned char*>(&record));
+        }
+        if (!script.empty())
+            script.pop_front();
+        return fails ? 1 : 0;
+    }
+};
+
+const Bytes kIdle{0x00, 0x00, 0x5A};
+const Bytes kAnswer{0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8};
+
+class E2CEngine : public testing::Test {
+  protected:
+    // Node 0x12: requests to 0x212 (530), replies from 0x192, waits of 20 ms.
+    E2CEngine() {
+        const BootInitParams params{.nodeId = kNode, .replyTimeoutMs = 20};
+        const auto* bytes = reinterpret_cast<const uint8_t*>(&params);
+        Run(CCB_CMD_CONFIGURE, {bytes, bytes + sizeof params});
+    }
+    uint32_t Run(uint32_t command, const Bytes& payload = {}) {
+        CCcbMessage request;
+        request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
+        EXPECT_EQ(adapter.Transact(&request, &reply, 24, 20000), 0);
+        return reply.status;
+    }
+    Bytes ReplyData() const { return {reply.data, reply.data + reply.dataLength}; }
+
+    orv::test::FakeClock clock;
+    ScriptedEngine* engine = new ScriptedEngine;
+    CE2CCommAdapter adapter{std::unique_ptr<CanOpenLibrary::ICanOpenEngine>(engine)};
+    CCcbMessage reply;
+};
+
+// A wait skips the frames of other nodes; a poll's answer is one that came after it; nothing
+// that answered the boot-loader entry is left for the next wait.
+TEST_F(E2CEngine, WaitsPickTheNodesFreshReplies) {
+    // read code, jump, poll; abort, init
+    engine->script = {{{0x193, kIdle}, {0, kAnswer}},
+                      {{0, kIdle}},
+                      {{0, kAnswer}},
+                      {{0, kAnswer}, {0, kIdle}, {0, kAnswer}}};
+    EXPECT_EQ(Run(CCB_CMD_READ_CODE, Bytes(8)), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), kAnswer);
+    Run(CCB_CMD_JUMP_TO_APP);
+    EXPECT_EQ(Run(CCB_CMD_GET_STATUS), CCB_STATUS_OK);
+    EXPECT_EQ(ReplyData(), kAnswer);
+
+    Run(CCB_CMD_SELECT_VARIANT_1);
+    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, Bytes(sizeof(BootInitParams))), CCB_STATUS_OK);
+    EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY);
+}
+
+TEST_F(E2CEngine, OpensThroughTheEngineAndSendsRawFramesLikeAGateway) {
+    EXPECT_EQ(adapter.Open(0x7F), 0);
+    EXPECT_EQ(adapter.Reset(), 0);
+    EXPECT_EQ(engine->nodeStates, (std::vector<std::pair<uint8_t, uint32_t>>{{0x7F, 1}}));
+    CanFrameRequest request{.nodeId = kNode, .baseId = 0x200, .dataLengthCode = 3};
+    std::memcpy(request.data, "\xDE\xAD\xBE", 3);
+    uint32_t answer[4] = {0, 0, 0, 0xCAFE}, small[2] = {7, 7};
+    EXPECT_EQ(adapter.SendRaw(&request, sizeof request, answer, 12, 20000), 0);
+    EXPECT_EQ(engine->sent.back(), std::make_pair(uint16_t{0x212}, Bytes{0xDE, 0xAD, 0xBE}));
+    EXPECT_EQ(std::vector<uint32_t>(answer, answer + 4),
+              (std::vector<uint32_t>{12, 109, 100, 0xCAFE}));
+    EXPECT_EQ(adapter.SendRaw(&request, sizeof request, small, 8, 20000), 0);
+    EXPECT_EQ(small[0], 7u) << "no room, nothing written";
+    engine->fails = true;
+    EXPECT_EQ(adapter.SendRaw(&request, sizeof request, answer, 12, 20000), 1);
+
+    // Without an engine nothing opens or goes out, and commands complete unanswered.
+    CE2CCommAdapter inert(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
+    EXPECT_EQ(inert.Open(1), 1);
+    EXPECT_EQ(inert.SendRaw(&request, sizeof request, answer, 12, 100), 1);
+}
+
+Bytes Record(uint16_t id, uint16_t sequence) {
+    CanOpenLibrary::FrameRecord record{.id = id};
+    std::memcpy(record.data, &sequence, sizeof sequence);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    return Bytes(bytes, bytes + sizeof record);
+}
+
+// The sequence numbers of the node's frames that waits return. A wait resets the event before
+// it drains, so each is preceded by a frame of another node that signals again.
+std::vector<uint16_t> Drain(CE2CCommAdapter& adapter, size_t most) {
+    std::vector<uint16_t> got;
+    uint8_t data[8];
+    while (got.size() < most && (adapter.PushFrame(Record(0x55, 0).data()),
+                                 adapter.WaitForFrame(data, kStoreNode, 0) == 1))
+        got.push_back(static_cast<uint16_t>(data[0] | data[1] << 8));
+    return got;
+}
+
+// 12-byte records cut anywhere, each queued once whole; the store grows without losing or
+// reordering frames, also when its oldest frame sits in the middle of its 64 first slots.
+TEST(E2CAdapter, ReceiveStoreCutsTheStreamAndKeepsEveryFrameInOrder) {
+    CE2CCommAdapter adapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
+    Bytes stream = Record(kStoreNode, 1), two = Record(kStoreNode, 2),
+          three = Record(kStoreNode, 3);
+    stream.insert(stream.end(), two.begin(), two.end());
+    stream.insert(stream.end(), three.begin(), three.end());
+    const struct {
+        size_t from, count;
+        std::vector<uint16_t> got;
+    } steps[] = {{0, 5, {}}, {5, 19, {1, 2}}, {0, 30, {1, 2}}, {30, 6, {3}}, {0, 0, {}}};
+    for (const auto& step : steps) {
+        adapter.OnReceiveBytes(stream.data() + step.from, static_cast<int>(step.count));
+        EXPECT_EQ(Drain(adapter, 10), step.got) << step.from << "+" << step.count;
+    }
+    const struct {
+        int pushed;
+        size_t taken;
+        uint16_t first, count;
+    } rounds[] = {{50, 30, 0, 30}, {150, 30, 30, 30}, {250, 1000, 60, 390}};
+    uint16_t next = 0;
+    for (const auto& round : rounds) {
+        for (int i = 0; i < round.pushed; ++i)
+            adapter.PushFrame(Record(kStoreNode, next++).data());
+        std::vector<uint16_t> expected(round.count);
+        std::iota(expected.begin(), expected.end(), round.first);
+        EXPECT_EQ(Drain(adapter, round.taken), expected);
+    }
+}
+
+// The engine's thread pushes the frames while waits drain them: none of the node's is lost or
+// reordered, the others are dropped; and the engine is gone before the queue and the event its
+// callback uses, though frames still pour in.
+TEST(E2CReceiveThreads, FramesFromTheEnginesThreadAreNeverLostAndDestructionIsClean) {
+    constexpr uint16_t kAwaited = 3000;
+    auto wire = std::make_shared<orv::test::MemoryCanLink::Wire>();
+    std::atomic<bool> stop{false};
+    std::thread bus([&] {
+        for (uint16_t i = 0; i < kAwaited; ++i)
+            for (uint16_t id : {0x13, +kNode, 0x92})
+                wire->Inject(
+                    orv::test::MakeFrame(id, {static_cast<uint8_t>(id == kNode ? i : 0xFF),
+                                              static_cast<uint8_t>(id == kNode ? i >> 8 : 0xFF)}));
+        // A frame that arrived before the drain that returned its predecessor stays queued
+        // unsignalled until the next frame of anyone: keep signalling until all are seen.
+        for (int i = 0; i < 1000000 && !stop.load(); ++i) {
+            wire->Inject(orv::test::MakeFrame(0x13, {0xFF, 0xFF}));
+            std::this_thread::yield();
+        }
+    });
+    std::vector<uint16_t> received, expected(kAwaited);
+    {
+        // No parameters yet: the reply base is 0, so the node's frames are its answers.
+        CE2CCommAdapter adapter(std::make_unique<orv::test::MemoryCanLink>(wire));
+        uint8_t data[8];
+        while (received.size() < kAwaited && adapter.WaitForFrame(data, kNode, 5000) == 1)
+            received.push_back(static_cast<uint16_t>(data[0] | data[1] << 8));
+    }
+    stop.store(true);
+    bus.join();
+    std::iota(expected.begin(), expected.end(), 0);
+    EXPECT_EQ(received, expected);
+}
+
+}  // namespace
