@@ -1,6 +1,6 @@
 // The PC card transport: that it carries the commands out at the card's pace, how its waits read
-// the node's replies from the card, opening, closing and raw frames. The commands themselves are
-// the executor's tests.
+// the node's replies from the card, opening, closing and raw frames; and how the card libraries
+// are found. The commands themselves are the executor's tests.
 #include "pccard/PcCommAdapter.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <deque>
 #include <numeric>
 
+#include "os/LibraryLoader.h"
 #include "support/FakeClock.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
@@ -89,14 +90,6 @@ Bytes Subblock(uint16_t address, uint16_t length) {
     return Raw(
         SubblockDescriptor{.page = 2, .address = address, .length = length, .checksum = 0xA1B2},
         data);
-}
-
-Log Join(std::initializer_list<Log> parts) {
-    Log all;
-    for (const Log& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
 }
 
 const std::string kPoll = "write 212 50 00 00 00 00 00 00 00";
@@ -203,9 +196,10 @@ TEST_F(PcCommAdapterTest, BootInitVariant1DrainsUntilFiveSilentReadsInARow) {
     log.clear();
     card->reads = {Frame(0x192, kAnswer), kTimeout, Frame(0x192, kAnswer), Frame(0x300, kAnswer)};
     EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, BootParams(0x12, 500)), CCB_STATUS_OK);
-    EXPECT_EQ(log, Join({{"write 000 96 12", "sleep 2000", "write 212 ff 00 00 00 00 00 00 00"},
-                         Log(4 + 5, "read 100"),
-                         {"write 212 00 01 34 12 00 08 ef be"}}));
+    Log expected = {"write 000 96 12", "sleep 2000", "write 212 ff 00 00 00 00 00 00 00"};
+    expected.insert(expected.end(), 4 + 5, "read 100");
+    expected.push_back("write 212 00 01 34 12 00 08 ef be");
+    EXPECT_EQ(log, expected);
 }
 
 TEST_F(PcCommAdapterTest, OpenOpensTheCardOnceResetClosesItSendRawDoesNothing) {
@@ -232,6 +226,36 @@ TEST(PcCommAdapterLifetime, DestroysTheCardThenPauses100Ms) {
     orv::test::LoggingClock clock(log);
     delete new CPcCommAdapter(new FakeCard(log));
     EXPECT_EQ(log, (Log{"card destroyed", "sleep 100"}));
+}
+
+TEST(LibraryLoader, TriesTheNamesBesideTheToolThenInItsPrivateFolderThenThroughTheLinker) {
+    const struct {
+        std::string windowsName, directory, privateFolder;
+        Log expected;
+    } cases[] = {
+        {"Vendor.Can.Dll",
+         "/x",
+         "",
+         {"/x/Vendor.Can.Dll", "/x/libvendor.can.so", "Vendor.Can.Dll", "libvendor.can.so"}},
+        {"nican.dll", "", "../lib/orvflashpuc", {"nican.dll", "libnican.so"}},
+        {"CANAPI.DLL",
+         "/usr/bin",
+         "../lib/orvflashpuc",
+         {"/usr/bin/CANAPI.DLL", "/usr/bin/libcanapi.so", "/usr/bin/../lib/orvflashpuc/CANAPI.DLL",
+          "/usr/bin/../lib/orvflashpuc/libcanapi.so", "CANAPI.DLL", "libcanapi.so"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(orv::LibraryCandidates(c.windowsName, c.directory, c.privateFolder), c.expected);
+    }
+}
+
+TEST(LibraryLoader, LoadsTheFirstCandidateThatExistsAndFindsEntryPointsByName) {
+    const std::string dir = ORV_CARDLIBS_DIR;
+    EXPECT_EQ(orv::LoadFirstOf({dir + "/missing.dll", "/nowhere/libmissing.so"}), nullptr);
+    const auto library = orv::LoadFirstOf({dir + "/nican.dll", dir + "/libnican.so"});
+    ASSERT_NE(library, nullptr);
+    EXPECT_NE(library->Find("ncCreateNotification"), nullptr);
+    EXPECT_EQ(library->Find("ncNoSuchEntry"), nullptr);
 }
 
 }  // namespace
