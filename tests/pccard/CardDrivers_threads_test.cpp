@@ -149,10 +149,7 @@ class FakeNiCan : public FakeLibrary {
     static inline FakeNiCan* current = nullptr;
 
     FakeNiCan() { current = this; }
-    ~FakeNiCan() override {
-        WaitIdle();
-        current = nullptr;
-    }
+    ~FakeNiCan() override { current = nullptr; }
     Table Entries() const override;
     void Hand(const Frames& frames) override {
         std::async(std::launch::async, [&] {
@@ -181,25 +178,10 @@ class FakeNiCan : public FakeLibrary {
     nican::State Notify(nican::State state) {
         return std::async(std::launch::async, [&] { return Deliver(state); }).get();
     }
-    void WaitIdle() {  // until every notification started so far has run
-        for (std::vector<std::future<void>> running;;) {
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                running.swap(running_);
-            }
-            if (running.empty()) {
-                return;
-            }
-            for (std::future<void>& task : std::exchange(running, {})) {
-                task.wait();
-            }
-        }
-    }
 
     std::atomic<bool> acknowledgeWrites{true};  // a write-success after each ncWrite
     std::deque<nican::TimedFrame> pending_;
     nican::NotifyCallback callback_ = nullptr;
-    std::vector<std::future<void>> running_;
 };
 FakeNiCan& Ni() {
     return *FakeNiCan::current;
@@ -216,10 +198,8 @@ Table FakeNiCan::Entries() const {
              *object = kHandle;
              return Ni().Call("ncOpenObject", 0, name);
          })},
-        {"ncCloseObject", Entry([](Handle object) {
-             Ni().WaitIdle();  // as the real library: no notification runs once closed
-             return Ni().Call("ncCloseObject", 0, object);
-         })},
+        {"ncCloseObject",
+         Entry([](Handle object) { return Ni().Call("ncCloseObject", 0, object); })},
         {"ncRead", Entry([](Handle object, uint32_t size, void* data) {
              Ni().Call("ncRead", 0, object, size);
              std::lock_guard<std::mutex> lock(Ni().mutex_);
@@ -235,9 +215,7 @@ Table FakeNiCan::Entries() const {
              const int status =
                  Ni().Call("ncWrite", 0, object, size, std::vector<uint8_t>(bytes, bytes + size));
              if (status == 0 && Ni().acknowledgeWrites) {
-                 std::lock_guard<std::mutex> lock(Ni().mutex_);
-                 Ni().running_.push_back(std::async(
-                     std::launch::async, [] { Ni().Deliver(nican::kStateWriteSuccess); }));
+                 Ni().Notify(nican::kStateWriteSuccess);
              }
              return status;
          })},
@@ -392,7 +370,7 @@ const Driver kDrivers[] = {
      [] { return std::make_unique<CNiCanCard>(); }, "ncAction", {}, kNiOpen, kNiClose, kNiClose,
      {300}, {300}, "ERROR: Can not load nican.dll library\n",
      "ERROR: GetProcAddress failed, can not find nican.dll library or a method in the dll\n",
-     "0,0,[]", nullptr},
+     "192,8,[1,2,3,4,5,6,7,8]", nullptr},
     {"UsbLight", "CANAPI.DLL", [] { return std::make_unique<FakeCanApi>(); },
      [] { return std::make_unique<USBLight>(); }, "ca_SetFilterVar_1", kStartApi, kInitCard, {},
      {"ca_CloseApi"}, {100}, {100, 400}, "", "", "100,0,[]", "ca_InitApi_1"},
@@ -434,25 +412,21 @@ TEST_P(CardDriverTest, OpensClosesAndUnloads) {
     EXPECT_EQ(libraries.loaded, 0);
 }
 
-TEST_P(CardDriverTest, FramesComeOutInOrderZeroLengthIncluded) {
-    OpenCard();
-    fake->Hand({{0x192, {1, 2, 3, 4, 5, 6, 7, 8}}, {0x193, {}}, {0x0, {0x80, 0x12}}});
-    EXPECT_EQ(ReadFrames(*card, 4, 0),
-              (Calls{"192,8,[1,2,3,4,5,6,7,8]", "193,0,[]", "0,2,[80,12]"}));
-}
-
+// Frames come out in order, zero length included, until the 257th finds the ring full; the last
+// read, of an empty ring, answers without waiting.
 TEST_P(CardDriverTest, AFullRingLosesOneFrameOfTheTwoHundredAndFiftySeventh) {
     OpenCard();
-    Frames frames;
-    for (uint32_t i = 0; i < 257; ++i) {
+    Frames frames = {{0x192, {1, 2, 3, 4, 5, 6, 7, 8}}, {0x193, {}}, {0x0, {0x80, 0x12}}};
+    for (uint32_t i = 3; i < 257; ++i) {
         frames.push_back({i, {}});
     }
     fake->Hand(frames);
     const Calls kept = ReadFrames(*card, 257, 0);
     ASSERT_EQ(kept.size(), 256u);
     EXPECT_EQ(kept.front(), GetParam().firstAfterOverflow);
+    EXPECT_EQ(Calls(kept.begin() + 1, kept.begin() + 3), (Calls{"193,0,[]", "0,2,[80,12]"}));
     EXPECT_EQ(kept.back(), "ff,0,[]");
-    if (GetParam().firstAfterOverflow == "0,0,[]") {  // NI-CAN: room again, kept
+    if (GetParam().library == std::string("nican.dll")) {  // room again, kept
         fake->Hand({{0x300, {}}});
         EXPECT_EQ(ReadFrames(*card, 1), Calls{"300,0,[]"});
     }
@@ -575,7 +549,7 @@ TEST_F(NiCanCardTest, PassesLibraryStatusesThroughOrAnswers107) {
     }
 }
 
-TEST_F(NiCanCardTest, WriteSendsThe14ByteFrameAndWaits350MsForWriteSuccess) {
+TEST_F(NiCanCardTest, WriteSendsThe14ByteFrameAndWaitsForWriteSuccess) {
     OpenCard();
     const uint8_t data[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
     EXPECT_EQ(card->Write(0x212, data, 8), 0);
@@ -586,9 +560,7 @@ TEST_F(NiCanCardTest, WriteSendsThe14ByteFrameAndWaits350MsForWriteSuccess) {
                                        "ncWrite 5a17,e,[ff,7,0,0,0,0,0,0,0,0,0,0,0,0]"}));
 
     fake.acknowledgeWrites = false;
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_TIMEOUT);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(340));
     fake.Set("ncWrite", -1074388985);
     EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_DRIVER);
 }
