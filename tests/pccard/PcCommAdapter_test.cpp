@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <numeric>
 
 #include "os/LibraryLoader.h"
 #include "support/FakeClock.h"
@@ -71,29 +70,26 @@ class FakeCard : public CCanCard {
 };
 
 template <typename Record>
-Bytes Raw(const Record& record, Bytes tail = {}) {
+Bytes Raw(const Record& record) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
-    tail.insert(tail.begin(), bytes, bytes + sizeof record);
-    return tail;
+    return {bytes, bytes + sizeof record};
 }
-Bytes BootParams(uint8_t node, uint32_t timeoutMs) {
-    return Raw(BootInitParams{.nodeId = node,
+Bytes BootParams(uint32_t timeoutMs) {
+    return Raw(BootInitParams{.nodeId = 0x12,
                               .page = 1,
                               .startAddress = 0x1234,
                               .length = 0x800,
                               .checksum = 0xBEEF,
                               .replyTimeoutMs = timeoutMs});
 }
-Bytes Subblock(uint16_t address, uint16_t length) {
-    Bytes data(length);
-    std::iota(data.begin(), data.end(), 0);
-    return Raw(
-        SubblockDescriptor{.page = 2, .address = address, .length = length, .checksum = 0xA1B2},
-        data);
-}
 
-const std::string kPoll = "write 212 50 00 00 00 00 00 00 00";
 const Bytes kAnswer = {0x11, 0x00, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+const std::string kInfo = "write 212 70 00 00 00 00 00 00 00";
+Log Reads(Log head, int count, const std::string& read = "read 100", Log tail = {}) {
+    head.insert(head.end(), count, read);
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
 
 class PcCommAdapterTest : public ::testing::Test {
   protected:
@@ -104,15 +100,6 @@ class PcCommAdapterTest : public ::testing::Test {
         EXPECT_EQ(reply.command, command);
         return reply.status;
     }
-    // Node 0x12, replies 0x192, requests 0x212; then, if given, a variant. Forgets the log.
-    void Configure(uint32_t timeoutMs = 500, uint32_t variant = 0) {
-        Run(CCB_CMD_CONFIGURE, BootParams(0x12, timeoutMs));
-        if (variant != 0) {
-            Run(variant);
-        }
-        log.clear();
-    }
-    Bytes ReplyData() const { return {reply.data, reply.data + reply.dataLength}; }
 
     Log log;
     orv::test::LoggingClock clock{log};
@@ -121,85 +108,81 @@ class PcCommAdapterTest : public ::testing::Test {
     CCcbMessage request, reply;
 };
 
-// A pause before the jump and between a poll and its answer, none between segments, a short
-// segment ending in the bytes of the one before; a failed write ends the segments.
-TEST_F(PcCommAdapterTest, CarriesCommandsOutAtTheCardsPace) {
-    Configure(500, CCB_CMD_SELECT_VARIANT_1);
-    card->reads = {Frame(0x192, kAnswer)};
-    Run(CCB_CMD_JUMP_TO_APP);
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4800, 10)), CCB_STATUS_OK);
-    EXPECT_EQ(ReplyData(), kAnswer);
-    EXPECT_EQ(log,
-              (Log{"sleep 50", "write 212 80 00 00 00 00 00 00 00",
-                   "write 212 10 02 00 48 0a 00 b2 a1", kPoll, "sleep 300", "read 100", "sleep 300",
-                   "write 212 27 00 01 02 03 04 05 06", "write 212 2b 07 08 09 03 04 05 06"}));
-
-    Configure(500, CCB_CMD_SELECT_VARIANT_1);
-    card->writes = 0;
-    card->failWritesFrom = 4;  // header, poll and one segment go out, the second fails
-    EXPECT_EQ(Run(CCB_CMD_WRITE_SUBBLOCK, Subblock(0x4800, 16)), CCB_STATUS_NO_REPLY);
-    ASSERT_EQ(log.size(), 11u);
-    EXPECT_EQ(log.back(), "write 212 2f 07 08 09 0a 0b 0c 0d");
-}
-
-TEST_F(PcCommAdapterTest, ASilentNodeFailsAfterFiveReadsOfAFifthOfTheReplyTimeout) {
+// Node 0x12 (requests 0x212, replies 0x192), its reply timeout 500 ms unless a row says else: a
+// wait reads a fifth of it at a time, gives up after five silent reads in a row, skips foreign
+// frames, ends at a read error; a reply fills only its own bytes; a drain goes on while the node
+// answers; a failed write fails the command.
+TEST_F(PcCommAdapterTest, WaitsForTheNodesRepliesInTheCardsRing) {
     const struct {
-        uint32_t replyTimeoutMs;  // 0: never configured, so first
-        const char* read;
-    } cases[] = {{0, "read 400"}, {4, "read 0"}, {1999, "read 399"}};
+        uint32_t timeoutMs, command;
+        std::vector<ReadStep> reads;
+        uint32_t status;
+        Log log;
+        Bytes data;
+    } cases[] = {
+        {1999, CCB_CMD_GET_INFO, {}, CCB_STATUS_NO_REPLY, Reads({kInfo}, 5, "read 399"), {}},
+        {500,
+         CCB_CMD_GET_INFO,
+         {Frame(0x193, kAnswer), kTimeout, Frame(0x000, {1, 0x12}), Frame(0x212, kAnswer), kTimeout,
+          kTimeout, Frame(0x092, kAnswer), kTimeout, Frame(0x192, kAnswer)},
+         CCB_STATUS_OK,
+         Reads({kInfo}, 9),
+         kAnswer},
+        {500,
+         CCB_CMD_GET_INFO,
+         {Frame(0x193, kAnswer), Frame(0x194, kAnswer)},
+         CCB_STATUS_NO_REPLY,
+         Reads({kInfo}, 7),
+         {}},
+        {500,
+         CCB_CMD_GET_INFO,
+         {ReadStep{CARD_ERR_DRIVER, {}}, Frame(0x192, kAnswer)},
+         CCB_STATUS_NO_REPLY,
+         Reads({kInfo}, 1),
+         {}},
+        {500,
+         CCB_CMD_GET_INFO,
+         {ReadStep{-1074388991, {}}},
+         CCB_STATUS_NO_REPLY,
+         Reads({kInfo}, 1),
+         {}},
+        {500,
+         CCB_CMD_GET_INFO,
+         {Frame(0x192, {0xA1, 0xA2, 0xA3})},
+         CCB_STATUS_OK,
+         Reads({kInfo}, 1),
+         {0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}},
+        {500, CCB_CMD_SELECT_VARIANT_1, {}, CCB_STATUS_OK, {"write 000 80 00"}, {}},
+        {500,
+         CCB_CMD_BOOT_INIT,
+         {Frame(0x192, kAnswer), kTimeout, Frame(0x192, kAnswer), Frame(0x300, kAnswer)},
+         CCB_STATUS_OK,
+         Reads({"write 000 96 12", "sleep 2000", "write 212 ff 00 00 00 00 00 00 00"}, 4 + 5,
+               "read 100", {"write 212 00 01 34 12 00 08 ef be"}),
+         {}},
+        {500,
+         CCB_CMD_WRITE_SUBBLOCK,
+         {Frame(0x192, kAnswer)},
+         CCB_STATUS_OK,
+         {"write 212 10 00 00 00 10 00 00 00", "write 212 50 00 00 00 00 00 00 00", "sleep 300",
+          "read 100", "sleep 300", "write 212 27 ab ab ab ab ab ab ab"},
+         kAnswer},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.replyTimeoutMs);
-        if (c.replyTimeoutMs != 0) {
-            Configure(c.replyTimeoutMs);
-        }
-        for (uint32_t command : {CCB_CMD_READ_CODE, CCB_CMD_GET_INFO}) {
-            log.clear();
-            EXPECT_EQ(Run(command, Bytes(8)), CCB_STATUS_NO_REPLY);
-            EXPECT_EQ(Log(log.begin() + 1, log.end()), Log(5, c.read));
-            EXPECT_EQ(reply.dataLength, 0u);
-        }
-    }
-}
-
-TEST_F(PcCommAdapterTest, ForeignFramesProlongAWaitAReadErrorEndsItShortRepliesCount) {
-    Configure();
-    card->reads = {Frame(0x193, kAnswer), kTimeout, Frame(0x000, {1, 0x12}),
-                   Frame(0x212, kAnswer), kTimeout, kTimeout,
-                   Frame(0x092, kAnswer), kTimeout, Frame(0x192, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_OK);
-    EXPECT_EQ(log.size(), 1u + 9u);
-    EXPECT_EQ(ReplyData(), kAnswer);
-
-    log.clear();
-    card->reads = {Frame(0x193, kAnswer), Frame(0x194, kAnswer), Frame(0x195, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY);
-    EXPECT_EQ(log.size(), 1u + 3u + 5u);
-
-    for (int error : {int{CARD_ERR_DRIVER}, int{CARD_ERR_NO_LIBRARY}, -1074388991}) {
+        SCOPED_TRACE(log.size());
+        Run(CCB_CMD_CONFIGURE, BootParams(c.timeoutMs));
+        card->reads.assign(c.reads.begin(), c.reads.end());
+        card->failWritesFrom = &c == std::end(cases) - 1 ? 0 : 1 << 30;
         log.clear();
-        card->reads = {ReadStep{error, {}}, Frame(0x192, kAnswer)};
-        EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY);
-        EXPECT_EQ(log, (Log{"write 212 70 00 00 00 00 00 00 00", "read 100"}));
+        Bytes payload = c.command == CCB_CMD_BOOT_INIT ? BootParams(500) : Bytes{};
+        if (c.command == CCB_CMD_WRITE_SUBBLOCK) {
+            payload = Raw(SubblockDescriptor{.length = 16});
+            payload.resize(payload.size() + 16, 0xAB);
+        }
+        EXPECT_EQ(Run(c.command, payload), c.status);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
     }
-
-    // A short reply frame fills only its own bytes.
-    card->reads = {Frame(0x192, {0xA1, 0xA2, 0xA3})};
-    EXPECT_EQ(Run(CCB_CMD_GET_INFO), CCB_STATUS_OK);
-    EXPECT_EQ(ReplyData(), (Bytes{0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}));
-    card->reads = {Frame(0x192, {})};
-    EXPECT_EQ(Run(CCB_CMD_READ_CODE, Bytes(8)), CCB_STATUS_OK);
-    EXPECT_EQ(ReplyData(), Bytes(8, 0));
-}
-
-TEST_F(PcCommAdapterTest, BootInitVariant1DrainsUntilFiveSilentReadsInARow) {
-    Run(CCB_CMD_SELECT_VARIANT_1);
-    log.clear();
-    card->reads = {Frame(0x192, kAnswer), kTimeout, Frame(0x192, kAnswer), Frame(0x300, kAnswer)};
-    EXPECT_EQ(Run(CCB_CMD_BOOT_INIT, BootParams(0x12, 500)), CCB_STATUS_OK);
-    Log expected = {"write 000 96 12", "sleep 2000", "write 212 ff 00 00 00 00 00 00 00"};
-    expected.insert(expected.end(), 4 + 5, "read 100");
-    expected.push_back("write 212 00 01 34 12 00 08 ef be");
-    EXPECT_EQ(log, expected);
 }
 
 TEST_F(PcCommAdapterTest, OpenOpensTheCardOnceResetClosesItSendRawDoesNothing) {
