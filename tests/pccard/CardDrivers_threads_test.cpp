@@ -1,6 +1,6 @@
-// The NI-CAN and USB adapter drivers, and the channel names that pick them, against one fake of
-// both libraries: it logs every call and pause as a line of text and answers from a script. The
-// USB adapter's polling thread is real.
+// The NI-CAN and USB adapter drivers, the PC card transport that drives them and how their
+// libraries are found, against one fake of the libraries and the card: it logs every call and
+// pause as a line of text and answers from a script. The USB adapter's polling thread is real.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,6 +22,8 @@
 #include "pccard/NiCanCard.h"
 #include "pccard/PcCommAdapter.h"
 #include "pccard/UsbLight.h"
+#include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
 
 namespace orv::test {
 namespace {
@@ -238,6 +240,24 @@ class Fakes : public ILibraryOpener, public IClock {
     std::atomic<uint64_t> now_{1000};
 };
 
+// Script changes, separated by spaces: "entry=answer,answer" or "missing=entry".
+void SetScript(Fakes& fakes, const std::string& script) {
+    std::istringstream in(script);
+    for (std::string change; in >> change;) {
+        const std::string entry = change.substr(0, change.find('='));
+        std::istringstream values(change.substr(entry.size() + 1));
+        if (entry == "missing") {
+            fakes.missing = values.str();
+            continue;
+        }
+        std::deque<int> answers;
+        for (std::string value; std::getline(values, value, ',');) {
+            answers.push_back(std::stoi(value));
+        }
+        Lib().Script(entry, answers);
+    }
+}
+
 void HandToNiCan(uint32_t id, const Bytes& data) {
     nican::TimedFrame frame;
     frame.arbitrationId = id;
@@ -258,7 +278,7 @@ void HandToUsb(uint32_t id, const Bytes& data) {  // the upper bits of the lengt
 }
 
 struct Step {
-    const char* script;  // changes before the action: "entry=answer,answer", "missing=entry"
+    const char* script;  // changes before the action
     const char* action;
     int result;
     Log log;
@@ -333,23 +353,6 @@ class CardDriverTest : public testing::TestWithParam<Driver> {
                                       [&](int r) { return r == results[0]; });
         return same ? results[0] : -1;
     }
-    void SetScript(const std::string& script) {
-        std::istringstream in(script);
-        for (std::string change; in >> change;) {
-            const std::string entry = change.substr(0, change.find('='));
-            std::istringstream values(change.substr(entry.size() + 1));
-            if (entry == "missing") {
-                fakes.missing = values.str();
-                continue;
-            }
-            std::deque<int> answers;
-            for (std::string value; std::getline(values, value, ',');) {
-                answers.push_back(std::stoi(value));
-            }
-            Lib().Script(entry, answers);
-        }
-    }
-
     Fakes fakes;
     std::unique_ptr<CCanCard> card;
 };
@@ -455,7 +458,7 @@ const Driver kDrivers[] = {
 TEST_P(CardDriverTest, CallsItsLibraryAsScripted) {
     for (const Step& step : GetParam().life) {
         SCOPED_TRACE(std::string(step.script) + " " + step.action);
-        SetScript(step.script);
+        SetScript(fakes, step.script);
         EXPECT_EQ(Act(step.action), step.result);
         EXPECT_EQ(Lib().Take(), step.log);
     }
@@ -521,6 +524,191 @@ TEST(PcCommAdapter, MakesTheCardItsChannelNames) {
         delete new CPcCommAdapter(c.channel);
         EXPECT_EQ(Lib().Take(), c.log) << (c.channel ? c.channel : "null");
     }
+}
+
+// A card whose every call is logged and answered from the script; a read answered 0 hands out
+// the next frame, or times out when there is none.
+class FakeCard : public CCanCard {
+  public:
+    ~FakeCard() override { Lib().Call("card destroyed", "", 0); }
+    int Open() override { return Lib().Call("open", "", 0); }
+    int Close() override { return Lib().Call("close", "", 0); }
+    int Reset() override { return Lib().Call("reset", "", 0); }
+    int Write(uint16_t id, const uint8_t* data, int length) override {
+        return Lib().Call("write", Hex({id}) + " " + Hex(data, length), 0);
+    }
+    int Read(CanCardFrame* frame, uint32_t timeoutMs) override {
+        const int result = Lib().Call("read", std::to_string(timeoutMs), 0);
+        return result == 0 && !Lib().Next(frame, sizeof *frame) ? CARD_ERR_TIMEOUT : result;
+    }
+};
+CanCardFrame Frame(uint32_t id, const Bytes& data = {}) {
+    CanCardFrame frame{id, static_cast<uint32_t>(data.size())};
+    std::copy(data.begin(), data.end(), frame.data);
+    return frame;
+}
+template <typename Record>
+Bytes Raw(const Record& record, size_t tail = 0) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    Bytes raw(bytes, bytes + sizeof record);
+    raw.resize(raw.size() + tail, 0xAB);
+    return raw;
+}
+Bytes BootParams(uint32_t timeoutMs) {
+    return Raw(BootInitParams{.nodeId = 0x12,
+                              .page = 1,
+                              .startAddress = 0x1234,
+                              .length = 0x800,
+                              .checksum = 0xBEEF,
+                              .replyTimeoutMs = timeoutMs});
+}
+Log Reads(Log head, int count, const std::string& read = "read 100", const Log& tail = {}) {
+    head.insert(head.end(), count, read);
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+class PcCommAdapterTest : public ::testing::Test {
+  protected:
+    uint32_t Run(uint32_t command, const Bytes& payload = {}) {
+        request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
+        reply.status = 0xFFFFFFFF;
+        EXPECT_EQ(adapter->Transact(&request, &reply, 24, 20000), 0);
+        EXPECT_EQ(reply.command, command);
+        return reply.status;
+    }
+
+    Fakes fakes;
+    std::unique_ptr<CPcCommAdapter> adapter = std::make_unique<CPcCommAdapter>(new FakeCard);
+    CCcbMessage request, reply;
+};
+
+// Node 0x12 (requests 0x212, replies 0x192): a wait reads a fifth of the reply timeout at a time,
+// gives up after five silent reads in a row, skips foreign frames, ends at a read error; a reply
+// fills only its own bytes; a drain goes on while the node answers; a failed write ends the
+// segments.
+TEST_F(PcCommAdapterTest, WaitsForTheNodesRepliesInTheCardsRing) {
+    const Bytes kAnswer = {0x11, 0x00, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+    const std::string kInfo = "write 212 70,0,0,0,0,0,0,0";
+    const struct {
+        uint32_t timeoutMs, command;
+        const char* script;
+        std::vector<CanCardFrame> frames;  // handed out by the reads answered 0
+        uint32_t status;
+        Log log;
+        Bytes data;
+    } cases[] = {
+        {1999, CCB_CMD_GET_INFO, "", {}, CCB_STATUS_NO_REPLY, Reads({kInfo}, 5, "read 399"), {}},
+        {500,
+         CCB_CMD_GET_INFO,
+         "read=0,106,0,0,106,106,0,106,0",
+         {Frame(0x193, kAnswer), Frame(0x000, {1, 0x12}), Frame(0x212, kAnswer),
+          Frame(0x092, kAnswer), Frame(0x192, kAnswer)},
+         CCB_STATUS_OK,
+         Reads({kInfo}, 9),
+         kAnswer},
+        {500,
+         CCB_CMD_GET_INFO,
+         "",
+         {Frame(0x193), Frame(0x194)},
+         CCB_STATUS_NO_REPLY,
+         Reads({kInfo}, 7),
+         {}},
+        {500,
+         CCB_CMD_GET_INFO,
+         "read=107,0",
+         {Frame(0x192, kAnswer)},
+         CCB_STATUS_NO_REPLY,
+         Reads({kInfo}, 1),
+         {}},
+        {500, CCB_CMD_GET_INFO, "read=-1074388991", {}, CCB_STATUS_NO_REPLY, Reads({kInfo}, 1), {}},
+        {500,
+         CCB_CMD_GET_INFO,
+         "",
+         {Frame(0x192, {0xA1, 0xA2, 0xA3})},
+         CCB_STATUS_OK,
+         Reads({kInfo}, 1),
+         {0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}},
+        {500, CCB_CMD_SELECT_VARIANT_1, "", {}, CCB_STATUS_OK, {"write 0 80,0"}, {}},
+        {500,
+         CCB_CMD_BOOT_INIT,
+         "read=0,106,0,0,106",
+         {Frame(0x192, kAnswer), Frame(0x192, kAnswer), Frame(0x300, kAnswer)},
+         CCB_STATUS_OK,
+         Reads({"write 0 96,12", "sleep 2000", "write 212 ff,0,0,0,0,0,0,0"}, 4 + 5, "read 100",
+               {"write 212 0,1,34,12,0,8,ef,be"}),
+         {}},
+        {500,
+         CCB_CMD_WRITE_SUBBLOCK,
+         "write=0,0,107",
+         {Frame(0x192, kAnswer)},
+         CCB_STATUS_OK,
+         {"write 212 10,0,0,0,10,0,0,0", "write 212 50,0,0,0,0,0,0,0", "sleep 300", "read 100",
+          "sleep 300", "write 212 27,ab,ab,ab,ab,ab,ab,ab"},
+         kAnswer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        Lib().Reset();
+        Run(CCB_CMD_CONFIGURE, BootParams(c.timeoutMs));
+        Lib().Take();
+        SetScript(fakes, c.script);
+        for (const CanCardFrame& frame : c.frames) {
+            Lib().Push(&frame, sizeof frame);
+        }
+        EXPECT_EQ(Run(c.command, c.command == CCB_CMD_BOOT_INIT ? BootParams(500)
+                                 : c.command == CCB_CMD_WRITE_SUBBLOCK
+                                     ? Raw(SubblockDescriptor{.length = 16}, 16)
+                                     : Bytes{}),
+                  c.status);
+        EXPECT_EQ(Lib().Take(), c.log);
+        EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
+    }
+}
+
+// Opens the card at the first success only; closes it at each reset; sends no raw frame and
+// writes no reply; at the end destroys the card, then pauses.
+TEST_F(PcCommAdapterTest, OpensTheCardOnceResetClosesItSendRawDoesNothing) {
+    SetScript(fakes, "open=108,0 close=0,107");
+    const int results[] = {adapter->Open(0x12), adapter->Open(0x12), adapter->Open(0x13),
+                           adapter->Reset(),    adapter->Reset(),    adapter->Open(0x12)};
+    EXPECT_EQ(Bytes(std::begin(results), std::end(results)), (Bytes{1, 0, 0, 0, 1, 0}));
+    CanFrameRequest raw;
+    uint8_t rawReply[12] = {};
+    EXPECT_EQ(adapter->SendRaw(&raw, sizeof raw, rawReply, sizeof rawReply, 1000), 0);
+    EXPECT_EQ(Bytes(std::begin(rawReply), std::end(rawReply)), Bytes(12));
+    adapter.reset();
+    EXPECT_EQ(Lib().Take(), (Log{"open", "open", "close", "close", "card destroyed", "sleep 100"}));
+}
+
+TEST(LibraryLoader, TriesTheNamesBesideTheToolThenInItsPrivateFolderThenThroughTheLinker) {
+    const struct {
+        std::string windowsName, directory, privateFolder;
+        Log expected;
+    } cases[] = {
+        {"Vendor.Can.Dll",
+         "/x",
+         "",
+         {"/x/Vendor.Can.Dll", "/x/libvendor.can.so", "Vendor.Can.Dll", "libvendor.can.so"}},
+        {"nican.dll", "", "../lib/orvflashpuc", {"nican.dll", "libnican.so"}},
+        {"CANAPI.DLL",
+         "/usr/bin",
+         "../lib/orvflashpuc",
+         {"/usr/bin/CANAPI.DLL", "/usr/bin/libcanapi.so", "/usr/bin/../lib/orvflashpuc/CANAPI.DLL",
+          "/usr/bin/../lib/orvflashpuc/libcanapi.so", "CANAPI.DLL", "libcanapi.so"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LibraryCandidates(c.windowsName, c.directory, c.privateFolder), c.expected);
+    }
+}
+
+TEST(LibraryLoader, LoadsTheFirstCandidateThatExistsAndFindsEntryPointsByName) {
+    const std::string dir = ORV_CARDLIBS_DIR;
+    EXPECT_EQ(LoadFirstOf({dir + "/missing.dll", "/nowhere/libmissing.so"}), nullptr);
+    const auto library = LoadFirstOf({dir + "/nican.dll", dir + "/libnican.so"});
+    ASSERT_NE(library, nullptr);
+    EXPECT_NE(library->Find("ncCreateNotification"), nullptr);
+    EXPECT_EQ(library->Find("ncNoSuchEntry"), nullptr);
 }
 
 }  // namespace
