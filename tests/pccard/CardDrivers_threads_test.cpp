@@ -377,7 +377,6 @@ Log Retries(int count) {  // one yield before each
     }
     return log;
 }
-const Log kGot = {"ca_GetData_1", "got 192,1,[1]"};
 
 // clang-format off
 const Driver kDrivers[] = {
@@ -588,6 +587,7 @@ class PcCommAdapterTest : public ::testing::Test {
 TEST_F(PcCommAdapterTest, WaitsForTheNodesRepliesInTheCardsRing) {
     const Bytes kAnswer = {0x11, 0x00, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
     const std::string kInfo = "write 212 70,0,0,0,0,0,0,0";
+    // clang-format off
     const struct {
         uint32_t timeoutMs, command;
         const char* script;
@@ -597,54 +597,23 @@ TEST_F(PcCommAdapterTest, WaitsForTheNodesRepliesInTheCardsRing) {
         Bytes data;
     } cases[] = {
         {1999, CCB_CMD_GET_INFO, "", {}, CCB_STATUS_NO_REPLY, Reads({kInfo}, 5, "read 399"), {}},
-        {500,
-         CCB_CMD_GET_INFO,
-         "read=0,106,0,0,106,106,0,106,0",
+        {500, CCB_CMD_GET_INFO, "read=0,106,0,0,106,106,0,106,0",
          {Frame(0x193, kAnswer), Frame(0x000, {1, 0x12}), Frame(0x212, kAnswer),
-          Frame(0x092, kAnswer), Frame(0x192, kAnswer)},
-         CCB_STATUS_OK,
-         Reads({kInfo}, 9),
-         kAnswer},
-        {500,
-         CCB_CMD_GET_INFO,
-         "",
-         {Frame(0x193), Frame(0x194)},
-         CCB_STATUS_NO_REPLY,
-         Reads({kInfo}, 7),
-         {}},
-        {500,
-         CCB_CMD_GET_INFO,
-         "read=107,0",
-         {Frame(0x192, kAnswer)},
-         CCB_STATUS_NO_REPLY,
-         Reads({kInfo}, 1),
-         {}},
-        {500, CCB_CMD_GET_INFO, "read=-1074388991", {}, CCB_STATUS_NO_REPLY, Reads({kInfo}, 1), {}},
-        {500,
-         CCB_CMD_GET_INFO,
-         "",
-         {Frame(0x192, {0xA1, 0xA2, 0xA3})},
-         CCB_STATUS_OK,
-         Reads({kInfo}, 1),
-         {0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}},
+          Frame(0x092, kAnswer), Frame(0x192, kAnswer)}, CCB_STATUS_OK, Reads({kInfo}, 9), kAnswer},
+        {500, CCB_CMD_GET_INFO, "read=107,0", {Frame(0x192, kAnswer)}, CCB_STATUS_NO_REPLY,
+         Reads({kInfo}, 1), {}},
+        {500, CCB_CMD_GET_INFO, "", {Frame(0x192, {0xA1, 0xA2, 0xA3})}, CCB_STATUS_OK,
+         Reads({kInfo}, 1), {0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}},
         {500, CCB_CMD_SELECT_VARIANT_1, "", {}, CCB_STATUS_OK, {"write 0 80,0"}, {}},
-        {500,
-         CCB_CMD_BOOT_INIT,
-         "read=0,106,0,0,106",
-         {Frame(0x192, kAnswer), Frame(0x192, kAnswer), Frame(0x300, kAnswer)},
-         CCB_STATUS_OK,
+        {500, CCB_CMD_BOOT_INIT, "read=0,106,0,0,106",
+         {Frame(0x192, kAnswer), Frame(0x192, kAnswer), Frame(0x300, kAnswer)}, CCB_STATUS_OK,
          Reads({"write 0 96,12", "sleep 2000", "write 212 ff,0,0,0,0,0,0,0"}, 4 + 5, "read 100",
-               {"write 212 0,1,34,12,0,8,ef,be"}),
-         {}},
-        {500,
-         CCB_CMD_WRITE_SUBBLOCK,
-         "write=0,0,107",
-         {Frame(0x192, kAnswer)},
-         CCB_STATUS_OK,
+               {"write 212 0,1,34,12,0,8,ef,be"}), {}},
+        {500, CCB_CMD_WRITE_SUBBLOCK, "write=0,0,107", {Frame(0x192, kAnswer)}, CCB_STATUS_OK,
          {"write 212 10,0,0,0,10,0,0,0", "write 212 50,0,0,0,0,0,0,0", "sleep 300", "read 100",
-          "sleep 300", "write 212 27,ab,ab,ab,ab,ab,ab,ab"},
-         kAnswer},
+          "sleep 300", "write 212 27,ab,ab,ab,ab,ab,ab,ab"}, kAnswer},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
         Lib().Reset();
