@@ -299,7 +299,7 @@ void PrintTo(const Driver& driver, std::ostream* out) {
 // 50 01 02 ..., of null data when N is negative; "read MS" logs the frame as "got"; "each" calls
 // all five operations and answers their common result; "hand ID DATA..." gives the driver a frame
 // as its library does, "queue TYPE ID LENGTH DATA..." a raw record of the USB adapter, "drain"
-// waits until it took them; "settle" gives its thread time (20 ms) to finish a pass.
+// waits until it took them; "settle" gives its thread time (50 ms) to finish a pass.
 class CardDriverTest : public testing::TestWithParam<Driver> {
   protected:
     int Act(const std::string& step) {
@@ -318,7 +318,7 @@ class CardDriverTest : public testing::TestWithParam<Driver> {
             return GetParam().polled && !Eventually([&] { return Lib().emptyAnswers > before; });
         }
         if (verb == "settle") {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
             return 0;
         }
         return ActOnCard(verb, n);
