@@ -649,21 +649,19 @@ TEST_F(PcCommAdapterTest, OpensTheCardOnceResetClosesItSendRawDoesNothing) {
 }
 
 TEST(LibraryLoader, TriesTheNamesBesideTheToolThenInItsPrivateFolderThenThroughTheLinker) {
+    // clang-format off
     const struct {
         std::string windowsName, directory, privateFolder;
         Log expected;
     } cases[] = {
-        {"Vendor.Can.Dll",
-         "/x",
-         "",
+        {"Vendor.Can.Dll", "/x", "",
          {"/x/Vendor.Can.Dll", "/x/libvendor.can.so", "Vendor.Can.Dll", "libvendor.can.so"}},
         {"nican.dll", "", "../lib/orvflashpuc", {"nican.dll", "libnican.so"}},
-        {"CANAPI.DLL",
-         "/usr/bin",
-         "../lib/orvflashpuc",
+        {"CANAPI.DLL", "/usr/bin", "../lib/orvflashpuc",
          {"/usr/bin/CANAPI.DLL", "/usr/bin/libcanapi.so", "/usr/bin/../lib/orvflashpuc/CANAPI.DLL",
           "/usr/bin/../lib/orvflashpuc/libcanapi.so", "CANAPI.DLL", "libcanapi.so"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(LibraryCandidates(c.windowsName, c.directory, c.privateFolder), c.expected);
     }
