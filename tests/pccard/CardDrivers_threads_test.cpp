@@ -1,139 +1,501 @@
-// The NI-CAN and USB adapter drivers against fake libraries whose threads are real.
+// The NI-CAN and USB adapter drivers, the PC card transport that drives them and how their
+// libraries are found, against one fake of the libraries and the card: it logs every call and
+// pause as a line of text and answers from a script. The USB adapter's polling thread is real.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <sstream>
 #include <thread>
 
-#include "CardFakes.h"
+#include "os/Clock.h"
 #include "os/Console.h"
+#include "os/LibraryLoader.h"
 #include "pccard/NiCanCard.h"
+#include "pccard/PcCommAdapter.h"
 #include "pccard/UsbLight.h"
-#include "support/FakeClock.h"
+#include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
 
 namespace orv::test {
 namespace {
 
-const std::string kConfig =
-    "ncConfig CAN0,[80000007,80000006,80000013,80000014,80010001,80010002,80010003,80010004],"
-    "[3d090,1,64,14,0,0,0,0]";
-const Calls kNiOpen = {kConfig, "ncOpenObject CAN0", "ncCreateNotification 5a17,7,ffffffff,null"};
-const Calls kNiClose = {"ncAction 5a17,80000003,0", "ncCloseObject 5a17"};
-const Calls kInitCard = {
-    "ca_ResetCanCard_1", "ca_Instruction_1 [b3,0,0,0,0,3,d0,90]",
-    "ca_InitCanCard_1 1,0,0,0,[0,0,0,0,ff,ff,ff,ff,0,0,0,0,ff,ff,ff,ff],c9,3e,0,0,0"};
-const Calls kStartApi = {"ca_InitApi_1 1000b,300"};
+using Log = std::vector<std::string>;
+using Bytes = std::vector<uint8_t>;
 
-// What sets the two drivers apart in the behaviour they share.
-struct Driver {
-    const char* name;
-    const char* library;
-    std::function<std::unique_ptr<FakeLibrary>()> fake;
-    std::function<std::unique_ptr<CCanCard>()> card;
-    const char* anEntry;  // one the driver cannot do without
-    Calls atStart, atOpen, atClose, atDestruction;
-    std::vector<uint32_t> closeSleeps, destructionSleeps;
-    std::string noLibrary, noEntry;  // what the driver prints
-    std::string firstAfterOverflow;  // NI-CAN drops the newest frame, the USB adapter the oldest
-    const char* refusedAtStart;
+template <typename T>
+std::string Hex(const T* values, size_t count) {
+    std::string text;
+    char word[16];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(word, sizeof word, i == 0 ? "%x" : ",%x", uint32_t{values[i]});
+        text += word;
+    }
+    return text;
+}
+std::string Hex(std::initializer_list<uint32_t> values) {
+    return Hex(values.begin(), values.size());
+}
+template <typename Record>
+std::string Words(const Record* record) {
+    return "[" + Hex(reinterpret_cast<const uint32_t*>(record), sizeof(Record) / 4) + "]";
+}
+
+// The libraries' side of every test: the log, the script (entry point -> answers, the last one
+// repeating) and the records the library hands out next.
+class Library {
+  public:
+    int Call(const std::string& entry, const std::string& args, int success) {
+        {
+            std::lock_guard lock(mutex_);
+            log_.push_back(args.empty() ? entry : entry + " " + args);
+        }
+        return Answer(entry, success);
+    }
+    int Answer(const std::string& entry, int success) {
+        std::lock_guard lock(mutex_);
+        std::deque<int>& answers = script_[entry];
+        const int answer = answers.empty() ? success : answers.front();
+        if (answers.size() > 1) {
+            answers.pop_front();
+        }
+        return answer;
+    }
+    Log Take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(log_, {});
+    }
+    void Script(const std::string& entry, std::deque<int> answers) {
+        std::lock_guard lock(mutex_);
+        script_[entry] = std::move(answers);
+    }
+    void Push(const void* record, size_t size) {
+        std::lock_guard lock(mutex_);
+        pending_.emplace_back(static_cast<const uint8_t*>(record),
+                              static_cast<const uint8_t*>(record) + size);
+    }
+    // Fills the buffer (as a library whose records are longer than the fields we know) with the
+    // next record; false, counted, when there is none.
+    bool Next(void* buffer, size_t capacity) {
+        std::lock_guard lock(mutex_);
+        emptyAnswers += pending_.empty();
+        if (pending_.empty()) {
+            return false;
+        }
+        std::memset(buffer, 0xEE, capacity);
+        std::memcpy(buffer, pending_.front().data(), std::min(capacity, pending_.front().size()));
+        pending_.pop_front();
+        return true;
+    }
+    void Reset() {
+        std::lock_guard lock(mutex_);
+        log_.clear(), script_.clear(), pending_.clear(), callback = nullptr;
+    }
+
+    std::atomic<int> emptyAnswers{0};
+    std::atomic<nican::NotifyCallback> callback{nullptr};
+
+  private:
+    std::mutex mutex_;
+    Log log_;
+    std::map<std::string, std::deque<int>> script_;
+    std::deque<Bytes> pending_;
+};
+Library& Lib() {
+    static Library library;
+    return library;
+}
+
+bool Eventually(const std::function<bool()>& condition) {  // bounded
+    for (int i = 0; i < 5000 && !condition(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return condition();
+}
+
+// As a thread of the NI-CAN library would, returning the states the driver wants next.
+nican::State Notify(nican::State state) {
+    const nican::NotifyCallback callback = Lib().callback;
+    return callback != nullptr ? callback(0x5A17, state, 0, nullptr) : 0;
+}
+
+template <typename Function>
+EntryPoint Entry(Function function) {
+    return reinterpret_cast<EntryPoint>(+function);
+}
+using nican::Handle;
+const std::map<std::string, EntryPoint> kEntries = {
+    {"ncConfig",
+     Entry([](const char* name, uint32_t count, const uint32_t* ids, const uint32_t* values) {
+         return Lib().Call(
+             "ncConfig",
+             std::string(name) + ",[" + Hex(ids, count) + "],[" + Hex(values, count) + "]", 0);
+     })},
+    {"ncOpenObject", Entry([](const char* name, Handle* object) {
+         *object = 0x5A17;
+         return Lib().Call("ncOpenObject", name, 0);
+     })},
+    {"ncCloseObject",
+     Entry([](Handle object) { return Lib().Call("ncCloseObject", Hex({object}), 0); })},
+    {"ncRead", Entry([](Handle object, uint32_t size, void* data) {
+         return Lib().Call("ncRead", Hex({object, size}), 0) == 0 && Lib().Next(data, size) ? 0
+                                                                                            : -1;
+     })},
+    // The write success comes before ncWrite returns, unless the script says "ack=0".
+    {"ncWrite", Entry([](Handle object, uint32_t size, const void* data) {
+         const std::string frame = Hex(static_cast<const uint8_t*>(data), size);
+         const int status = Lib().Call("ncWrite", Hex({object, size}) + ",[" + frame + "]", 0);
+         if (status == 0 && Lib().Answer("ack", 1) != 0) {
+             Notify(nican::kStateWriteSuccess);
+         }
+         return status;
+     })},
+    {"ncReset", Entry([](const char* name, uint32_t parameter) {
+         return Lib().Call("ncReset", name + ("," + Hex({parameter})), 0);
+     })},
+    {"ncCreateNotification", Entry([](Handle object, nican::State states, uint32_t timeoutMs,
+                                      void* refData, nican::NotifyCallback callback) {
+         const std::string args = Hex({object, states, timeoutMs}) + (refData ? ",ref" : ",null");
+         const int status = Lib().Call("ncCreateNotification", args, 0);
+         if (status == 0) {
+             Lib().callback = callback;
+         }
+         return status;
+     })},
+    {"ncAction", Entry([](Handle object, uint32_t operation, uint32_t parameter) {
+         return Lib().Call("ncAction", Hex({object, operation, parameter}), 0);
+     })},
+    {"ca_InitApi_1", Entry([](uint32_t version, uint32_t bufferSize) {
+         return Lib().Call("ca_InitApi_1", Hex({version, bufferSize}), 1);
+     })},
+    {"ca_ResetCanCard_1", Entry([] { return Lib().Call("ca_ResetCanCard_1", "", 1); })},
+    {"ca_InitCanCard_1", Entry([](uint32_t card, uint32_t mode, uint32_t t0, uint32_t t1,
+                                  const canapi::FilterBlock* filters, uint32_t rx, uint32_t tx,
+                                  uint32_t r0, uint32_t r1, uint32_t r2) {
+         const std::string args =
+             Hex({card, mode, t0, t1}) + "," + Words(filters) + "," + Hex({rx, tx, r0, r1, r2});
+         return Lib().Call("ca_InitCanCard_1", args, 1);
+     })},
+    {"ca_TransmitCanCard_1",
+     Entry([](uint32_t card, uint32_t flags, const canapi::TransmitRecord* record) {
+         return Lib().Call("ca_TransmitCanCard_1", Hex({card, flags}) + "," + Words(record), 1);
+     })},
+    {"ca_GetData_1", Entry([](uint8_t* record) {  // logged only when it hands a record out
+         return Lib().Next(record, canapi::kReceiveBufferBytes) ? Lib().Call("ca_GetData_1", "", 1)
+                                                                : 0;
+     })},
+    {"ca_Instruction_1", Entry([](const canapi::InstructionRecord* record) {
+         return Lib().Call("ca_Instruction_1", Words(record), 0);
+     })},
+    {"ca_CloseApi", Entry([] { return Lib().Call("ca_CloseApi", "", 1); })},
 };
 
+// Stands in for the dynamic loader and the clock while alive. Both libraries load unless
+// `missing` is "library"; an entry point not in the table is one the drivers never call.
+// Time passes by the pauses alone, a yield counting as one millisecond.
+class Fakes : public ILibraryOpener, public IClock {
+  public:
+    Fakes() {
+        Lib().Reset();
+        SetLibraryOpener(this);
+        SetClock(this);
+    }
+    ~Fakes() override {
+        SetClock(nullptr);
+        SetLibraryOpener(nullptr);
+    }
+    std::unique_ptr<LoadedLibrary> Open(const std::string& name) override {
+        Lib().Call("load", name, 0);
+        return missing == "library" ? nullptr : std::make_unique<Loaded>(missing);
+    }
+    void SleepMs(uint32_t ms) override {
+        Lib().Call("sleep", std::to_string(ms), 0);
+        now_ += std::max(ms, 1u);
+    }
+    uint64_t NowMs() override { return now_; }
+
+    std::string missing;  // an entry point, or "library"
+    ConsoleCapture console;
+
+  private:
+    struct Loaded : LoadedLibrary {
+        explicit Loaded(std::string missing) : missing(std::move(missing)) {}
+        ~Loaded() override { Lib().Call("unload", "", 0); }
+        EntryPoint Find(const char* name) const override {
+            const auto found = kEntries.find(name);
+            return name == missing           ? nullptr
+                   : found != kEntries.end() ? found->second
+                                             : Entry([] { ADD_FAILURE() << "never called"; });
+        }
+        std::string missing;
+    };
+    std::atomic<uint64_t> now_{1000};
+};
+
+// Script changes, separated by spaces: "entry=answer,answer" or "missing=entry".
+void SetScript(Fakes& fakes, const std::string& script) {
+    std::istringstream in(script);
+    for (std::string change; in >> change;) {
+        const std::string entry = change.substr(0, change.find('='));
+        std::istringstream values(change.substr(entry.size() + 1));
+        if (entry == "missing") {
+            fakes.missing = values.str();
+            continue;
+        }
+        std::deque<int> answers;
+        for (std::string value; std::getline(values, value, ',');) {
+            answers.push_back(std::stoi(value));
+        }
+        Lib().Script(entry, answers);
+    }
+}
+
+void HandToNiCan(uint32_t id, const Bytes& data) {
+    nican::TimedFrame frame;
+    frame.arbitrationId = id;
+    frame.dataLength = static_cast<uint8_t>(data.size());
+    std::copy(data.begin(), data.end(), frame.data);
+    Lib().Push(&frame, sizeof frame);
+    Notify(nican::kStateReadAvailable);
+}
+void QueueRecord(uint32_t type, uint32_t id, uint32_t lengthWord, const Bytes& data) {
+    canapi::ReceiveRecord record{type, id, lengthWord};
+    for (size_t i = 0; i < data.size(); ++i) {
+        record.data[i] = 0xFF00 | data[i];  // the upper bits are not ours
+    }
+    Lib().Push(&record, sizeof record);
+}
+void HandToUsb(uint32_t id, const Bytes& data) {  // the upper bits of the length are not ours
+    QueueRecord(canapi::kRecordCanFrame, id, 0xA0 | static_cast<uint32_t>(data.size()), data);
+}
+
+struct Step {
+    const char* script;  // changes before the action
+    const char* action;
+    int result;
+    Log log;
+};
+struct Driver {
+    const char* name;
+    std::function<std::unique_ptr<CCanCard>()> make;
+    void (*hand)(uint32_t id, const Bytes& data);
+    bool polled;  // a thread of the driver takes the records
+    std::vector<Step> life;
+    const char* firstAfterOverflow;  // NI-CAN drops the newest frame, the USB adapter the oldest
+};
 void PrintTo(const Driver& driver, std::ostream* out) {
     *out << driver.name;
 }
 
-// One driver a row.
+// Steps, each one word and its hexadecimal numbers. "write ID N" writes N bytes of
+// 50 01 02 ..., of null data when N is negative; "read MS" logs the frame as "got"; "each" calls
+// all five operations and answers their common result; "hand ID DATA..." gives the driver a frame
+// as its library does, "queue TYPE ID LENGTH DATA..." a raw record of the USB adapter, "drain"
+// waits until it took them; "settle" gives its thread time (50 ms) to finish a pass.
+class CardDriverTest : public testing::TestWithParam<Driver> {
+  protected:
+    int Act(const std::string& step) {
+        std::istringstream in(step);
+        std::string verb;
+        in >> verb >> std::hex;
+        const std::vector<long> n{std::istream_iterator<long>(in), {}};
+        if (verb == "hand" || verb == "queue") {
+            const size_t first = verb == "hand" ? 1 : 3;
+            const Bytes data(n.begin() + first, n.end());
+            verb == "hand" ? GetParam().hand(n[0], data) : QueueRecord(n[0], n[1], n[2], data);
+            return 0;
+        }
+        if (verb == "drain") {
+            const int before = Lib().emptyAnswers;
+            return GetParam().polled && !Eventually([&] { return Lib().emptyAnswers > before; });
+        }
+        if (verb == "settle") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            return 0;
+        }
+        return ActOnCard(verb, n);
+    }
+    int ActOnCard(const std::string& verb, const std::vector<long>& n) {
+        static const uint8_t kData[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
+        CanCardFrame frame;
+        if (verb == "new" || verb == "end") {
+            card.reset();
+            card = verb == "new" ? GetParam().make() : nullptr;
+            const std::string said = fakes.console.Take();
+            return said.empty() ? 0 : Lib().Call("says", said, 0);
+        }
+        if (verb == "notify") {
+            return static_cast<int>(Notify(n[0]));
+        }
+        if (verb == "write") {
+            return card->Write(n[0], n[1] < 0 ? nullptr : kData, std::abs(n[1]));
+        }
+        if (verb == "read") {
+            const int result = card->Read(&frame, n[0]);
+            const std::string data = "[" + Hex(frame.data, std::min(frame.length, 8u)) + "]";
+            return result != 0 ? result
+                               : Lib().Call("got", Hex({frame.id, frame.length}) + "," + data, 0);
+        }
+        if (verb == "open" || verb == "close" || verb == "reset") {
+            return verb == "open" ? card->Open() : verb == "close" ? card->Close() : card->Reset();
+        }
+        const int results[] = {card->Open(), card->Write(0x212, nullptr, 0), card->Read(&frame, 10),
+                               card->Reset(), card->Close()};
+        const bool same = std::all_of(std::begin(results), std::end(results),
+                                      [&](int r) { return r == results[0]; });
+        return same ? results[0] : -1;
+    }
+    Fakes fakes;
+    std::unique_ptr<CCanCard> card;
+};
+
+const std::string kConfig =
+    "ncConfig CAN0,[80000007,80000006,80000013,80000014,80010001,80010002,80010003,80010004],"
+    "[3d090,1,64,14,0,0,0,0]";
+const Log kNiOpen = {kConfig, "ncOpenObject CAN0", "ncCreateNotification 5a17,7,ffffffff,null"};
+const Log kNiClose = {"ncAction 5a17,80000003,0", "sleep 300", "ncCloseObject 5a17"};
+const std::string kNiError =
+    "says ERROR: GetProcAddress failed, can not find nican.dll library or a method in the dll\n";
+const std::string kNoFrame = "ncWrite 5a17,e,[12,2,0,0,0,0,0,0,0,0,0,0,0,0]";
+const std::string kApi = "ca_InitApi_1 1000b,300";
+const Log kInitCard = {
+    "ca_ResetCanCard_1", "ca_Instruction_1 [b3,0,0,0,0,3,d0,90]",
+    "ca_InitCanCard_1 1,0,0,0,[0,0,0,0,ff,ff,ff,ff,0,0,0,0,ff,ff,ff,ff],c9,3e,0,0,0"};
+const std::string kTransmit = "ca_TransmitCanCard_1 1,0,[212,1,50,0,0,0,0,0,0,0,0,0]";
+Log Retries(int count) {  // one yield before each
+    Log log = {kTransmit};
+    for (int i = 0; i < count; ++i) {
+        log.insert(log.end(), {"sleep 0", kTransmit});
+    }
+    return log;
+}
+
 // clang-format off
 const Driver kDrivers[] = {
-    {"NiCan", "nican.dll", [] { return std::make_unique<FakeNiCan>(); },
-     [] { return std::make_unique<CNiCanCard>(); }, "ncAction", {}, kNiOpen, kNiClose, kNiClose,
-     {300}, {300}, "ERROR: Can not load nican.dll library\n",
-     "ERROR: GetProcAddress failed, can not find nican.dll library or a method in the dll\n",
-     "0,0,[]", nullptr},
-    {"UsbLight", "CANAPI.DLL", [] { return std::make_unique<FakeCanApi>(); },
-     [] { return std::make_unique<USBLight>(); }, "ca_SetFilterVar_1", kStartApi, kInitCard, {},
-     {"ca_CloseApi"}, {100}, {100, 400}, "", "", "100,0,[]", "ca_InitApi_1"},
+    {"NiCan", [] { return std::make_unique<CNiCanCard>(); }, HandToNiCan, false, {
+        {"missing=library", "new", 0, {"load nican.dll", "says ERROR: Can not load nican.dll library\n"}},
+        {"missing=ncAction", "new", 0, {"load nican.dll", "unload", kNiError}},
+        {"", "each", CARD_ERR_NO_LIBRARY, {}},
+        {"missing=", "new", 0, {"load nican.dll"}},
+        {"", "close", CARD_ERR_DRIVER, {}},  // never opened
+        {"ncConfig=-1074388983", "open", -1074388983, {kConfig}},
+        {"ncConfig=0 ncOpenObject=-5", "open", -5, {kConfig, "ncOpenObject CAN0"}},
+        {"ncOpenObject=0 ncCreateNotification=-9", "open", CARD_ERR_DRIVER, kNiOpen},
+        {"ncCreateNotification=0", "open", 0, kNiOpen},
+        {"", "write 212 8", 0, {"ncWrite 5a17,e,[12,2,0,0,0,8,50,1,2,3,4,5,6,7]"}},
+        {"", "write 0 1", 0, {"ncWrite 5a17,e,[0,0,0,0,0,1,50,0,0,0,0,0,0,0]"}},
+        {"", "write 7ff -3", 0, {"ncWrite 5a17,e,[ff,7,0,0,0,3,0,0,0,0,0,0,0,0]"}},
+        // A write success seen before a write counts for it, once; the next waits in vain.
+        {"ack=0", "notify 2", 2, {}},
+        {"", "write 212 0", 0, {kNoFrame}},
+        {"", "write 212 0", CARD_ERR_TIMEOUT, {kNoFrame}},
+        {"ncWrite=-1074388985", "write 212 0", CARD_ERR_DRIVER, {kNoFrame}},
+        {"ncReset=-1074388000", "reset", CARD_ERR_DRIVER, {"ncReset CAN0,0"}},
+        {"ncReset=0", "reset", 0, {"ncReset CAN0,0"}},
+        {"", "notify 1", 1, {"ncRead 5a17,16"}},  // nothing to read: nothing stored
+        {"", "read 0", CARD_ERR_TIMEOUT, {}},
+        {"", "notify 5", 0, {}},  // stopped
+        {"", "hand 192 1 2", 0, {"ncRead 5a17,16"}},
+        {"", "close", 0, kNiClose},
+        {"", "hand 192 3", 0, {}},  // refused once closed
+        {"", "read 14", 0, {"got 192,2,[1,2]"}},
+        {"", "read 14", CARD_ERR_TIMEOUT, {}},
+        {"", "open", 0, kNiOpen},
+        {"ncCloseObject=-1", "close", CARD_ERR_DRIVER, kNiClose},
+        {"ncCloseObject=0", "open", 0, kNiOpen},
+        {"", "end", 0, {kNiClose[0], kNiClose[1], kNiClose[2], "unload"}},
+     }, "got 192,8,[1,2,3,4,5,6,7,8]"},
+    {"UsbLight", [] { return std::make_unique<USBLight>(); }, HandToUsb, true, {
+        {"missing=library", "new", 0, {"load CANAPI.DLL"}},
+        {"missing=ca_CloseApi", "new", 0, {"load CANAPI.DLL", "unload"}},
+        {"", "each", CARD_ERR_NO_LIBRARY, {}},
+        {"missing= ca_InitApi_1=0", "new", 0, {"load CANAPI.DLL", kApi}},
+        {"", "each", CARD_ERR_NO_LIBRARY, {}},
+        {"ca_InitApi_1=1", "new", 0, {"unload", "load CANAPI.DLL", kApi}},
+        {"", "close", 0, {}},
+        {"ca_InitCanCard_1=0", "open", CARD_ERR_NO_LIBRARY, kInitCard},
+        {"ca_ResetCanCard_1=0", "reset", CARD_ERR_NO_LIBRARY, {"ca_ResetCanCard_1"}},
+        {"ca_ResetCanCard_1=1 ca_InitCanCard_1=1", "open", 0, kInitCard},
+        {"", "write 212 8", 0, {"ca_TransmitCanCard_1 1,0,[212,8,50,1,2,3,4,5,6,7,0,0]"}},
+        {"", "write 0 2", 0, {"ca_TransmitCanCard_1 1,0,[0,2,50,1,0,0,0,0,0,0,0,0]"}},
+        {"", "write 7ff -3", 0, {"ca_TransmitCanCard_1 1,0,[7ff,3,0,0,0,0,0,0,0,0,0,0]"}},
+        {"ca_TransmitCanCard_1=0,0,1", "write 212 1", 0, Retries(2)},
+        {"ca_TransmitCanCard_1=0", "write 212 1", CARD_ERR_NO_LIBRARY, Retries(100)},
+        {"", "queue 7002 7001 2 9 9", 0, {}},  // not a frame
+        {"", "queue 7001 abc192 a8 1 2 3 4 5 6 7 8", 0, {}},  // the id is the low 16 bits
+        {"", "queue 7001 194 f 1 2 3 4 5 6 7 8", 0, {}},  // a length over 8 is cut to 8
+        {"", "queue 0 192 1 1", 0, {}},
+        {"", "hand 193", 0, {}},
+        {"", "drain", 0, Log(5, "ca_GetData_1")},
+        {"", "read 0", 0, {"got c192,8,[1,2,3,4,5,6,7,8]"}},
+        {"", "read 0", 0, {"got 194,8,[1,2,3,4,5,6,7,8]"}},
+        {"", "read 0", 0, {"got 193,0,[]"}},
+        {"", "read 0", CARD_ERR_TIMEOUT, {}},
+        {"", "reset", 0, {"sleep 100", kInitCard[0], kInitCard[1], kInitCard[2]}},
+        {"", "hand 192 1", 0, {}},
+        {"", "drain", 0, {"ca_GetData_1"}},
+        {"", "read 0", 0, {"got 192,1,[1]"}},
+        {"", "close", 0, {"sleep 100"}},
+        {"", "settle", 0, {}},
+        {"", "hand 192 2", 0, {}},
+        {"", "read 14", CARD_ERR_TIMEOUT, {}},  // no longer polled
+        {"", "end", 0, {"sleep 100", "sleep 400", "ca_CloseApi", "unload"}},
+     }, "got 100,0,[]"},
 };
 // clang-format on
 
-class CardDriverTest : public testing::TestWithParam<Driver> {
-  protected:
-    void OpenCard() {
-        ASSERT_EQ(card->Open(), 0);
-        fake->TakeCalls();
+TEST_P(CardDriverTest, CallsItsLibraryAsScripted) {
+    for (const Step& step : GetParam().life) {
+        SCOPED_TRACE(std::string(step.script) + " " + step.action);
+        SetScript(fakes, step.script);
+        EXPECT_EQ(Act(step.action), step.result);
+        EXPECT_EQ(Lib().Take(), step.log);
     }
-
-    FakeClock clock;
-    FakeLibraryOpener libraries;
-    std::unique_ptr<FakeLibrary> fake = GetParam().fake();
-    bool provided = (libraries.Provide(GetParam().library, fake->Entries()), true);
-    std::unique_ptr<CCanCard> card = GetParam().card();
-};
-
-TEST_P(CardDriverTest, OpensClosesAndUnloads) {
-    const Driver& d = GetParam();
-    EXPECT_EQ(libraries.requests, Calls{d.library});
-    EXPECT_EQ(fake->TakeCalls(), d.atStart);
-    EXPECT_EQ(card->Open(), 0);
-    EXPECT_EQ(fake->TakeCalls(), d.atOpen);
-    EXPECT_EQ(card->Close(), 0);
-    EXPECT_EQ(fake->TakeCalls(), d.atClose);
-    EXPECT_EQ(clock.Sleeps(), d.closeSleeps);
-
-    card.reset();  // a fresh card, destroyed while open
-    card = d.card();
-    OpenCard();
-    const size_t slept = clock.Sleeps().size();
-    card.reset();
-    EXPECT_EQ(fake->TakeCalls(), d.atDestruction);
-    const std::vector<uint32_t> sleeps = clock.Sleeps();
-    EXPECT_EQ(std::vector<uint32_t>(sleeps.begin() + slept, sleeps.end()), d.destructionSleeps);
-    EXPECT_EQ(libraries.loaded, 0);
 }
 
-TEST_P(CardDriverTest, FramesComeOutInOrderZeroLengthIncludedAndAnEmptyRingAnswersAtOnce) {
-    OpenCard();
-    fake->Hand({{0x192, {1, 2, 3, 4, 5, 6, 7, 8}}, {0x193, {}}, {0x0, {0x80, 0x12}}});
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ReadFrames(*card, 4, 0),
-              (Calls{"192,8,[1,2,3,4,5,6,7,8]", "193,0,[]", "0,2,[80,12]"}));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-}
-
+// Frames come out in order, zero length included, until the 257th finds the ring full; the last
+// read, of an empty ring, answers without waiting.
 TEST_P(CardDriverTest, AFullRingLosesOneFrameOfTheTwoHundredAndFiftySeventh) {
-    OpenCard();
-    Frames frames;
-    for (uint32_t i = 0; i < 257; ++i) {
-        frames.push_back({i, {}});
+    Act("new"), Act("open");
+    for (const std::string frame : {"192 1 2 3 4 5 6 7 8", "193", "0 80 12"}) {
+        Act("hand " + frame);
     }
-    fake->Hand(frames);
-    const Calls kept = ReadFrames(*card, 257, 0);
-    ASSERT_EQ(kept.size(), 256u);
-    EXPECT_EQ(kept.front(), GetParam().firstAfterOverflow);
-    EXPECT_EQ(kept.back(), "ff,0,[]");
-    if (GetParam().firstAfterOverflow == "0,0,[]") {  // NI-CAN: room again, kept
-        fake->Hand({{0x300, {}}});
-        EXPECT_EQ(ReadFrames(*card, 1), Calls{"300,0,[]"});
+    for (uint32_t id = 3; id < 257; ++id) {
+        Act("hand " + Hex({id}));
     }
+    ASSERT_EQ(Act("drain"), 0);
+    Lib().Take();
+    for (int i = 0; i < 257 && Act("read 0") == 0; ++i) {
+    }
+    const Log got = Lib().Take();
+    ASSERT_EQ(got.size(), 256u);
+    EXPECT_EQ(Log(got.begin(), got.begin() + 3),
+              (Log{GetParam().firstAfterOverflow, "got 193,0,[]", "got 0,2,[80,12]"}));
+    EXPECT_EQ(got.back(), "got ff,0,[]");
 }
 
 TEST_P(CardDriverTest, ReaderAndLibraryThreadMeetWithoutLosingFrames) {
-    OpenCard();
+    Act("new"), Act("open");
     constexpr uint32_t kFrames = 1000, kMaxAhead = 150;  // never a full ring ahead
     std::atomic<uint32_t> taken{0};
     std::thread library([&] {
-        for (uint32_t i = 0; i < kFrames; i += 50) {
+        for (uint32_t i = 0; i < kFrames; ++i) {
             Eventually([&] { return i < taken + kMaxAhead; });
-            Frames batch;
-            for (uint32_t j = i; j < i + 50; ++j) {
-                batch.push_back({0x192, {uint8_t(j), uint8_t(j >> 8)}});
-            }
-            fake->Hand(batch);
+            Act("hand 192 " + Hex({i & 0xFF}) + " " + Hex({i >> 8}));
         }
     });
     uint32_t inOrder = 0;
     for (CanCardFrame frame; inOrder < kFrames; ++inOrder, ++taken) {
         if (card->Read(&frame, 5000) != 0 ||
-            (frame.data[0] | (frame.data[1] << 8)) != int(inOrder)) {
+            uint32_t(frame.data[0] | frame.data[1] << 8) != inOrder) {
             break;
         }
     }
@@ -145,228 +507,173 @@ TEST_P(CardDriverTest, ReaderAndLibraryThreadMeetWithoutLosingFrames) {
 INSTANTIATE_TEST_SUITE_P(Drivers, CardDriverTest, testing::ValuesIn(kDrivers),
                          [](const auto& driver) { return std::string(driver.param.name); });
 
-class CardDriverWithoutLibrary : public testing::TestWithParam<Driver> {};
-
-TEST_P(CardDriverWithoutLibrary, SaysWhatIsMissingUnloadsAndAnswers108) {
-    const Driver& d = GetParam();
-    Calls cases = {d.anEntry, "no library"};
-    if (d.refusedAtStart != nullptr) {
-        cases.push_back("refused start");
-    }
-    for (const std::string& missing : cases) {
-        SCOPED_TRACE(missing);
-        FakeClock clock;
-        FakeLibraryOpener libraries;
-        const auto fake = d.fake();
-        if (missing == "refused start") {
-            fake->Set(d.refusedAtStart, 0);
-        }
-        if (missing != "no library") {
-            libraries.Provide(d.library, fake->Entries(), missing);
-        }
-        ConsoleCapture capture;
-        {
-            const auto card = d.card();
-            EXPECT_EQ(capture.Text(), missing == "no library"      ? d.noLibrary
-                                      : missing == "refused start" ? ""
-                                                                   : d.noEntry);
-            EXPECT_EQ(libraries.loaded, missing == "refused start" ? 1 : 0);
-            ExpectEveryOperation108(*card);
-        }
-        EXPECT_EQ(libraries.loaded, 0);
-        EXPECT_TRUE(clock.Sleeps().empty());
-        EXPECT_EQ(fake->TakeCalls(), missing == "refused start" ? kStartApi : Calls{});
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Drivers, CardDriverWithoutLibrary, testing::ValuesIn(kDrivers),
-                         [](const auto& driver) { return std::string(driver.param.name); });
-
-template <typename Fake, typename Card>
-class CardFixture : public testing::Test {
-  protected:
-    void OpenCard() {
-        ASSERT_EQ(card->Open(), 0);
-        fake.TakeCalls();
-    }
-    // True once the USB adapter's thread is seen asking the library for data.
-    bool Polling() {
-        const int before = fake.getDataCalls;
-        return Eventually([&] { return fake.getDataCalls > before + 2; });
-    }
-
-    FakeClock clock;
-    FakeLibraryOpener libraries;
-    Fake fake;
-    bool provided = (libraries.Provide(Fake::kLibrary, fake.Entries()), true);
-    std::unique_ptr<Card> card = std::make_unique<Card>();
-};
-using NiCanCardTest = CardFixture<FakeNiCan, CNiCanCard>;
-using UsbLightTest = CardFixture<FakeCanApi, USBLight>;
-TEST_F(NiCanCardTest, PassesLibraryStatusesThroughOrAnswers107) {
-    const std::function<int()> open = [&] { return card->Open(); };
-    const std::function<int()> reset = [&] { return card->Reset(); };
+TEST(PcCommAdapter, MakesTheCardItsChannelNames) {
     const struct {
-        const char* entry;
-        nican::Status status;
-        std::function<int()> operation;
-        int expected;
-        Calls calls;
-    } cases[] = {
-        {"ncConfig", -1074388983, open, -1074388983, {kConfig}},
-        {"ncCreateNotification", -1074388000, open, CARD_ERR_DRIVER, kNiOpen},
-        {"ncReset", -1074388000, reset, CARD_ERR_DRIVER, {"ncReset CAN0,0"}},
-        {"ncCloseObject", -1, [&] { return card->Close(); }, CARD_ERR_DRIVER, {}},
-    };
+        const char* channel;
+        Log log;
+    } cases[] = {{"CAN0", {"load nican.dll", "sleep 100"}},
+                 {"CAN1", {"load CANAPI.DLL", "sleep 100"}},
+                 {"CAN2", {"sleep 100"}},
+                 {nullptr, {"sleep 100"}}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.entry);
-        fake.Set(c.entry, c.status);
-        if (c.calls.empty()) {
-            OpenCard();
-        }
-        EXPECT_EQ(c.operation(), c.expected);
-        EXPECT_EQ(fake.TakeCalls(), c.calls.empty() ? kNiClose : c.calls);
-        fake.Set(c.entry, 0);
+        Fakes fakes;
+        fakes.missing = "library";
+        delete new CPcCommAdapter(c.channel);
+        EXPECT_EQ(Lib().Take(), c.log) << (c.channel ? c.channel : "null");
     }
 }
 
-TEST_F(NiCanCardTest, WriteSendsThe14ByteFrameAndWaits350MsForWriteSuccess) {
-    OpenCard();
-    const uint8_t data[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
-    EXPECT_EQ(card->Write(0x212, data, 8), 0);
-    EXPECT_EQ(card->Write(0x000, data, 2), 0);
-    EXPECT_EQ(card->Write(0x7FF, nullptr, 0), 0);
-    EXPECT_EQ(fake.TakeCalls(), (Calls{"ncWrite 5a17,e,[12,2,0,0,0,8,50,1,2,3,4,5,6,7]",
-                                       "ncWrite 5a17,e,[0,0,0,0,0,2,50,1,0,0,0,0,0,0]",
-                                       "ncWrite 5a17,e,[ff,7,0,0,0,0,0,0,0,0,0,0,0,0]"}));
-
-    fake.acknowledgeWrites = false;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_TIMEOUT);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(340));
-    fake.Set("ncWrite", -1074388985);
-    EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_DRIVER);
-}
-
-TEST_F(NiCanCardTest, NotificationServesOneStateAndAnswersWithItsBits) {
-    OpenCard();
-    EXPECT_EQ(fake.Notify(nican::kStateReadAvailable), nican::kStateReadAvailable);
-    EXPECT_EQ(fake.TakeCalls(), Calls{"ncRead 5a17,16"});  // nothing to read: nothing stored
-    EXPECT_TRUE(ReadFrames(*card, 1, 0).empty());
-
-    // Both bits: only the read is served, so the write success is not seen; alone it is.
-    fake.acknowledgeWrites = false;
-    EXPECT_EQ(fake.Notify(nican::kStateReadAvailable | nican::kStateWriteSuccess), 3u);
-    EXPECT_EQ(card->Write(0x212, nullptr, 0), CARD_ERR_TIMEOUT);
-    EXPECT_EQ(fake.Notify(nican::kStateWriteSuccess), nican::kStateWriteSuccess);
-    EXPECT_EQ(card->Write(0x212, nullptr, 0), 0);
-
-    // Stopped: nothing is done and no further notification is wanted.
-    fake.TakeCalls();
-    EXPECT_EQ(fake.Notify(nican::kStateStopped | nican::kStateReadAvailable), 0u);
-    EXPECT_TRUE(fake.TakeCalls().empty());
-}
-
-TEST_F(NiCanCardTest, AfterCloseNotificationsAreRefusedAndReadTimesOutOnceEmpty) {
-    OpenCard();
-    fake.Hand({{0x192, {1}}});
-    EXPECT_EQ(card->Close(), 0);
-    fake.TakeCalls();
-    EXPECT_EQ(fake.Notify(nican::kStateReadAvailable), 0u);
-    fake.Hand({{0x192, {2}}});
-    EXPECT_TRUE(fake.TakeCalls().empty());
-    EXPECT_EQ(ReadFrames(*card, 2, 20), Calls{"192,1,[1]"});
-}
-
-TEST_F(UsbLightTest, ReceptionRunsOnlyBetweenOpenAndClose) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(fake.getDataCalls, 0);
-    OpenCard();
-    EXPECT_TRUE(Polling());
-    fake.Queue({UsbFrame(0x192, {1})});
-    EXPECT_EQ(ReadFrames(*card, 1), Calls{"192,1,[1]"});
-
-    EXPECT_EQ(card->Close(), 0);
-    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{100});
-    // The fake clock skipped the pause that lets a pass under way finish; take it for real.
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    const int afterClose = fake.getDataCalls;
-    fake.Queue({UsbFrame(0x192, {2})});
-    EXPECT_TRUE(ReadFrames(*card, 1, 30).empty());
-    EXPECT_EQ(fake.getDataCalls, afterClose);
-    EXPECT_EQ(fake.Queued(), 1u);
-}
-
-TEST_F(UsbLightTest, FramesComeOutInOrderAndOtherRecordsAreIgnored) {
-    OpenCard();
-    canapi::ReceiveRecord tooLong = UsbFrame(0x194, {1, 2, 3, 4, 5, 6, 7, 8});
-    tooLong.lengthWord = 0x0F;
-    fake.Queue({UsbFrame(0x7001, {9, 9}, 0x7002), UsbFrame(0xABC192, {1, 2, 3, 4, 5, 6, 7, 8}),
-                UsbFrame(0x193, {}), UsbFrame(0x192, {1}, 0x0001), UsbFrame(0x192, {1}, 0),
-                tooLong});
-    // The id is the low 16 bits of the record's word; a length over 8 is cut to 8.
-    EXPECT_EQ(ReadFrames(*card, 4, 200),
-              (Calls{"c192,8,[1,2,3,4,5,6,7,8]", "193,0,[]", "194,8,[1,2,3,4,5,6,7,8]"}));
-    EXPECT_EQ(fake.Queued(), 0u);
-}
-
-// Time passes only when the driver yields, one millisecond at a time.
-class YieldClock : public IClock {
+// A card whose every call is logged and answered from the script; a read answered 0 hands out
+// the next frame, or times out when there is none.
+class FakeCard : public CCanCard {
   public:
-    YieldClock() { SetClock(this); }
-    ~YieldClock() override { SetClock(nullptr); }
-    void SleepMs(uint32_t ms) override {
-        yields += ms == 0;
-        now += ms == 0 ? 1 : ms;
+    ~FakeCard() override { Lib().Call("card destroyed", "", 0); }
+    int Open() override { return Lib().Call("open", "", 0); }
+    int Close() override { return Lib().Call("close", "", 0); }
+    int Reset() override { return Lib().Call("reset", "", 0); }
+    int Write(uint16_t id, const uint8_t* data, int length) override {
+        return Lib().Call("write", Hex({id}) + " " + Hex(data, length), 0);
     }
-    uint64_t NowMs() override { return now; }
-    std::atomic<uint64_t> now{5000};
-    std::atomic<int> yields{0};
+    int Read(CanCardFrame* frame, uint32_t timeoutMs) override {
+        const int result = Lib().Call("read", std::to_string(timeoutMs), 0);
+        return result == 0 && !Lib().Next(frame, sizeof *frame) ? CARD_ERR_TIMEOUT : result;
+    }
+};
+CanCardFrame Frame(uint32_t id, const Bytes& data = {}) {
+    CanCardFrame frame{id, static_cast<uint32_t>(data.size())};
+    std::copy(data.begin(), data.end(), frame.data);
+    return frame;
+}
+template <typename Record>
+Bytes Raw(const Record& record, size_t tail = 0) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
+    Bytes raw(bytes, bytes + sizeof record);
+    raw.resize(raw.size() + tail, 0xAB);
+    return raw;
+}
+Bytes BootParams(uint32_t timeoutMs) {
+    return Raw(BootInitParams{.nodeId = 0x12,
+                              .page = 1,
+                              .startAddress = 0x1234,
+                              .length = 0x800,
+                              .checksum = 0xBEEF,
+                              .replyTimeoutMs = timeoutMs});
+}
+Log Reads(Log head, int count, const std::string& read = "read 100", const Log& tail = {}) {
+    head.insert(head.end(), count, read);
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+class PcCommAdapterTest : public ::testing::Test {
+  protected:
+    uint32_t Run(uint32_t command, const Bytes& payload = {}) {
+        request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
+        reply.status = 0xFFFFFFFF;
+        EXPECT_EQ(adapter->Transact(&request, &reply, 24, 20000), 0);
+        EXPECT_EQ(reply.command, command);
+        return reply.status;
+    }
+
+    Fakes fakes;
+    std::unique_ptr<CPcCommAdapter> adapter = std::make_unique<CPcCommAdapter>(new FakeCard);
+    CCcbMessage request, reply;
 };
 
-TEST_F(UsbLightTest, WriteHandsTheFrameOverOneByteAWordRetryingARefusalFor100Ms) {
-    OpenCard();
-    const uint8_t data[8] = {0x10, 0x02, 0x12, 0x34, 0x00, 0x09, 0xA1, 0xB2};
-    EXPECT_EQ(card->Write(0x212, data, 8), 0);
-    EXPECT_EQ(card->Write(0x000, data, 2), 0);
-    // The unused word and the flags stay 0.
-    EXPECT_EQ(fake.TakeCalls(), (Calls{"ca_TransmitCanCard_1 1,0,[212,8,10,2,12,34,0,9,a1,b2,0,0]",
-                                       "ca_TransmitCanCard_1 1,0,[0,2,10,2,0,0,0,0,0,0,0,0]"}));
-
-    YieldClock yieldClock;
-    fake.transmitCalls = 0;
-    fake.refuseTransmits = 3;
-    EXPECT_EQ(card->Write(0x212, data, 8), 0);
-    EXPECT_EQ(fake.transmitCalls, 4);
-    EXPECT_EQ(yieldClock.yields, 3);
-
-    fake.transmitCalls = 0;
-    fake.refuseTransmits = -1;
-    const uint64_t start = yieldClock.now;
-    EXPECT_EQ(card->Write(0x212, data, 8), CARD_ERR_NO_LIBRARY);
-    EXPECT_EQ(yieldClock.now - start, 100u);
-    EXPECT_EQ(fake.transmitCalls, 101);
+// Node 0x12 (requests 0x212, replies 0x192): a wait reads a fifth of the reply timeout at a time,
+// gives up after five silent reads in a row, skips foreign frames, ends at a read error; a reply
+// fills only its own bytes; a drain goes on while the node answers; a failed write ends the
+// segments.
+TEST_F(PcCommAdapterTest, WaitsForTheNodesRepliesInTheCardsRing) {
+    const Bytes kAnswer = {0x11, 0x00, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+    const std::string kInfo = "write 212 70,0,0,0,0,0,0,0";
+    // clang-format off
+    const struct {
+        uint32_t timeoutMs, command;
+        const char* script;
+        std::vector<CanCardFrame> frames;  // handed out by the reads answered 0
+        uint32_t status;
+        Log log;
+        Bytes data;
+    } cases[] = {
+        {1999, CCB_CMD_GET_INFO, "", {}, CCB_STATUS_NO_REPLY, Reads({kInfo}, 5, "read 399"), {}},
+        {500, CCB_CMD_GET_INFO, "read=0,106,0,0,106,106,0,106,0",
+         {Frame(0x193, kAnswer), Frame(0x000, {1, 0x12}), Frame(0x212, kAnswer),
+          Frame(0x092, kAnswer), Frame(0x192, kAnswer)}, CCB_STATUS_OK, Reads({kInfo}, 9), kAnswer},
+        {500, CCB_CMD_GET_INFO, "read=107,0", {Frame(0x192, kAnswer)}, CCB_STATUS_NO_REPLY,
+         Reads({kInfo}, 1), {}},
+        {500, CCB_CMD_GET_INFO, "", {Frame(0x192, {0xA1, 0xA2, 0xA3})}, CCB_STATUS_OK,
+         Reads({kInfo}, 1), {0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}},
+        {500, CCB_CMD_SELECT_VARIANT_1, "", {}, CCB_STATUS_OK, {"write 0 80,0"}, {}},
+        {500, CCB_CMD_BOOT_INIT, "read=0,106,0,0,106",
+         {Frame(0x192, kAnswer), Frame(0x192, kAnswer), Frame(0x300, kAnswer)}, CCB_STATUS_OK,
+         Reads({"write 0 96,12", "sleep 2000", "write 212 ff,0,0,0,0,0,0,0"}, 4 + 5, "read 100",
+               {"write 212 0,1,34,12,0,8,ef,be"}), {}},
+        {500, CCB_CMD_WRITE_SUBBLOCK, "write=0,0,107", {Frame(0x192, kAnswer)}, CCB_STATUS_OK,
+         {"write 212 10,0,0,0,10,0,0,0", "write 212 50,0,0,0,0,0,0,0", "sleep 300", "read 100",
+          "sleep 300", "write 212 27,ab,ab,ab,ab,ab,ab,ab"}, kAnswer},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        Lib().Reset();
+        Run(CCB_CMD_CONFIGURE, BootParams(c.timeoutMs));
+        Lib().Take();
+        SetScript(fakes, c.script);
+        for (const CanCardFrame& frame : c.frames) {
+            Lib().Push(&frame, sizeof frame);
+        }
+        EXPECT_EQ(Run(c.command, c.command == CCB_CMD_BOOT_INIT ? BootParams(500)
+                                 : c.command == CCB_CMD_WRITE_SUBBLOCK
+                                     ? Raw(SubblockDescriptor{.length = 16}, 16)
+                                     : Bytes{}),
+                  c.status);
+        EXPECT_EQ(Lib().Take(), c.log);
+        EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
+    }
 }
 
-TEST_F(UsbLightTest, ResetBeforeOpenInitialisesLikeOpenAndWhileRunningPausesReception) {
-    fake.TakeCalls();
-    EXPECT_EQ(card->Reset(), 0);
-    EXPECT_EQ(fake.TakeCalls(), kInitCard);
-    EXPECT_TRUE(clock.Sleeps().empty());
-    EXPECT_TRUE(Polling());
-    EXPECT_EQ(card->Reset(), 0);
-    EXPECT_EQ(fake.TakeCalls(), kInitCard);
-    EXPECT_EQ(clock.Sleeps(), std::vector<uint32_t>{100});
-    EXPECT_TRUE(Polling());
+// Opens the card at the first success only; closes it at each reset; sends no raw frame and
+// writes no reply; at the end destroys the card, then pauses.
+TEST_F(PcCommAdapterTest, OpensTheCardOnceResetClosesItSendRawDoesNothing) {
+    SetScript(fakes, "open=108,0 close=0,107");
+    const int results[] = {adapter->Open(0x12), adapter->Open(0x12), adapter->Open(0x13),
+                           adapter->Reset(),    adapter->Reset(),    adapter->Open(0x12)};
+    EXPECT_EQ(Bytes(std::begin(results), std::end(results)), (Bytes{1, 0, 0, 0, 1, 0}));
+    CanFrameRequest raw;
+    uint8_t rawReply[12] = {};
+    EXPECT_EQ(adapter->SendRaw(&raw, sizeof raw, rawReply, sizeof rawReply, 1000), 0);
+    EXPECT_EQ(Bytes(std::begin(rawReply), std::end(rawReply)), Bytes(12));
+    adapter.reset();
+    EXPECT_EQ(Lib().Take(), (Log{"open", "open", "close", "close", "card destroyed", "sleep 100"}));
 }
 
-TEST_F(UsbLightTest, ACardThatRefusesInitialisationAnswers108) {
-    fake.TakeCalls();
-    fake.Set("ca_InitCanCard_1", 0);
-    EXPECT_EQ(card->Open(), CARD_ERR_NO_LIBRARY);
-    EXPECT_EQ(card->Reset(), CARD_ERR_NO_LIBRARY);
-    EXPECT_EQ(fake.TakeCalls().size(), 2 * kInitCard.size());  // as far as the refusal, twice
-    EXPECT_EQ(fake.getDataCalls, 0);
+TEST(LibraryLoader, TriesTheNamesBesideTheToolThenInItsPrivateFolderThenThroughTheLinker) {
+    // clang-format off
+    const struct {
+        std::string windowsName, directory, privateFolder;
+        Log expected;
+    } cases[] = {
+        {"Vendor.Can.Dll", "/x", "",
+         {"/x/Vendor.Can.Dll", "/x/libvendor.can.so", "Vendor.Can.Dll", "libvendor.can.so"}},
+        {"nican.dll", "", "../lib/orvflashpuc", {"nican.dll", "libnican.so"}},
+        {"CANAPI.DLL", "/usr/bin", "../lib/orvflashpuc",
+         {"/usr/bin/CANAPI.DLL", "/usr/bin/libcanapi.so", "/usr/bin/../lib/orvflashpuc/CANAPI.DLL",
+          "/usr/bin/../lib/orvflashpuc/libcanapi.so", "CANAPI.DLL", "libcanapi.so"}},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        EXPECT_EQ(LibraryCandidates(c.windowsName, c.directory, c.privateFolder), c.expected);
+    }
+}
+
+TEST(LibraryLoader, LoadsTheFirstCandidateThatExistsAndFindsEntryPointsByName) {
+    const std::string dir = ORV_CARDLIBS_DIR;
+    EXPECT_EQ(LoadFirstOf({dir + "/missing.dll", "/nowhere/libmissing.so"}), nullptr);
+    const auto library = LoadFirstOf({dir + "/nican.dll", dir + "/libnican.so"});
+    ASSERT_NE(library, nullptr);
+    EXPECT_NE(library->Find("ncCreateNotification"), nullptr);
+    EXPECT_EQ(library->Find("ncNoSuchEntry"), nullptr);
 }
 
 }  // namespace
