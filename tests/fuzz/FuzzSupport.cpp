@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
@@ -16,48 +17,26 @@
 namespace orv::fuzz {
 namespace {
 
-constexpr uint32_t kCommands[] = {
-    CCB_CMD_OPEN,
-    CCB_CMD_RESET,
-    CCB_CMD_SEND_FRAME,
-    CCB_CMD_BOOT_INIT,
-    CCB_CMD_WRITE_SUBBLOCK,
-    CCB_CMD_ABORT,
-    CCB_CMD_WRITE_ENABLE,
-    CCB_CMD_READ_CODE,
-    CCB_CMD_JUMP_TO_APP,
-    CCB_CMD_FINALIZE,
-    CCB_CMD_GET_STATUS,
-    CCB_CMD_GET_INFO,
-    CCB_CMD_VALIDATE,
-    CCB_CMD_PROGRAM_SUBBLOCK,
-    CCB_CMD_SELECT_VARIANT_1,
-    CCB_CMD_SELECT_VARIANT_2,
-    CCB_CMD_SEND_DATA,
-    CCB_CMD_INIT_EXT_INFO,
-    CCB_CMD_CONFIGURE,
-};
-constexpr size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
+// Every command code the gateway knows (transport/GatewayCodes.h), reserved ones aside.
+constexpr uint32_t kCommands[] = {100, 108, 109, 200, 201, 202, 203, 204, 205, 206,
+                                  207, 208, 209, 210, 212, 213, 215, 217, 218};
+constexpr size_t kCommandCount = std::size(kCommands);
 
 const char* ScratchDirectory() {
     // Plain characters, not a string: the removal at exit runs after static objects are gone.
     // Memory-backed when the machine has it: a file is written for every input.
     static char directory[] = "/dev/shm/orvfuzz-XXXXXX";
     static const bool made = [] {
-        if (access("/dev/shm", W_OK) != 0) {
+        if (access("/dev/shm", W_OK) != 0)
             std::memcpy(directory, "/tmp/orvfuzz-XXXXXX", sizeof "/tmp/orvfuzz-XXXXXX");
-        }
-        if (mkdtemp(directory) == nullptr) {
-            std::perror("mkdtemp");
+        if (mkdtemp(directory) == nullptr)
             std::abort();
-        }
         return std::atexit([] {
                    std::error_code ignored;
                    std::filesystem::remove_all(directory, ignored);
                }) == 0;
     }();
-    (void)made;
-    return directory;
+    return made ? directory : nullptr;
 }
 
 }  // namespace
@@ -77,7 +56,7 @@ uint32_t FuzzInput::U32() {
 }
 
 std::string FuzzInput::Bytes(size_t count) {
-    const size_t taken = count < Remaining() ? count : Remaining();
+    const size_t taken = std::min(count, Remaining());
     std::string piece(reinterpret_cast<const char*>(data_ + position_), taken);
     position_ += taken;
     return piece;
@@ -87,19 +66,10 @@ std::string FuzzInput::Piece(size_t maxCount) {
     return Bytes(Byte() % (maxCount + 1));
 }
 
-std::string FuzzInput::Rest() {
-    return Bytes(Remaining());
-}
-
 std::vector<std::string> FuzzInput::Words(char separator) {
     std::vector<std::string> words(1);
-    for (const char c : Rest()) {
-        if (c == separator) {
-            words.emplace_back();
-        } else {
-            words.back() += c;
-        }
-    }
+    for (const char c : Rest())
+        c == separator ? words.emplace_back() : words.back() += c;
     return words;
 }
 
@@ -125,9 +95,8 @@ int FuzzEngine::Answer() {
 
 void HoldReplyTimeoutAtZero(CCcbMessage& request) {
     // Whatever the data length, the adapter reads the parameters where they stand.
-    if (request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT) {
+    if (request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT)
         std::memset(request.data + offsetof(BootInitParams, replyTimeoutMs), 0, sizeof(uint32_t));
-    }
 }
 
 void InstallFuzzClock() {
@@ -135,17 +104,13 @@ void InstallFuzzClock() {
     SetClock(&clock);
 }
 
-std::string ScratchPath(const std::string& name) {
-    return std::string(ScratchDirectory()) + "/" + name;
-}
-
-void WriteScratchFile(const std::string& path, const std::string& content) {
+std::string ScratchFile(const std::string& name, const std::string& content) {
+    const std::string path = std::string(ScratchDirectory()) + "/" + name;
     FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(content.data(), 1, content.size(), file) != content.size()) {
-        std::perror(path.c_str());
+    if (file == nullptr || std::fwrite(content.data(), 1, content.size(), file) != content.size())
         std::abort();
-    }
     std::fclose(file);
+    return path;
 }
 
 void ForEachSocketcandMessage(FuzzInput& input,
@@ -154,9 +119,8 @@ void ForEachSocketcandMessage(FuzzInput& input,
     while (!input.Empty()) {
         const std::string read = input.Piece(64);
         splitter.Feed(read.data(), read.size());
-        while (const std::optional<std::string> message = splitter.Next()) {
+        while (const std::optional<std::string> message = splitter.Next())
             take(*message);
-        }
     }
 }
 

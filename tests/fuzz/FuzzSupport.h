@@ -30,7 +30,7 @@ class FuzzInput {
     std::string Bytes(size_t count);
     // A piece whose length (0..maxCount) comes from the input first.
     std::string Piece(size_t maxCount);
-    std::string Rest();
+    std::string Rest() { return Bytes(Remaining()); }
     // The rest cut at every separator: argv words, for instance.
     std::vector<std::string> Words(char separator);
     // A gateway request as a client may send it: one of the commands, or any number, with
@@ -97,8 +97,8 @@ class FuzzClock : public IClock {
 };
 void InstallFuzzClock();
 
-// A file of this name in a directory of the process's own, removed when the process ends.
-std::string ScratchPath(const std::string& name);
-void WriteScratchFile(const std::string& path, const std::string& content);
+// Writes a file of this name in a directory of the process's own, removed when the process
+// ends, and gives its path.
+std::string ScratchFile(const std::string& name, const std::string& content);
 
 }  // namespace orv::fuzz

@@ -11,8 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orv::fuzz::FuzzInput input(data, size);
     const uint32_t mode = input.Byte() % 3;
     const uint32_t baseAddress = input.U32();
-    static const std::string path = orv::fuzz::ScratchPath("image.hex");
-    orv::fuzz::WriteScratchFile(path, input.Rest());
+    const std::string path = orv::fuzz::ScratchFile("image.hex", input.Rest());
 
     orv::ConsoleCapture quiet;
     // Built in place in the same storage each time: a fresh 256 KiB allocation per input costs

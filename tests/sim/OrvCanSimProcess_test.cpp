@@ -3,8 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <random>
 #include <regex>
@@ -24,16 +22,6 @@ namespace {
 
 using orv::test::SimProcess;
 using ::testing::HasSubstr;
-
-// A run that ends by itself (help and refusals), its arguments split by spaces.
-orv::test::ToolResult RunSim(const std::string& line) {
-    std::istringstream in(line);
-    const std::vector<std::string> args{std::istream_iterator<std::string>(in), {}};
-    orv::test::ToolResult result =
-        orv::test::RunTool(args, {.timeoutMs = 10000, .program = ORV_CAN_SIM_BIN});
-    EXPECT_FALSE(result.timedOut) << line;
-    return result;
-}
 
 std::string Words(std::initializer_list<uint32_t> words) {
     return std::string(reinterpret_cast<const char*>(std::data(words)), words.size() * 4);
@@ -62,22 +50,22 @@ TEST(OrvCanSimProcess, BadArgumentsAreRefusedWithAReason) {
     orv::test::TempDir dir;
     orv::test::WriteFile(dir.File("key.json"), R"({"pucs": ["12"]})");
     orv::test::WriteFile(dir.File("list.json"), R"(["--puc", "12"])");
-    for (const std::string& args : std::vector<std::string>{
+    SimProcess first({"--gateway", "0:0"});
+    for (const std::string& line : std::vector<std::string>{
              "--puc 128", "--puc 12,mode=sleep", "--puc 12,version=31", "--puc 12,bogus",
              "--puc 12,status-error=210", "--ht 30,ident=TOOLONGX", "--gateway x",
              "--gateway 0:70000", "--loss 1.5", "--idle-timeout 0",
              "--bind localhost --gateway 0:0", "--nonsense", "--scenario " + dir.File("none.json"),
-             "--scenario " + dir.File("key.json"), "--scenario " + dir.File("list.json")}) {
-        const orv::test::ToolResult result = RunSim(args);
-        EXPECT_NE(result.exitCode, 0) << args;
-        EXPECT_NE(result.err, "") << args;
-        EXPECT_THAT(result.out, ::testing::Not(HasSubstr("READY"))) << args;
+             "--scenario " + dir.File("key.json"), "--scenario " + dir.File("list.json"),
+             "--gateway 0:" + std::to_string(first.GatewayPort(0))}) {
+        std::istringstream in(line);
+        const orv::test::ToolResult result =
+            orv::test::RunTool({std::istream_iterator<std::string>(in), {}},
+                               {.timeoutMs = 10000, .program = ORV_CAN_SIM_BIN});
+        EXPECT_NE(result.exitCode, 0) << line;
+        EXPECT_NE(result.err, "") << line;
+        EXPECT_THAT(result.out, ::testing::Not(HasSubstr("READY"))) << line;
     }
-    SimProcess first({"--gateway", "0:0"});
-    const orv::test::ToolResult busy =
-        RunSim("--gateway 0:" + std::to_string(first.GatewayPort(0)));
-    EXPECT_EQ(busy.exitCode, 1);
-    EXPECT_THAT(busy.err, HasSubstr("cannot listen"));
 }
 
 TEST(OrvCanSimProcess, AScenarioFileGivesBoardsFrontEndsAndFaultsAndTheCommandLineWins) {
@@ -103,11 +91,21 @@ TEST(OrvCanSimProcess, AScenarioFileGivesBoardsFrontEndsAndFaultsAndTheCommandLi
     EXPECT_THAT(orv::test::ReadFile(trace), HasSubstr(" can0 214#7000000000000000\n"));
 }
 
-TEST(GatewayRobustness, MalformedRequestsCloseTheirConnectionOnly) {
-    SimProcess sim({"--gateway", "0:0"});
+// Idle clients and one that sends its request a byte at a time hold no room a working client
+// needs: a new connection closes the one idle longest, an idle one goes after the idle time,
+// and a request must be whole within the request time of its first byte. Malformed requests
+// close their own connection only.
+TEST(GatewayRobustness, BadIdleAndTricklingClientsGiveWayToWorkingOnes) {
+    SimProcess sim({"--gateway", "0:0", "--bridge", "0", "--idle-timeout", "2000",
+                    "--request-timeout", "200"});
     const int port = sim.GatewayPort(0);
-    TcpClient stuck(port);  // in the middle of a request: it holds up no other client
-    ASSERT_TRUE(stuck.Send(Words({2075, CCB_CMD_WRITE_SUBBLOCK, 0})));
+    TcpClient trickling(port);
+    for (const char byte : Words({16, CCB_CMD_GET_INFO, 0, 0})) {
+        trickling.Send(std::string(1, byte));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(trickling.ReadAll(5000), "");
+    EXPECT_TRUE(trickling.closed);
     for (const std::string& bytes :
          {Words({4017, CCB_CMD_GET_STATUS}),  // above the largest message
           Words({0xFFFFFFFF, 0}), Words({7, 0}), Words({0}),
@@ -117,68 +115,16 @@ TEST(GatewayRobustness, MalformedRequestsCloseTheirConnectionOnly) {
         ASSERT_TRUE(client.Send(bytes));
         client.ReadAll(5000);
         EXPECT_TRUE(client.closed) << bytes.size();
-        EXPECT_TRUE(GatewayServes(port));
     }
-    TcpClient(port).Send(Words({267, CCB_CMD_OPEN, 0}));  // cut off by the client
-    EXPECT_TRUE(GatewayServes(port));
     EXPECT_THAT(sim.Log(), HasSubstr("refused; connection closed"));
-}
-
-TEST(GatewayRobustness, AConnectionBeyondTheLimitIsClosedWhenEveryOtherIsBusy) {
-    orv::test::TempDir dir;
-    const std::string trace = dir.File("bus.log");
-    SimProcess sim({"--gateway", "0:0", "--trace", trace});
-    std::vector<std::unique_ptr<TcpClient>> busy;
-    for (size_t i = 0; i < GatewayServer::kMaxConnections; ++i) {
-        busy.push_back(std::make_unique<TcpClient>(sim.GatewayPort(0)));
-        // A status poll of a node that is not there waits seconds for its answer; each client
-        // its own node, so that no poll answers another.
-        const uint8_t node = static_cast<uint8_t>(100 + i);
-        ASSERT_EQ(Command(*busy.back(), CCB_CMD_CONFIGURE, BootInit(node)), CCB_STATUS_OK);
-        ASSERT_TRUE(busy.back()->Send(Words({16, CCB_CMD_GET_STATUS, 0, 0})));
-    }
-    // Each poll on the bus shows its command under way.
-    size_t polls = 0;
-    for (int attempt = 0; attempt < 500 && polls < busy.size(); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const std::string frames = orv::test::ReadFile(trace);
-        polls = static_cast<size_t>(std::count(frames.begin(), frames.end(), '\n'));
-    }
-    ASSERT_EQ(polls, busy.size());
-    TcpClient extra(sim.GatewayPort(0));
-    extra.ReadAll(5000);
-    EXPECT_TRUE(extra.closed);
-}
-
-// Idle clients and one that sends its request a byte at a time hold no room a working client
-// needs: a new connection closes the one idle longest, an idle one goes after the idle time,
-// and a request must be whole within the request time of its first byte.
-TEST(OrvCanSimProcess, IdleAndTricklingClientsGiveWayToWorkingOnes) {
-    SimProcess sim({"--puc", "12,mode=boot", "--gateway", "0:0", "--bridge", "0", "--idle-timeout",
-                    "2000", "--request-timeout", "200"});
-    const int gatewayPort = sim.GatewayPort(0);
-    TcpClient trickling(gatewayPort);
-    for (const char byte : Words({16, CCB_CMD_GET_INFO, 0, 0})) {
-        trickling.Send(std::string(1, byte));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(trickling.ReadAll(5000), "");
-    EXPECT_TRUE(trickling.closed);
     std::vector<std::unique_ptr<TcpClient>> idle;
-    for (const auto& [port, slots] : {std::pair{gatewayPort, GatewayServer::kMaxConnections},
-                                      {sim.BridgePort(), SocketcandBridge::kMaxClients}}) {
+    for (const auto& [at, slots] : {std::pair{port, GatewayServer::kMaxConnections},
+                                    {sim.BridgePort(), SocketcandBridge::kMaxClients}}) {
         for (size_t i = 0; i < slots + 4; ++i)
-            idle.push_back(std::make_unique<TcpClient>(port));
+            idle.push_back(std::make_unique<TcpClient>(at));
     }
-    std::vector<std::string> routes = {
-        "Ethernet2CAN:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0"};
-    if (gatewayPort % 100 != 0)  // else the tool takes it for a board number
-        routes.push_back("127.0.0.1:" + std::to_string(gatewayPort));
-    for (const std::string& route : routes) {
-        const orv::test::ToolResult r = orv::test::RunTool({route, "0", "GetInfoPUC", "12"});
-        EXPECT_EQ(r.exitCode, 0) << route << "\n" << r.out << r.err;
-        EXPECT_THAT(r.out, HasSubstr("Boot code version: 3100")) << route;
-    }
+    EXPECT_TRUE(GatewayServes(port));
+    EXPECT_EQ(TcpClient(sim.BridgePort()).ReadAll(300), "< hi >");
     for (size_t i = 0; i < idle.size(); ++i) {
         idle[i]->ReadAll(5000);
         ASSERT_TRUE(idle[i]->closed) << i;

@@ -16,7 +16,7 @@
 namespace orv::test {
 namespace {
 
-constexpr auto kPollStep = std::chrono::milliseconds(5);
+using Clock = std::chrono::steady_clock;
 
 // True once the child has ended; its status then lands in status.
 bool Reaped(pid_t pid, int& status) {
@@ -50,48 +50,35 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     if (pid_ == 0) {
         // Only async-signal-safe calls between fork and exec. The simulator dies with the test.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() == parent) {
-            dup2(outFd, STDOUT_FILENO);
-            dup2(errFd, STDERR_FILENO);
+        if (getppid() == parent && dup2(outFd, STDOUT_FILENO) >= 0 &&
+            dup2(errFd, STDERR_FILENO) >= 0)
             execv(pointers[0], pointers.data());
-        }
         _exit(127);
     }
     close(outFd);
     close(errFd);
-    if (pid_ < 0)
-        throw std::runtime_error("SimProcess: fork failed");
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (true) {
-        std::istringstream lines(Output());
-        bool ready = false;
-        for (std::string line; std::getline(lines, line);) {
-            std::istringstream words(line);
-            std::string first, kind;
-            int board = -1;
-            words >> first >> kind;
-            ready = ready || first == "READY";
-            if (first == "LISTEN" && kind == "gateway" && words >> board)
-                words >> gatewayPorts_[board];
-            else if (first == "LISTEN" && kind == "bridge")
-                words >> bridgePort_;
-        }
-        if (ready)
-            return;
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    std::string output;
+    while (output.find("READY\n") == std::string::npos) {
         int status = 0;
-        const bool ended = Reaped(pid_, status);
-        if (ended || std::chrono::steady_clock::now() > deadline) {
-            if (ended) {
-                exitStatus_ = status;
-                pid_ = -1;
-            }
+        const bool ended = pid_ < 0 || Reaped(pid_, status);
+        if (ended || Clock::now() > deadline) {
             const std::string log = Log();
-            Stop(SIGKILL);
+            if (!ended)
+                Stop(SIGKILL);
+            pid_ = -1;  // the destructor does not run: the directory goes here
             std::filesystem::remove_all(directory_);
             throw std::runtime_error("OrvCanSim did not get ready:\n" + log);
         }
-        std::this_thread::sleep_for(kPollStep);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        output = Output();
+    }
+    std::istringstream lines(output);
+    for (std::string first, kind; lines >> first >> kind && first == "LISTEN";) {
+        if (int board = 0; kind == "gateway" && lines >> board)
+            lines >> gatewayPorts_[board];
+        else if (kind == "bridge")
+            lines >> bridgePort_;
     }
 }
 
@@ -118,16 +105,13 @@ int SimProcess::Stop(int signal) {
     if (pid_ <= 0)
         return exitStatus_;
     kill(pid_, signal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    while (!Reaped(pid_, status)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            status = -1;
-            break;
-        }
-        std::this_thread::sleep_for(kPollStep);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    int status = -1;
+    while (!Reaped(pid_, status) && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (status == -1) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
     return exitStatus_ = status;

@@ -8,9 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <map>
 
 extern char** environ;
 
@@ -53,16 +53,15 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
     std::vector<std::string> argv = options.launcher;
     argv.push_back(options.program);
     argv.insert(argv.end(), args.begin(), args.end());
-    std::map<std::string, std::string> merged;
+    // Ours, less what the options replace, then theirs.
+    std::vector<std::string> envp;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
-        if (const size_t equals = text.find('='); equals != std::string::npos)
-            merged[text.substr(0, equals)] = text.substr(equals + 1);
+        if (std::none_of(options.env.begin(), options.env.end(),
+                         [&](const auto& set) { return text.rfind(set.first + "=", 0) == 0; }))
+            envp.push_back(text);
     }
     for (const auto& [key, value] : options.env)
-        merged[key] = value;
-    std::vector<std::string> envp;
-    for (const auto& [key, value] : merged)
         envp.push_back(key + "=" + value);
     std::vector<char*> argvPointers = PointersOf(argv);
     std::vector<char*> envPointers = PointersOf(envp);
