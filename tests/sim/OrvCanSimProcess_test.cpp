@@ -1,5 +1,10 @@
-// OrvCanSim as a process: its command line, scenarios, signals, and its front ends against
+// OrvCanSim as a process: its command line, scenario files, signals, and its front ends against
 // clients that misbehave.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,28 +14,81 @@
 #include <sstream>
 #include <thread>
 
-#include "SimTestKit.h"
+#include "os/Clock.h"
 #include "sim/GatewayServer.h"
+#include "sim/SocketIo.h"
 #include "sim/SocketcandBridge.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
+#include "transport/CcbMessage.h"
 #include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
 
 namespace orv::sim::test {
 namespace {
 
 using orv::test::SimProcess;
 using ::testing::HasSubstr;
+using Bytes = std::vector<uint8_t>;
+
+class TcpClient {
+  public:
+    explicit TcpClient(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{
+            AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd_);
+            throw std::runtime_error("cannot connect to port " + std::to_string(port));
+        }
+    }
+    ~TcpClient() { close(fd_); }
+
+    bool Send(const std::string& bytes) { return WriteAll(fd_, bytes.data(), bytes.size()); }
+    bool Read(void* bytes, size_t count) {
+        return ReadExactlyBefore(fd_, bytes, count, NowMs() + 60000);
+    }
+    // What arrives until quietMs pass without more (or the peer closes: closed tells).
+    std::string ReadAll(int quietMs) {
+        std::string text;
+        char buffer[4096];
+        pollfd ready{fd_, POLLIN, 0};
+        ssize_t got = 1;
+        while (poll(&ready, 1, quietMs) > 0 && (got = recv(fd_, buffer, sizeof buffer, 0)) > 0)
+            text.append(buffer, static_cast<size_t>(got));
+        closed = got <= 0;
+        return text;
+    }
+    bool closed = false;
+
+  private:
+    int fd_;
+};
 
 std::string Words(std::initializer_list<uint32_t> words) {
     return std::string(reinterpret_cast<const char*>(std::data(words)), words.size() * 4);
 }
 
-// The gateway still answers a fresh client (a reserved code: answered without bus traffic).
-bool GatewayServes(int port) {
-    TcpClient client(port);
-    return Command(client, CCB_CMD_RESERVED_216) == CCB_STATUS_NOT_EXECUTED;
+// The status of the reply to one gateway command (~0 when the reply is not one to the command);
+// data gets the reply data.
+uint32_t Command(TcpClient& client, uint32_t command, const Bytes& payload, Bytes& data) {
+    CCcbMessage request, reply;
+    request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
+    auto* bytes = reinterpret_cast<uint8_t*>(&reply);
+    if (!client.Send(std::string(reinterpret_cast<char*>(&request), request.length)) ||
+        !client.Read(bytes, 4) || reply.length < 16 || reply.length > sizeof reply ||
+        !client.Read(bytes + 4, reply.length - 4) || reply.command != command ||
+        reply.length != CCcbMessage::kHeaderSize + reply.dataLength)
+        return ~0U;
+    data = Bytes(reply.data, reply.data + reply.dataLength);
+    return reply.status;
+}
+
+// The download parameters that name node (replies within 500 ms, identifiers 0x180/0x200).
+Bytes BootInit(uint8_t node) {
+    const BootInitParams params{.nodeId = node};
+    return Bytes(reinterpret_cast<const uint8_t*>(&params),
+                 reinterpret_cast<const uint8_t*>(&params + 1));
 }
 
 TEST(OrvCanSimProcess, SigintAndSigtermEndItCleanlyEvenInTheMiddleOfACommand) {
@@ -68,34 +126,52 @@ TEST(OrvCanSimProcess, BadArgumentsAreRefusedWithAReason) {
     }
 }
 
-TEST(OrvCanSimProcess, AScenarioFileGivesBoardsFrontEndsAndFaultsAndTheCommandLineWins) {
+// The boards of a scenario file (the command line winning) answer each gateway command; frames
+// sent on the bus between commands never pass for an answer.
+TEST(OrvCanSimProcess, AScenarioFilesBoardsAnswerEveryGatewayCommand) {
     orv::test::TempDir dir;
     const std::string trace = dir.File("bus.log");
     orv::test::WriteFile(dir.File("scenario.json"), R"({
         "puc": [{"id": 12, "boot": 20, "mode": "boot", "version": "2A07", "hwid": "0x33",
-                 "status-error": ["207:0x85"]},
-                "40,mode=boot,silent"],
-        "gateway": ["0:0"], "seed": 5, "trace": ")" + trace +
-                                                        R"("})");
+                 "status-error": ["207:0x85"]}, "40,mode=boot,silent"],
+        "gateway": ["0:0"], "bridge": 0, "seed": 5, "trace": ")" +
+                                                        trace + R"("})");
     SimProcess sim({"--scenario", dir.File("scenario.json"), "--seed", "9"});
-    TcpClient client(sim.GatewayPort(0));
-    Bytes info, status;
-    EXPECT_EQ(Command(client, CCB_CMD_CONFIGURE, BootInit(20)), CCB_STATUS_OK);
-    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO, {}, &info), CCB_STATUS_OK);
-    EXPECT_EQ(info, (Bytes{0, '2', 'A', '0', '7', 0, 0, 0x33}));
-    EXPECT_EQ(Command(client, CCB_CMD_GET_STATUS, {}, &status), CCB_STATUS_OK);
-    EXPECT_EQ(status.at(0), 0x85);
-    EXPECT_EQ(Command(client, CCB_CMD_CONFIGURE, BootInit(40)), CCB_STATUS_OK);
-    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY) << "board 40 is silent";
+    TcpClient client(sim.GatewayPort(0)), flooder(sim.BridgePort()), witness(sim.BridgePort());
+    const Bytes info = {0, '2', 'A', '0', '7', 0, 0, 0x33};
+    const std::vector<std::tuple<uint32_t, Bytes, uint32_t, Bytes>> steps = {
+        {CCB_CMD_RESERVED_211, {}, CCB_STATUS_NOT_EXECUTED, {}},
+        {219, {}, CCB_STATUS_NOT_EXECUTED, {}},
+        {CCB_CMD_BOOT_INIT, BootInit(20), CCB_STATUS_NO_VARIANT, {}},
+        {CCB_CMD_CONFIGURE, BootInit(20), CCB_STATUS_OK, {}},
+        {CCB_CMD_GET_INFO, {}, CCB_STATUS_OK, info},
+        {CCB_CMD_GET_STATUS, {}, CCB_STATUS_OK, {0x85, 0, 0, 0, 0, 0, 0, 0}},
+        {CCB_CMD_CONFIGURE, BootInit(40), CCB_STATUS_OK, {}},
+        {CCB_CMD_GET_INFO, {}, CCB_STATUS_NO_REPLY, {}},  // board 40 is silent
+        {CCB_CMD_CONFIGURE, BootInit(20), CCB_STATUS_OK, {}}};
+    Bytes data;
+    for (const auto& [command, payload, status, reply] : steps) {
+        EXPECT_EQ(Command(client, command, payload, data), status) << command;
+        EXPECT_EQ(data, reply) << command;
+    }
+    witness.Send("< open can0 >< rawmode >");
+    flooder.Send("< open can0 >< rawmode >");
+    for (int i = 0; i < 500; ++i)
+        flooder.Send("< send 194 8 EE EE EE EE EE EE EE EE >");
+    const std::string heard = witness.ReadAll(500);
+    const std::regex frame("< frame 194 \\S+ E{16} >");
+    EXPECT_EQ(std::distance(std::sregex_iterator(heard.begin(), heard.end(), frame), {}), 500);
+    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO, {}, data), CCB_STATUS_OK);
+    EXPECT_EQ(data, info) << "not a forged answer";
     EXPECT_THAT(sim.Log(), HasSubstr("seed 9"));
     EXPECT_THAT(orv::test::ReadFile(trace), HasSubstr(" can0 214#7000000000000000\n"));
 }
 
-// Idle clients and one that sends its request a byte at a time hold no room a working client
-// needs: a new connection closes the one idle longest, an idle one goes after the idle time,
-// and a request must be whole within the request time of its first byte. Malformed requests
-// close their own connection only.
-TEST(GatewayRobustness, BadIdleAndTricklingClientsGiveWayToWorkingOnes) {
+// Malformed requests close their own connection only and bad bridge commands get an error; idle
+// clients and one that sends its request a byte at a time hold no room a working client needs: a
+// new connection closes the one idle longest, an idle one goes after the idle time, and a request
+// must be whole within the request time of its first byte.
+TEST(OrvCanSimProcess, BadClientsAreRefusedAndGiveWayToWorkingOnes) {
     SimProcess sim({"--gateway", "0:0", "--bridge", "0", "--idle-timeout", "2000",
                     "--request-timeout", "200"});
     const int port = sim.GatewayPort(0);
@@ -117,22 +193,7 @@ TEST(GatewayRobustness, BadIdleAndTricklingClientsGiveWayToWorkingOnes) {
         EXPECT_TRUE(client.closed) << bytes.size();
     }
     EXPECT_THAT(sim.Log(), HasSubstr("refused; connection closed"));
-    std::vector<std::unique_ptr<TcpClient>> idle;
-    for (const auto& [at, slots] : {std::pair{port, GatewayServer::kMaxConnections},
-                                    {sim.BridgePort(), SocketcandBridge::kMaxClients}}) {
-        for (size_t i = 0; i < slots + 4; ++i)
-            idle.push_back(std::make_unique<TcpClient>(at));
-    }
-    EXPECT_TRUE(GatewayServes(port));
-    EXPECT_EQ(TcpClient(sim.BridgePort()).ReadAll(300), "< hi >");
-    for (size_t i = 0; i < idle.size(); ++i) {
-        idle[i]->ReadAll(5000);
-        ASSERT_TRUE(idle[i]->closed) << i;
-    }
-}
 
-TEST(SocketcandBridge, BadCommandsGetAnErrorGarbageIsSkippedAndOtherClientsStayServed) {
-    SimProcess sim({"--bridge", "0"});
     TcpClient client(sim.BridgePort()), listener(sim.BridgePort());
     client.Send(
         "< send 123 1 11 >< rawmode >< open can7 >< bogus >< echo >< open can0 >< open can0 >"
@@ -166,6 +227,21 @@ TEST(SocketcandBridge, BadCommandsGetAnErrorGarbageIsSkippedAndOtherClientsStayS
         heard, std::regex(R"(\n< frame 7FF \d+\.\d{6}  >\n< frame 001 \d+\.\d{6} 0A0B >)"
                           R"(\n< frame 012 \d+\.\d{6} AA >)")))
         << heard;
+
+    std::vector<std::unique_ptr<TcpClient>> idle;
+    for (const auto& [at, slots] : {std::pair{port, GatewayServer::kMaxConnections},
+                                    {sim.BridgePort(), SocketcandBridge::kMaxClients}}) {
+        for (size_t i = 0; i < slots + 4; ++i)
+            idle.push_back(std::make_unique<TcpClient>(at));
+    }
+    TcpClient fresh(port);
+    Bytes data;
+    EXPECT_EQ(Command(fresh, CCB_CMD_RESERVED_216, {}, data), CCB_STATUS_NOT_EXECUTED);
+    EXPECT_EQ(TcpClient(sim.BridgePort()).ReadAll(300), "< hi >");
+    for (size_t i = 0; i < idle.size(); ++i) {
+        idle[i]->ReadAll(5000);
+        ASSERT_TRUE(idle[i]->closed) << i;
+    }
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 
