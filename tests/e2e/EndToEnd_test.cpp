@@ -55,6 +55,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         ToolRunOptions options{.workDir = dir_.Path(),
                                .timeoutMs = timeoutMs,
                                .program = transport.program,
+                               .errorOnTerminal = terminal_,
                                .launcher = transport.launcher};
         if (transport.environment)
             options.env = transport.environment(*sim_);
@@ -90,6 +91,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
 
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
+    bool terminal_ = false;  // the tool's standard error on a terminal
 };
 
 TEST_P(EndToEnd, DownloadVerifyAndReadBackTheInformationBlock) {
@@ -204,6 +206,26 @@ TEST_P(EndToEnd, AMissingHexFileFailsBeforeTheBus) {
          GetParam().announcement + "Error: Can not find HEX file\n");
 }
 
+// Progress is for a person at a terminal: it appears there on standard error, and standard
+// output stays byte for byte what a piped run prints (a scan's, as the cases above check it).
+TEST_P(EndToEnd, ProgressShowsOnATerminalOnly) {
+    if (GetParam().name != "TcpGateway")
+        GTEST_SKIP() << "one transport shows it";
+    const std::string file = PucProgram();
+    StartSim({"--puc", "12,mode=boot,hex=" + file});
+    terminal_ = true;
+    EXPECT_THAT(Tool({"Scan"}, 0, "Detected nodes in BOOT mode:\n0xC \n").err,
+                HasSubstr("asking node 127 of 127"));
+    const ToolResult shown = Tool({"VerPUC", "12", file}, 0, "Verify successful!\n");
+    EXPECT_THAT(shown.err, HasSubstr("read 2048 of 4096 bytes (50 %)"));
+    // Verification leaves the board in its application: it goes back for the second run.
+    terminal_ = false;
+    Tool({"ToBoot", "12"}, 0, "");
+    const ToolResult piped = Tool({"VerPUC", "12", file}, 0, "");
+    EXPECT_EQ(piped.out, shown.out);
+    EXPECT_EQ(piped.err, "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, testing::ValuesIn(AllTransports()),
                          [](const testing::TestParamInfo<Transport>& transport) {
                              return transport.param.name;
@@ -237,31 +259,6 @@ TEST(EndToEndRoutes, ARouteThatLeadsNowhereEndsTheRunAtOnceSayingWhy) {
         EXPECT_EQ(r.err, why);
         EXPECT_LT(r.elapsedMs, 5000) << route;
     }
-}
-
-// Progress is for a person at a terminal: it appears there on standard error, and standard
-// output stays byte for byte what a piped run prints (a scan's, as the suite above checks it).
-TEST(EndToEndTerminal, ProgressShowsOnATerminalOnly) {
-    TempDir dir;
-    const std::string file = WritePucProgram(dir);
-    SimProcess sim({"--puc", "12,mode=boot,hex=" + file, "--gateway", "0:0"});
-    const auto run = [&](const std::vector<std::string>& command, bool terminal) {
-        std::vector<std::string> args = {"127.0.0.1:" + std::to_string(sim.GatewayPort(0)), "0"};
-        args.insert(args.end(), command.begin(), command.end());
-        return RunTool(args,
-                       {.workDir = dir.Path(), .timeoutMs = 60000, .errorOnTerminal = terminal});
-    };
-    const ToolResult scan = run({"Scan"}, true);
-    EXPECT_THAT(scan.out, EndsWith("Detected nodes in BOOT mode:\n0xC \n"));
-    EXPECT_THAT(scan.err, HasSubstr("asking node 127 of 127"));
-    const ToolResult piped = run({"VerPUC", "12", file}, false);
-    // Verification leaves the board in its application: it goes back for the second run.
-    EXPECT_EQ(run({"ToBoot", "12"}, false).exitCode, 0);
-    const ToolResult shown = run({"VerPUC", "12", file}, true);
-    EXPECT_EQ(piped.exitCode, 0);
-    EXPECT_EQ(shown.out, piped.out);
-    EXPECT_EQ(piped.err, "");
-    EXPECT_THAT(shown.err, HasSubstr("read 2048 of 4096 bytes (50 %)"));
 }
 
 }  // namespace
