@@ -1,6 +1,5 @@
 // An Intel HEX file as the loader reads it, for each target mode and a base address from the
 // firmware list.
-#include <cstdlib>
 #include <optional>
 
 #include "FuzzSupport.h"
@@ -21,9 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (image->loaded != 0) {
         image->FillBlockGaps();
         // A download never claims more than the image holds.
-        if (image->totalUsedBytes > CProgramImage::kImageSize) {
-            std::abort();
-        }
+        orv::fuzz::Require(image->totalUsedBytes <= CProgramImage::kImageSize);
     }
     image.reset();
     return 0;

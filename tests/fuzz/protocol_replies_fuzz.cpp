@@ -30,9 +30,8 @@ class FuzzGateway : public CCommAdapter {
   private:
     // A result (0: the exchange went through) and a reply of any length, cut at the capacity.
     int Answer(void* reply, int replyCapacity) {
-        if (input_.Empty()) {
+        if (input_.Empty())
             return 1;
-        }
         const int result = input_.Byte();
         const std::string bytes = input_.Piece(255);
         std::memcpy(reply, bytes.data(), std::min<size_t>(bytes.size(), replyCapacity));
