@@ -18,6 +18,7 @@
 #include "sim/GatewayServer.h"
 #include "sim/SocketIo.h"
 #include "sim/SocketcandBridge.h"
+#include "support/HexWriter.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
@@ -28,6 +29,7 @@
 namespace orv::sim::test {
 namespace {
 
+using orv::test::HexRecord;
 using orv::test::SimProcess;
 using ::testing::HasSubstr;
 using Bytes = std::vector<uint8_t>;
@@ -109,13 +111,32 @@ TEST(OrvCanSimProcess, BadArgumentsAreRefusedWithAReason) {
     orv::test::WriteFile(dir.File("key.json"), R"({"pucs": ["12"]})");
     orv::test::WriteFile(dir.File("list.json"), R"(["--puc", "12"])");
     SimProcess first({"--gateway", "0:0"});
-    for (const std::string& line : std::vector<std::string>{
-             "--puc 128", "--puc 12,mode=sleep", "--puc 12,version=31", "--puc 12,bogus",
-             "--puc 12,status-error=210", "--ht 30,ident=TOOLONGX", "--gateway x",
-             "--gateway 0:70000", "--loss 1.5", "--idle-timeout 0",
-             "--bind localhost --gateway 0:0", "--nonsense", "--scenario " + dir.File("none.json"),
-             "--scenario " + dir.File("key.json"), "--scenario " + dir.File("list.json"),
-             "--gateway 0:" + std::to_string(first.GatewayPort(0))}) {
+    std::vector<std::string> lines = {"--puc 128",
+                                      "--puc 12,mode=sleep",
+                                      "--puc 12,version=31",
+                                      "--puc 12,bogus",
+                                      "--puc 12,status-error=210",
+                                      "--ht 30,ident=TOOLONGX",
+                                      "--gateway x",
+                                      "--gateway 0:70000",
+                                      "--loss 1.5",
+                                      "--idle-timeout 0",
+                                      "--bind localhost --gateway 0:0",
+                                      "--nonsense",
+                                      "--scenario " + dir.File("none.json"),
+                                      "--scenario " + dir.File("key.json"),
+                                      "--scenario " + dir.File("list.json"),
+                                      "--gateway 0:" + std::to_string(first.GatewayPort(0)),
+                                      "--puc 12,hex=none.hex"};
+    // A board's flash file: a bad record, an address record or type unknown, data beyond the flash.
+    for (const std::string& hex :
+         {std::string(":0100000001FF\n"), HexRecord(0, 0, {1}) + "\n:02000004\n",
+          ":" + std::string(600, '0') + "\n", HexRecord(0x04, 0, {0x01, 0x00, 0x00}) + "\n",
+          HexRecord(0x07, 0, {}) + "\n", orv::test::HexWriter().Bytes(0x1FFFF, {1, 2}).Text()}) {
+        lines.push_back("--puc 12,hex=" + dir.File(std::to_string(lines.size()) + ".hex"));
+        orv::test::WriteFile(lines.back().substr(13), hex);
+    }
+    for (const std::string& line : lines) {
         std::istringstream in(line);
         const orv::test::ToolResult result =
             orv::test::RunTool({std::istream_iterator<std::string>(in), {}},

@@ -11,7 +11,6 @@
 #include "sim/BootBoard.h"
 #include "sim/BusPort.h"
 #include "sim/CanBitTiming.h"
-#include "sim/IntelHexReader.h"
 #include "sim/VirtualBus.h"
 #include "support/HexWriter.h"
 #include "support/TestFiles.h"
@@ -135,27 +134,6 @@ TEST(BootBoard, AnswersEveryRequestAsTheToolExpects) {
         BootBoard board(config);
         EXPECT_EQ(Feed(board, frames), answers) << options << ": " << frames;
     }
-    BoardConfig missing;
-    ParseBoardDescription(BoardKind::Puc, "12,hex=" + dir.File("none.hex"), missing);
-    EXPECT_THROW(BootBoard{missing}, std::runtime_error);
-}
-
-TEST(IntelHexReader, BadFilesAreRefusedWithTheLineThatIsWrong) {
-    using orv::test::HexRecord;
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {":0100000001FF\n", "line 1: not a valid Intel HEX record"},
-        {HexRecord(0, 0, {1}) + "\n:02000004\n", "line 2: not a valid"},
-        {":" + std::string(600, '0') + "\n", "not a valid"},
-        {HexRecord(0x04, 0, {0x01, 0x00, 0x00}) + "\n", "bad address record"},
-        {HexRecord(0x07, 0, {}) + "\n", "unknown record type"},
-        {orv::test::HexWriter().Bytes(0x1FFFF, {1, 2}).Text(), "beyond the board's flash"}};
-    orv::test::TempDir dir;
-    FlashMemory flash(0x20000);
-    for (const auto& [text, reason] : cases) {
-        orv::test::WriteFile(dir.File("in.hex"), text);
-        EXPECT_THAT(LoadIntelHex(dir.File("in.hex"), flash), testing::HasSubstr(reason)) << reason;
-    }
-    EXPECT_THAT(LoadIntelHex(dir.File("none.hex"), flash), testing::HasSubstr("cannot open"));
 }
 
 // What the port receives until it stays quiet for quietMs.

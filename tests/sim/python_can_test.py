@@ -13,10 +13,6 @@ import can
 logging.getLogger("can").setLevel(logging.ERROR)
 
 
-def request(node, *data):
-    return can.Message(arbitration_id=0x200 | node, data=[*data, 0, 0, 0, 0, 0, 0, 0][:8])
-
-
 def receive(bus, count):
     """(identifier, data) of up to count frames, each awaited at most two seconds."""
     frames = []
@@ -39,9 +35,9 @@ class PythonCanTest(unittest.TestCase):
         first, second = [can.Bus(interface="socketcand", channel="can0", host="127.0.0.1",
                                  port=port) for _ in range(2)]
         try:
-            first.send(request(12, 0x70))
+            first.send(can.Message(arbitration_id=0x20C, data=[0x70, 0, 0, 0, 0, 0, 0, 0]))
             self.assertEqual(receive(first, 1), [(0x18C, b"\x003100\x00\x00\x07")])
-            first.send(request(30, 0x70))
+            first.send(can.Message(arbitration_id=0x21E, data=[0x70, 0, 0, 0, 0, 0, 0, 0]))
             self.assertEqual([i for i, _ in receive(second, 3)], [0x20C, 0x18C, 0x21E])
             self.assertEqual(receive(second, 1), [(0x19E, b"HT-0001\x00")])
         finally:
