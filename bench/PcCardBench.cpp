@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "BenchFigures.h"
+#include "BuiltCardLibraries.h"
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
-#include "support/BuiltCardLibraries.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"

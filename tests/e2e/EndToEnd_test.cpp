@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -17,6 +18,7 @@ using namespace orv::test;
 using testing::EndsWith;
 using testing::HasSubstr;
 using testing::Not;
+using testing::StartsWith;
 
 class EndToEnd : public testing::TestWithParam<Transport> {
   protected:
@@ -53,6 +55,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         ToolRunOptions options{.workDir = dir_.Path(),
                                .timeoutMs = timeoutMs,
                                .program = transport.program,
+                               .errorOnTerminal = terminal_,
                                .launcher = transport.launcher};
         if (transport.environment)
             options.env = transport.environment(*sim_);
@@ -88,6 +91,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
 
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
+    bool terminal_ = false;  // the tool's standard error on a terminal
 };
 
 TEST_P(EndToEnd, DownloadVerifyAndReadBackTheInformationBlock) {
@@ -202,57 +206,58 @@ TEST_P(EndToEnd, AMissingHexFileFailsBeforeTheBus) {
          GetParam().announcement + "Error: Can not find HEX file\n");
 }
 
+// Progress is for a person at a terminal: it appears there on standard error, and standard
+// output stays byte for byte what a piped run prints (a scan's, as the cases above check it).
+TEST_P(EndToEnd, ProgressShowsOnATerminalOnly) {
+    if (GetParam().name != "TcpGateway")
+        GTEST_SKIP() << "one transport shows it";
+    const std::string file = PucProgram();
+    StartSim({"--puc", "12,mode=boot,hex=" + file});
+    terminal_ = true;
+    EXPECT_THAT(Tool({"Scan"}, 0, "Detected nodes in BOOT mode:\n0xC \n").err,
+                HasSubstr("asking node 127 of 127"));
+    const ToolResult shown = Tool({"VerPUC", "12", file}, 0, "Verify successful!\n");
+    EXPECT_THAT(shown.err, HasSubstr("read 2048 of 4096 bytes (50 %)"));
+    // Verification leaves the board in its application: it goes back for the second run.
+    terminal_ = false;
+    Tool({"ToBoot", "12"}, 0, "");
+    const ToolResult piped = Tool({"VerPUC", "12", file}, 0, "");
+    EXPECT_EQ(piped.out, shown.out);
+    EXPECT_EQ(piped.err, "");
+}
+
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, testing::ValuesIn(AllTransports()),
                          [](const testing::TestParamInfo<Transport>& transport) {
                              return transport.param.name;
                          });
 
-TEST(EndToEndGateway, NothingListeningEndsTheRunAtOnce) {
-    int port = 0;
+// A route to a port nobody listens on any more, or one the tool does not know, ends the run at
+// once and says why on standard error.
+TEST(EndToEndRoutes, ARouteThatLeadsNowhereEndsTheRunAtOnceSayingWhy) {
+    int gateway = 0, bridge = 0;
     {
-        // A port that was free a moment ago and is closed now.
-        SimProcess sim({"--gateway", "0:0"});
-        port = sim.GatewayPort(0);
+        SimProcess gone({"--gateway", "0:0", "--bridge", "0"});
+        gateway = gone.GatewayPort(0);
+        bridge = gone.BridgePort();
     }
-    const ToolResult r =
-        RunTool({"127.0.0.1:" + std::to_string(port), "0", "Scan"}, {.timeoutMs = 10000});
-    EXPECT_EQ(r.exitCode, kExitFailure);
-    EXPECT_THAT(r.out, EndsWith("Can not connect to CCB\n"));
-    EXPECT_EQ(r.err, "gateway 127.0.0.1:" + std::to_string(port) + ": Connection refused\n");
-    EXPECT_LT(r.elapsedMs, 5000);
-}
-
-// Progress is for a person at a terminal: it appears there on standard error, and standard
-// output stays byte for byte what a piped run prints.
-TEST(EndToEndTerminal, ProgressShowsOnATerminalOnly) {
-    TempDir dir;
-    const std::string file = WritePucProgram(dir);
-    SimProcess sim({"--puc", "12,mode=boot,hex=" + file, "--gateway", "0:0"});
-    const std::string gateway = "127.0.0.1:" + std::to_string(sim.GatewayPort(0));
-    struct Case {
-        std::vector<std::string> command;
-        std::string progress;
-    };
-    const Case cases[] = {
-        {{"VerPUC", "12", file}, "read 2048 of 4096 bytes (50 %)"},
-        {{"Scan"}, "asking node 127 of 127"},
-    };
-    // Verification leaves the board in its application: send it back before the next run.
-    const auto run = [&](const std::vector<std::string>& command, bool terminal) {
-        std::vector<std::string> args = {gateway, "0"};
-        args.insert(args.end(), command.begin(), command.end());
-        const ToolResult r =
-            RunTool(args, {.workDir = dir.Path(), .timeoutMs = 60000, .errorOnTerminal = terminal});
-        EXPECT_EQ(RunTool({gateway, "0", "ToBoot", "12"}, {.timeoutMs = 60000}).exitCode, 0);
-        return r;
-    };
-    for (const Case& c : cases) {
-        const ToolResult piped = run(c.command, false);
-        const ToolResult shown = run(c.command, true);
-        EXPECT_EQ(piped.exitCode, 0) << c.command[0];
-        EXPECT_EQ(shown.out, piped.out) << c.command[0];
-        EXPECT_EQ(piped.err, "") << c.command[0];
-        EXPECT_THAT(shown.err, HasSubstr(c.progress));
+    const std::string refused = ": Connection refused\n",
+                      e2c = "TCP/IP (SCU based communication)\n",
+                      failed = "Getting PUC BOOT info failed!";
+    const std::array<std::array<std::string, 4>, 3> cases = {
+        {{"127.0.0.1:" + std::to_string(gateway), "", "Can not connect to CCB\n",
+          "gateway 127.0.0.1:" + std::to_string(gateway) + refused},
+         {"Ethernet2CAN:127.0.0.1:" + std::to_string(bridge) + "/can0", e2c, failed,
+          "socketcand: cannot connect to 127.0.0.1:" + std::to_string(bridge) + refused},
+         {"ORVCAN:Application", e2c, failed,
+          "Unknown route 'ORVCAN:Application': use Ethernet2CAN:HOST[:PORT][/CHANNEL] or "
+          "SocketCAN:IFACE\n"}}};
+    for (const auto& [route, opening, ending, why] : cases) {
+        const ToolResult r = RunTool({route, "0", "GetInfoPUC", "12"}, {.timeoutMs = 10000});
+        EXPECT_EQ(r.exitCode, kExitFailure) << route;
+        EXPECT_THAT(r.out, StartsWith(opening));
+        EXPECT_THAT(r.out, EndsWith(ending));
+        EXPECT_EQ(r.err, why);
+        EXPECT_LT(r.elapsedMs, 5000) << route;
     }
 }
 

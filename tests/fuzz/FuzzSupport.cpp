@@ -1,70 +1,76 @@
 #include "FuzzSupport.h"
 
-#include "canlink/SocketcandText.h"
-
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
+#include "canlink/SocketcandText.h"
+#include "os/Clock.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
 namespace orv::fuzz {
 namespace {
 
-constexpr uint32_t kCommands[] = {
-    CCB_CMD_OPEN,
-    CCB_CMD_RESET,
-    CCB_CMD_SEND_FRAME,
-    CCB_CMD_BOOT_INIT,
-    CCB_CMD_WRITE_SUBBLOCK,
-    CCB_CMD_ABORT,
-    CCB_CMD_WRITE_ENABLE,
-    CCB_CMD_READ_CODE,
-    CCB_CMD_JUMP_TO_APP,
-    CCB_CMD_FINALIZE,
-    CCB_CMD_GET_STATUS,
-    CCB_CMD_GET_INFO,
-    CCB_CMD_VALIDATE,
-    CCB_CMD_PROGRAM_SUBBLOCK,
-    CCB_CMD_SELECT_VARIANT_1,
-    CCB_CMD_SELECT_VARIANT_2,
-    CCB_CMD_SEND_DATA,
-    CCB_CMD_INIT_EXT_INFO,
-    CCB_CMD_CONFIGURE,
-};
-constexpr size_t kCommandCount = sizeof kCommands / sizeof kCommands[0];
+// Every command code the gateway knows (transport/GatewayCodes.h), reserved ones aside.
+constexpr uint32_t kCommands[] = {100, 108, 109, 200, 201, 202, 203, 204, 205, 206,
+                                  207, 208, 209, 210, 212, 213, 215, 217, 218};
 
-const char* ScratchDirectory() {
-    // Plain characters, not a string: the removal at exit runs after static objects are gone.
-    // Memory-backed when the machine has it: a file is written for every input.
-    static char directory[] = "/dev/shm/orvfuzz-XXXXXX";
-    static const bool made = [] {
-        if (access("/dev/shm", W_OK) != 0) {
-            std::memcpy(directory, "/tmp/orvfuzz-XXXXXX", sizeof "/tmp/orvfuzz-XXXXXX");
-        }
-        if (mkdtemp(directory) == nullptr) {
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        return std::atexit([] {
-                   std::error_code ignored;
-                   std::filesystem::remove_all(directory, ignored);
-               }) == 0;
-    }();
-    (void)made;
-    return directory;
-}
+class FuzzClock : public IClock {
+  public:
+    void SleepMs(uint32_t) override {}
+    uint64_t NowMs() override { return now_ += uint64_t{1} << 33; }
+
+  private:
+    uint64_t now_ = 0;
+};
+
+// A CAN engine whose every frame sent is answered with the next bytes of the input.
+class FuzzEngine : public CanOpenLibrary::ICanOpenEngine {
+  public:
+    explicit FuzzEngine(FuzzInput& input) : input_(input) {}
+
+    int Connect(TylCommunicationLibraryNG::ICommConnector*, const std::wstring&,
+                const std::wstring&) override {
+        return 0;
+    }
+    void Disconnect() override {}
+    void Join() override {}
+    int Start() override { return 0; }
+    void Stop() override {}
+    int Attach(std::unique_ptr<orv::ICanLink>) override { return 0; }
+    std::string LastError() const override { return {}; }
+    bool IsRunning() const override { return true; }
+    int SendNmt(const uint8_t*, const uint8_t*, uint8_t*) override { return Answer(); }
+    int SendCanFrame(const uint16_t*, const uint8_t*, const uint8_t*, uint8_t*) override {
+        return Answer();
+    }
+    CanOpenLibrary::EngineCounters Counters() const override { return {}; }
+    int SetNodeState(const uint8_t*, const uint32_t*) override { return 0; }
+
+    CE2CCommAdapter* adapter = nullptr;
+
+  private:
+    int Answer() {
+        const std::string bytes = input_.Piece(48);
+        adapter->OnReceiveBytes(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                static_cast<int>(bytes.size()));
+        // Another node's frame after every answer keeps the receive event set, so that a wait
+        // ends on the clock rather than on the wall.
+        const CanOpenLibrary::FrameRecord other{0x7FF, 0, {}};
+        frameCallback(reinterpret_cast<const unsigned char*>(&other));
+        return input_.Byte() & 1;
+    }
+
+    FuzzInput& input_;
+};
 
 }  // namespace
-
-uint8_t FuzzInput::Byte() {
-    return Empty() ? 0 : data_[position_++];
-}
 
 uint16_t FuzzInput::U16() {
     const uint8_t low = Byte();
@@ -77,75 +83,24 @@ uint32_t FuzzInput::U32() {
 }
 
 std::string FuzzInput::Bytes(size_t count) {
-    const size_t taken = count < Remaining() ? count : Remaining();
+    const size_t taken = std::min(count, Remaining());
     std::string piece(reinterpret_cast<const char*>(data_ + position_), taken);
     position_ += taken;
     return piece;
 }
 
-std::string FuzzInput::Piece(size_t maxCount) {
-    return Bytes(Byte() % (maxCount + 1));
-}
-
-std::string FuzzInput::Rest() {
-    return Bytes(Remaining());
-}
-
-std::vector<std::string> FuzzInput::Words(char separator) {
-    std::vector<std::string> words(1);
-    for (const char c : Rest()) {
-        if (c == separator) {
-            words.emplace_back();
-        } else {
-            words.back() += c;
-        }
-    }
-    return words;
-}
-
 void FuzzInput::Request(CCcbMessage& request) {
     const uint8_t choice = Byte();
-    const uint32_t command = choice < 2 * kCommandCount ? kCommands[choice % kCommandCount] : U32();
+    const size_t count = std::size(kCommands);
+    const uint32_t command = choice < 2 * count ? kCommands[choice % count] : U32();
     const std::string data = Bytes(U16() % (CCcbMessage::kMaxData + 1));
     request.Clear();
     request.SetData(data.data(), static_cast<uint32_t>(data.size()));
     request.command = command;
 }
 
-int FuzzEngine::Answer() {
-    const std::string bytes = input_.Piece(48);
-    adapter->OnReceiveBytes(reinterpret_cast<const uint8_t*>(bytes.data()),
-                            static_cast<int>(bytes.size()));
-    // Another node's frame after every answer keeps the receive event set, so that a wait ends
-    // on the clock rather than on the wall.
-    const CanOpenLibrary::FrameRecord other{0x7FF, 0, {}};
-    frameCallback(reinterpret_cast<const unsigned char*>(&other));
-    return input_.Byte() & 1;
-}
-
-void HoldReplyTimeoutAtZero(CCcbMessage& request) {
-    // Whatever the data length, the adapter reads the parameters where they stand.
-    if (request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT) {
-        std::memset(request.data + offsetof(BootInitParams, replyTimeoutMs), 0, sizeof(uint32_t));
-    }
-}
-
-void InstallFuzzClock() {
-    static FuzzClock clock;
-    SetClock(&clock);
-}
-
-std::string ScratchPath(const std::string& name) {
-    return std::string(ScratchDirectory()) + "/" + name;
-}
-
-void WriteScratchFile(const std::string& path, const std::string& content) {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(content.data(), 1, content.size(), file) != content.size()) {
-        std::perror(path.c_str());
-        std::abort();
-    }
-    std::fclose(file);
+bool SameFrame(const CanFrame& a, const CanFrame& b) {
+    return a.id == b.id && a.length == b.length && std::equal(a.data, a.data + a.length, b.data);
 }
 
 void ForEachSocketcandMessage(FuzzInput& input,
@@ -154,10 +109,48 @@ void ForEachSocketcandMessage(FuzzInput& input,
     while (!input.Empty()) {
         const std::string read = input.Piece(64);
         splitter.Feed(read.data(), read.size());
-        while (const std::optional<std::string> message = splitter.Next()) {
+        while (const std::optional<std::string> message = splitter.Next())
             take(*message);
-        }
     }
+}
+
+std::unique_ptr<CE2CCommAdapter> AdapterOnFuzzBus(FuzzInput& input) {
+    auto engine = std::make_unique<FuzzEngine>(input);
+    FuzzEngine& bus = *engine;
+    auto adapter = std::make_unique<CE2CCommAdapter>(std::move(engine));
+    bus.adapter = adapter.get();
+    return adapter;
+}
+
+void HoldReplyTimeoutAtZero(CCcbMessage& request) {
+    // Whatever the data length, the adapter reads the parameters where they stand.
+    if (request.command == CCB_CMD_CONFIGURE || request.command == CCB_CMD_BOOT_INIT)
+        std::memset(request.data + offsetof(BootInitParams, replyTimeoutMs), 0, sizeof(uint32_t));
+}
+
+void InstallFuzzClock() {
+    static FuzzClock clock;
+    SetClock(&clock);
+}
+
+std::string ScratchFile(const std::string& name, const std::string& content) {
+    // Plain characters, not a string: the removal at exit runs after static objects are gone.
+    // Memory-backed when the machine has it: a file is written for every input.
+    static char directory[32];
+    static const bool made = [] {
+        std::snprintf(directory, sizeof directory, "%s/orvfuzz-XXXXXX",
+                      access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+        Require(mkdtemp(directory) != nullptr);
+        return std::atexit([] {
+                   std::error_code ignored;
+                   std::filesystem::remove_all(directory, ignored);
+               }) == 0;
+    }();
+    const std::string path = std::string(directory) + "/" + name;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    Require(made && file && std::fwrite(content.data(), 1, content.size(), file) == content.size());
+    std::fclose(file);
+    return path;
 }
 
 }  // namespace orv::fuzz

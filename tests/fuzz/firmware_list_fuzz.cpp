@@ -9,8 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orv::fuzz::FuzzInput input(data, size);
     const std::string hardwareName = input.Piece(8);
-    static const std::string path = orv::fuzz::ScratchPath("firmware.lst");
-    orv::fuzz::WriteScratchFile(path, input.Rest());
+    const std::string path = orv::fuzz::ScratchFile("firmware.lst", input.Rest());
 
     uint32_t baseAddress = 0;
     const std::wstring found =

@@ -1,6 +1,5 @@
 // An Intel HEX file as the loader reads it, for each target mode and a base address from the
 // firmware list.
-#include <cstdlib>
 #include <optional>
 
 #include "FuzzSupport.h"
@@ -11,8 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orv::fuzz::FuzzInput input(data, size);
     const uint32_t mode = input.Byte() % 3;
     const uint32_t baseAddress = input.U32();
-    static const std::string path = orv::fuzz::ScratchPath("image.hex");
-    orv::fuzz::WriteScratchFile(path, input.Rest());
+    const std::string path = orv::fuzz::ScratchFile("image.hex", input.Rest());
 
     orv::ConsoleCapture quiet;
     // Built in place in the same storage each time: a fresh 256 KiB allocation per input costs
@@ -22,9 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (image->loaded != 0) {
         image->FillBlockGaps();
         // A download never claims more than the image holds.
-        if (image->totalUsedBytes > CProgramImage::kImageSize) {
-            std::abort();
-        }
+        orv::fuzz::Require(image->totalUsedBytes <= CProgramImage::kImageSize);
     }
     image.reset();
     return 0;

@@ -26,11 +26,10 @@ class FuzzCard : public CCanCard {
             frame.length = input_.Byte();
             const std::string bytes = input_.Bytes(sizeof frame.data);
             std::copy(bytes.begin(), bytes.end(), frame.data);
-            if (overwriting) {
+            if (overwriting)
                 ring_.StoreOverwriting(frame);
-            } else {
+            else
                 ring_.StoreKeepingOldest(frame);
-            }
         }
         ring_.SignalStored();
         return input_.Byte() & 1;
@@ -50,8 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     orv::fuzz::InstallFuzzClock();
     FuzzInput input(data, size);
     CPcCommAdapter adapter(new FuzzCard(input));
-    const auto request = std::make_unique<CCcbMessage>();
-    const auto reply = std::make_unique<CCcbMessage>();
+    const auto request = std::make_unique<CCcbMessage>(), reply = std::make_unique<CCcbMessage>();
     adapter.Open(0);
     while (!input.Empty()) {
         input.Request(*request);

@@ -1,6 +1,7 @@
 // Gateway replies to every boot-loader operation: a gateway that answers each request with the
 // next bytes of the input, written into the reply as the TCP transport writes what it reads.
 #include <cstring>
+#include <iterator>
 #include <optional>
 
 #include "FuzzSupport.h"
@@ -29,9 +30,8 @@ class FuzzGateway : public CCommAdapter {
   private:
     // A result (0: the exchange went through) and a reply of any length, cut at the capacity.
     int Answer(void* reply, int replyCapacity) {
-        if (input_.Empty()) {
+        if (input_.Empty())
             return 1;
-        }
         const int result = input_.Byte();
         const std::string bytes = input_.Piece(255);
         std::memcpy(reply, bytes.data(), std::min<size_t>(bytes.size(), replyCapacity));
@@ -50,45 +50,21 @@ constexpr const char* kImageHex =
 
 // Built in the same storage for every input, as in the loader's target.
 CProgramImage& LoadImage(std::optional<CProgramImage>& image, uint32_t mode) {
-    static const std::string path = [] {
-        const std::string written = orv::fuzz::ScratchPath("protocol.hex");
-        orv::fuzz::WriteScratchFile(written, kImageHex);
-        return written;
-    }();
+    static const std::string path = orv::fuzz::ScratchFile("protocol.hex", kImageHex);
     return image.emplace(0, 5, path.c_str(), mode, 0);
 }
 
-void Run(CPucDownloadProtocol& protocol, uint8_t operation, uint8_t node) {
-    switch (operation % 9) {
-        case 0:
-            protocol.GetPucInfo(node);
-            break;
-        case 1:
-            protocol.ScanBootNodes();
-            break;
-        case 2:
-            protocol.FindBootNodeId(node);
-            break;
-        case 3:
-            protocol.GoToBootMode(node);
-            break;
-        case 4:
-            protocol.GoToApplication(node);
-            break;
-        case 5:
-            protocol.SetBootNodeId(node);
-            break;
-        case 6:
-            protocol.DownloadPuc(static_cast<int8_t>(node));
-            break;
-        case 7:
-            protocol.mode == MODE_PUC ? protocol.VerifyPuc() : protocol.DownloadHt();
-            break;
-        default:
-            protocol.DownloadHtPdo();
-            break;
-    }
-}
+using Operation = void (*)(CPucDownloadProtocol&, uint8_t node);
+constexpr Operation kOperations[] = {
+    [](CPucDownloadProtocol& p, uint8_t node) { p.GetPucInfo(node); },
+    [](CPucDownloadProtocol& p, uint8_t) { p.ScanBootNodes(); },
+    [](CPucDownloadProtocol& p, uint8_t node) { p.FindBootNodeId(node); },
+    [](CPucDownloadProtocol& p, uint8_t node) { p.GoToBootMode(node); },
+    [](CPucDownloadProtocol& p, uint8_t node) { p.GoToApplication(node); },
+    [](CPucDownloadProtocol& p, uint8_t node) { p.SetBootNodeId(node); },
+    [](CPucDownloadProtocol& p, uint8_t node) { p.DownloadPuc(static_cast<int8_t>(node)); },
+    [](CPucDownloadProtocol& p, uint8_t) { p.mode == MODE_PUC ? p.VerifyPuc() : p.DownloadHt(); },
+    [](CPucDownloadProtocol& p, uint8_t) { p.DownloadHtPdo(); }};
 
 }  // namespace
 
@@ -103,6 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::optional<CProgramImage> image;
     FuzzGateway gateway(input);
     CPucDownloadProtocol protocol(&gateway, &LoadImage(image, mode), node, mode);
-    Run(protocol, operation, node);
+    kOperations[operation % std::size(kOperations)](protocol, node);
     return 0;
 }

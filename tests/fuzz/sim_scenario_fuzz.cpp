@@ -15,9 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     for (const CLI::ConfigItem& item : items) {
-        if (item.name != "puc" && item.name != "ht") {
+        if (item.name != "puc" && item.name != "ht")
             continue;
-        }
         const auto kind = item.name == "puc" ? orv::sim::BoardKind::Puc : orv::sim::BoardKind::Ht;
         for (const std::string& description : item.inputs) {
             orv::sim::BoardConfig config;

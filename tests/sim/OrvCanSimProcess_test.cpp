@@ -1,48 +1,96 @@
-// OrvCanSim as a process: its command line, scenarios, signals, and its front ends against
+// OrvCanSim as a process: its command line, scenario files, signals, and its front ends against
 // clients that misbehave.
+#include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <random>
 #include <regex>
 #include <sstream>
 #include <thread>
 
-#include "SimTestKit.h"
+#include "os/Clock.h"
 #include "sim/GatewayServer.h"
+#include "sim/SocketIo.h"
 #include "sim/SocketcandBridge.h"
+#include "support/HexWriter.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
+#include "transport/CcbMessage.h"
 #include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
 
 namespace orv::sim::test {
 namespace {
 
+using orv::test::HexRecord;
 using orv::test::SimProcess;
 using ::testing::HasSubstr;
+using Bytes = std::vector<uint8_t>;
 
-// A run that ends by itself (help and refusals), its arguments split by spaces.
-orv::test::ToolResult RunSim(const std::string& line) {
-    std::istringstream in(line);
-    const std::vector<std::string> args{std::istream_iterator<std::string>(in), {}};
-    orv::test::ToolResult result =
-        orv::test::RunTool(args, {.timeoutMs = 10000, .program = ORV_CAN_SIM_BIN});
-    EXPECT_FALSE(result.timedOut) << line;
-    return result;
-}
+class TcpClient {
+  public:
+    explicit TcpClient(int port) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        sockaddr_in address{
+            AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+        if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            close(fd_);
+            throw std::runtime_error("cannot connect to port " + std::to_string(port));
+        }
+    }
+    ~TcpClient() { close(fd_); }
+
+    bool Send(const std::string& bytes) { return WriteAll(fd_, bytes.data(), bytes.size()); }
+    bool Read(void* bytes, size_t count) {
+        return ReadExactlyBefore(fd_, bytes, count, NowMs() + 60000);
+    }
+    // What arrives until quietMs pass without more (or the peer closes: closed tells).
+    std::string ReadAll(int quietMs) {
+        std::string text;
+        char buffer[4096];
+        pollfd ready{fd_, POLLIN, 0};
+        ssize_t got = 1;
+        while (poll(&ready, 1, quietMs) > 0 && (got = recv(fd_, buffer, sizeof buffer, 0)) > 0)
+            text.append(buffer, static_cast<size_t>(got));
+        closed = got <= 0;
+        return text;
+    }
+    bool closed = false;
+
+  private:
+    int fd_;
+};
 
 std::string Words(std::initializer_list<uint32_t> words) {
     return std::string(reinterpret_cast<const char*>(std::data(words)), words.size() * 4);
 }
 
-// The gateway still answers a fresh client (a reserved code: answered without bus traffic).
-bool GatewayServes(int port) {
-    TcpClient client(port);
-    return Command(client, CCB_CMD_RESERVED_216) == CCB_STATUS_NOT_EXECUTED;
+// The status of the reply to one gateway command (~0 when the reply is not one to the command);
+// data gets the reply data.
+uint32_t Command(TcpClient& client, uint32_t command, const Bytes& payload, Bytes& data) {
+    CCcbMessage request, reply;
+    request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
+    auto* bytes = reinterpret_cast<uint8_t*>(&reply);
+    if (!client.Send(std::string(reinterpret_cast<char*>(&request), request.length)) ||
+        !client.Read(bytes, 4) || reply.length < 16 || reply.length > sizeof reply ||
+        !client.Read(bytes + 4, reply.length - 4) || reply.command != command ||
+        reply.length != CCcbMessage::kHeaderSize + reply.dataLength)
+        return ~0U;
+    data = Bytes(reply.data, reply.data + reply.dataLength);
+    return reply.status;
+}
+
+// The download parameters that name node (replies within 500 ms, identifiers 0x180/0x200).
+Bytes BootInit(uint8_t node) {
+    const BootInitParams params{.nodeId = node};
+    return Bytes(reinterpret_cast<const uint8_t*>(&params),
+                 reinterpret_cast<const uint8_t*>(&params + 1));
 }
 
 TEST(OrvCanSimProcess, SigintAndSigtermEndItCleanlyEvenInTheMiddleOfACommand) {
@@ -62,52 +110,104 @@ TEST(OrvCanSimProcess, BadArgumentsAreRefusedWithAReason) {
     orv::test::TempDir dir;
     orv::test::WriteFile(dir.File("key.json"), R"({"pucs": ["12"]})");
     orv::test::WriteFile(dir.File("list.json"), R"(["--puc", "12"])");
-    for (const std::string& args : std::vector<std::string>{
-             "--puc 128", "--puc 12,mode=sleep", "--puc 12,version=31", "--puc 12,bogus",
-             "--puc 12,status-error=210", "--ht 30,ident=TOOLONGX", "--gateway x",
-             "--gateway 0:70000", "--loss 1.5", "--idle-timeout 0",
-             "--bind localhost --gateway 0:0", "--nonsense", "--scenario " + dir.File("none.json"),
-             "--scenario " + dir.File("key.json"), "--scenario " + dir.File("list.json")}) {
-        const orv::test::ToolResult result = RunSim(args);
-        EXPECT_NE(result.exitCode, 0) << args;
-        EXPECT_NE(result.err, "") << args;
-        EXPECT_THAT(result.out, ::testing::Not(HasSubstr("READY"))) << args;
-    }
     SimProcess first({"--gateway", "0:0"});
-    const orv::test::ToolResult busy =
-        RunSim("--gateway 0:" + std::to_string(first.GatewayPort(0)));
-    EXPECT_EQ(busy.exitCode, 1);
-    EXPECT_THAT(busy.err, HasSubstr("cannot listen"));
+    std::vector<std::string> lines = {"--puc 128",
+                                      "--puc 12,mode=sleep",
+                                      "--puc 12,version=31",
+                                      "--puc 12,bogus",
+                                      "--puc 12,status-error=210",
+                                      "--ht 30,ident=TOOLONGX",
+                                      "--gateway x",
+                                      "--gateway 0:70000",
+                                      "--loss 1.5",
+                                      "--idle-timeout 0",
+                                      "--bind localhost --gateway 0:0",
+                                      "--nonsense",
+                                      "--scenario " + dir.File("none.json"),
+                                      "--scenario " + dir.File("key.json"),
+                                      "--scenario " + dir.File("list.json"),
+                                      "--gateway 0:" + std::to_string(first.GatewayPort(0)),
+                                      "--puc 12,hex=none.hex"};
+    // A board's flash file: a bad record, an address record or type unknown, data beyond the flash.
+    for (const std::string& hex :
+         {std::string(":0100000001FF\n"), HexRecord(0, 0, {1}) + "\n:02000004\n",
+          ":" + std::string(600, '0') + "\n", HexRecord(0x04, 0, {0x01, 0x00, 0x00}) + "\n",
+          HexRecord(0x07, 0, {}) + "\n", orv::test::HexWriter().Bytes(0x1FFFF, {1, 2}).Text()}) {
+        lines.push_back("--puc 12,hex=" + dir.File(std::to_string(lines.size()) + ".hex"));
+        orv::test::WriteFile(lines.back().substr(13), hex);
+    }
+    for (const std::string& line : lines) {
+        std::istringstream in(line);
+        const orv::test::ToolResult result =
+            orv::test::RunTool({std::istream_iterator<std::string>(in), {}},
+                               {.timeoutMs = 10000, .program = ORV_CAN_SIM_BIN});
+        EXPECT_NE(result.exitCode, 0) << line;
+        EXPECT_NE(result.err, "") << line;
+        EXPECT_THAT(result.out, ::testing::Not(HasSubstr("READY"))) << line;
+    }
 }
 
-TEST(OrvCanSimProcess, AScenarioFileGivesBoardsFrontEndsAndFaultsAndTheCommandLineWins) {
+// The boards of a scenario file (the command line winning) answer each gateway command; frames
+// sent on the bus between commands never pass for an answer.
+TEST(OrvCanSimProcess, AScenarioFilesBoardsAnswerEveryGatewayCommand) {
     orv::test::TempDir dir;
     const std::string trace = dir.File("bus.log");
     orv::test::WriteFile(dir.File("scenario.json"), R"({
         "puc": [{"id": 12, "boot": 20, "mode": "boot", "version": "2A07", "hwid": "0x33",
-                 "status-error": ["207:0x85"]},
-                "40,mode=boot,silent"],
-        "gateway": ["0:0"], "seed": 5, "trace": ")" + trace +
-                                                        R"("})");
+                 "status-error": ["207:0x85"]}, "40,mode=boot,silent"],
+        "gateway": ["0:0"], "bridge": 0, "seed": 5, "trace": ")" +
+                                                        trace + R"("})");
     SimProcess sim({"--scenario", dir.File("scenario.json"), "--seed", "9"});
-    TcpClient client(sim.GatewayPort(0));
-    Bytes info, status;
-    EXPECT_EQ(Command(client, CCB_CMD_CONFIGURE, BootInit(20)), CCB_STATUS_OK);
-    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO, {}, &info), CCB_STATUS_OK);
-    EXPECT_EQ(info, (Bytes{0, '2', 'A', '0', '7', 0, 0, 0x33}));
-    EXPECT_EQ(Command(client, CCB_CMD_GET_STATUS, {}, &status), CCB_STATUS_OK);
-    EXPECT_EQ(status.at(0), 0x85);
-    EXPECT_EQ(Command(client, CCB_CMD_CONFIGURE, BootInit(40)), CCB_STATUS_OK);
-    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY) << "board 40 is silent";
+    TcpClient client(sim.GatewayPort(0)), flooder(sim.BridgePort()), witness(sim.BridgePort());
+    const Bytes info = {0, '2', 'A', '0', '7', 0, 0, 0x33};
+    const std::vector<std::tuple<uint32_t, Bytes, uint32_t, Bytes>> steps = {
+        {CCB_CMD_RESERVED_211, {}, CCB_STATUS_NOT_EXECUTED, {}},
+        {219, {}, CCB_STATUS_NOT_EXECUTED, {}},
+        {CCB_CMD_BOOT_INIT, BootInit(20), CCB_STATUS_NO_VARIANT, {}},
+        {CCB_CMD_CONFIGURE, BootInit(20), CCB_STATUS_OK, {}},
+        {CCB_CMD_GET_INFO, {}, CCB_STATUS_OK, info},
+        {CCB_CMD_GET_STATUS, {}, CCB_STATUS_OK, {0x85, 0, 0, 0, 0, 0, 0, 0}},
+        {CCB_CMD_CONFIGURE, BootInit(40), CCB_STATUS_OK, {}},
+        {CCB_CMD_GET_INFO, {}, CCB_STATUS_NO_REPLY, {}},  // board 40 is silent
+        {CCB_CMD_CONFIGURE, BootInit(20), CCB_STATUS_OK, {}}};
+    Bytes data;
+    for (const auto& [command, payload, status, reply] : steps) {
+        EXPECT_EQ(Command(client, command, payload, data), status) << command;
+        EXPECT_EQ(data, reply) << command;
+    }
+    witness.Send("< open can0 >< rawmode >");
+    flooder.Send("< open can0 >< rawmode >");
+    for (int i = 0; i < 500; ++i)
+        flooder.Send("< send 194 8 EE EE EE EE EE EE EE EE >");
+    std::string heard;
+    const std::regex frame("< frame 194 \\S+ E{16} >");
+    const auto frames = [&] {
+        return std::distance(std::sregex_iterator(heard.begin(), heard.end(), frame), {});
+    };
+    for (std::string more = "-"; !more.empty() && frames() < 500;)
+        heard += more = witness.ReadAll(2000);
+    EXPECT_EQ(frames(), 500);
+    EXPECT_EQ(Command(client, CCB_CMD_GET_INFO, {}, data), CCB_STATUS_OK);
+    EXPECT_EQ(data, info) << "not a forged answer";
     EXPECT_THAT(sim.Log(), HasSubstr("seed 9"));
     EXPECT_THAT(orv::test::ReadFile(trace), HasSubstr(" can0 214#7000000000000000\n"));
 }
 
-TEST(GatewayRobustness, MalformedRequestsCloseTheirConnectionOnly) {
-    SimProcess sim({"--gateway", "0:0"});
+// Malformed requests close their own connection only and bad bridge commands get an error; idle
+// clients and one that sends its request a byte at a time hold no room a working client needs: a
+// new connection closes the one idle longest, an idle one goes after the idle time, and a request
+// must be whole within the request time of its first byte.
+TEST(OrvCanSimProcess, BadClientsAreRefusedAndGiveWayToWorkingOnes) {
+    SimProcess sim({"--gateway", "0:0", "--bridge", "0", "--idle-timeout", "2000",
+                    "--request-timeout", "200"});
     const int port = sim.GatewayPort(0);
-    TcpClient stuck(port);  // in the middle of a request: it holds up no other client
-    ASSERT_TRUE(stuck.Send(Words({2075, CCB_CMD_WRITE_SUBBLOCK, 0})));
+    TcpClient trickling(port);
+    for (const char byte : Words({16, CCB_CMD_GET_INFO, 0, 0})) {
+        trickling.Send(std::string(1, byte));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(trickling.ReadAll(5000), "");
+    EXPECT_TRUE(trickling.closed);
     for (const std::string& bytes :
          {Words({4017, CCB_CMD_GET_STATUS}),  // above the largest message
           Words({0xFFFFFFFF, 0}), Words({7, 0}), Words({0}),
@@ -117,76 +217,9 @@ TEST(GatewayRobustness, MalformedRequestsCloseTheirConnectionOnly) {
         ASSERT_TRUE(client.Send(bytes));
         client.ReadAll(5000);
         EXPECT_TRUE(client.closed) << bytes.size();
-        EXPECT_TRUE(GatewayServes(port));
     }
-    TcpClient(port).Send(Words({267, CCB_CMD_OPEN, 0}));  // cut off by the client
-    EXPECT_TRUE(GatewayServes(port));
     EXPECT_THAT(sim.Log(), HasSubstr("refused; connection closed"));
-}
 
-TEST(GatewayRobustness, AConnectionBeyondTheLimitIsClosedWhenEveryOtherIsBusy) {
-    orv::test::TempDir dir;
-    const std::string trace = dir.File("bus.log");
-    SimProcess sim({"--gateway", "0:0", "--trace", trace});
-    std::vector<std::unique_ptr<TcpClient>> busy;
-    for (size_t i = 0; i < GatewayServer::kMaxConnections; ++i) {
-        busy.push_back(std::make_unique<TcpClient>(sim.GatewayPort(0)));
-        // A status poll of a node that is not there waits seconds for its answer; each client
-        // its own node, so that no poll answers another.
-        const uint8_t node = static_cast<uint8_t>(100 + i);
-        ASSERT_EQ(Command(*busy.back(), CCB_CMD_CONFIGURE, BootInit(node)), CCB_STATUS_OK);
-        ASSERT_TRUE(busy.back()->Send(Words({16, CCB_CMD_GET_STATUS, 0, 0})));
-    }
-    // Each poll on the bus shows its command under way.
-    size_t polls = 0;
-    for (int attempt = 0; attempt < 500 && polls < busy.size(); ++attempt) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        const std::string frames = orv::test::ReadFile(trace);
-        polls = static_cast<size_t>(std::count(frames.begin(), frames.end(), '\n'));
-    }
-    ASSERT_EQ(polls, busy.size());
-    TcpClient extra(sim.GatewayPort(0));
-    extra.ReadAll(5000);
-    EXPECT_TRUE(extra.closed);
-}
-
-// Idle clients and one that sends its request a byte at a time hold no room a working client
-// needs: a new connection closes the one idle longest, an idle one goes after the idle time,
-// and a request must be whole within the request time of its first byte.
-TEST(OrvCanSimProcess, IdleAndTricklingClientsGiveWayToWorkingOnes) {
-    SimProcess sim({"--puc", "12,mode=boot", "--gateway", "0:0", "--bridge", "0", "--idle-timeout",
-                    "2000", "--request-timeout", "200"});
-    const int gatewayPort = sim.GatewayPort(0);
-    TcpClient trickling(gatewayPort);
-    for (const char byte : Words({16, CCB_CMD_GET_INFO, 0, 0})) {
-        trickling.Send(std::string(1, byte));
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(trickling.ReadAll(5000), "");
-    EXPECT_TRUE(trickling.closed);
-    std::vector<std::unique_ptr<TcpClient>> idle;
-    for (const auto& [port, slots] : {std::pair{gatewayPort, GatewayServer::kMaxConnections},
-                                      {sim.BridgePort(), SocketcandBridge::kMaxClients}}) {
-        for (size_t i = 0; i < slots + 4; ++i)
-            idle.push_back(std::make_unique<TcpClient>(port));
-    }
-    std::vector<std::string> routes = {
-        "Ethernet2CAN:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0"};
-    if (gatewayPort % 100 != 0)  // else the tool takes it for a board number
-        routes.push_back("127.0.0.1:" + std::to_string(gatewayPort));
-    for (const std::string& route : routes) {
-        const orv::test::ToolResult r = orv::test::RunTool({route, "0", "GetInfoPUC", "12"});
-        EXPECT_EQ(r.exitCode, 0) << route << "\n" << r.out << r.err;
-        EXPECT_THAT(r.out, HasSubstr("Boot code version: 3100")) << route;
-    }
-    for (size_t i = 0; i < idle.size(); ++i) {
-        idle[i]->ReadAll(5000);
-        ASSERT_TRUE(idle[i]->closed) << i;
-    }
-}
-
-TEST(SocketcandBridge, BadCommandsGetAnErrorGarbageIsSkippedAndOtherClientsStayServed) {
-    SimProcess sim({"--bridge", "0"});
     TcpClient client(sim.BridgePort()), listener(sim.BridgePort());
     client.Send(
         "< send 123 1 11 >< rawmode >< open can7 >< bogus >< echo >< open can0 >< open can0 >"
@@ -220,6 +253,21 @@ TEST(SocketcandBridge, BadCommandsGetAnErrorGarbageIsSkippedAndOtherClientsStayS
         heard, std::regex(R"(\n< frame 7FF \d+\.\d{6}  >\n< frame 001 \d+\.\d{6} 0A0B >)"
                           R"(\n< frame 012 \d+\.\d{6} AA >)")))
         << heard;
+
+    std::vector<std::unique_ptr<TcpClient>> idle;
+    for (const auto& [at, slots] : {std::pair{port, GatewayServer::kMaxConnections},
+                                    {sim.BridgePort(), SocketcandBridge::kMaxClients}}) {
+        for (size_t i = 0; i < slots + 4; ++i)
+            idle.push_back(std::make_unique<TcpClient>(at));
+    }
+    TcpClient fresh(port);
+    Bytes data;
+    EXPECT_EQ(Command(fresh, CCB_CMD_RESERVED_216, {}, data), CCB_STATUS_NOT_EXECUTED);
+    EXPECT_EQ(TcpClient(sim.BridgePort()).ReadAll(300), "< hi >");
+    for (size_t i = 0; i < idle.size(); ++i) {
+        idle[i]->ReadAll(5000);
+        ASSERT_TRUE(idle[i]->closed) << i;
+    }
     EXPECT_EQ(sim.Stop(SIGTERM), 0);
 }
 

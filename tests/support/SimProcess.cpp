@@ -16,8 +16,6 @@
 namespace orv::test {
 namespace {
 
-constexpr auto kPollStep = std::chrono::milliseconds(5);
-
 // True once the child has ended; its status then lands in status.
 bool Reaped(pid_t pid, int& status) {
     int raw = 0;
@@ -31,67 +29,47 @@ bool Reaped(pid_t pid, int& status) {
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
     char pattern[] = "/tmp/orvsim-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("SimProcess: mkdtemp failed");
-    directory_ = pattern;
+    directory_ = mkdtemp(pattern) ? pattern : throw std::runtime_error("SimProcess: no mkdtemp");
     std::vector<std::string> argv = {ORV_CAN_SIM_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;
     for (std::string& arg : argv)
         pointers.push_back(arg.data());
     pointers.push_back(nullptr);
-
     // Files rather than pipes: a chatty simulator can never block on a full pipe.
     const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
     const int outFd = open((directory_ + "/stdout").c_str(), flags, 0600);
     const int errFd = open((directory_ + "/stderr").c_str(), flags, 0600);
     const pid_t parent = getpid();
-    pid_ = fork();
-    if (pid_ == 0) {
+    if ((pid_ = fork()) == 0) {
         // Only async-signal-safe calls between fork and exec. The simulator dies with the test.
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (getppid() == parent) {
-            dup2(outFd, STDOUT_FILENO);
-            dup2(errFd, STDERR_FILENO);
+        if (getppid() == parent && dup2(outFd, 1) >= 0 && dup2(errFd, 2) >= 0)
             execv(pointers[0], pointers.data());
-        }
         _exit(127);
     }
     close(outFd);
     close(errFd);
-    if (pid_ < 0)
-        throw std::runtime_error("SimProcess: fork failed");
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (true) {
-        std::istringstream lines(Output());
-        bool ready = false;
-        for (std::string line; std::getline(lines, line);) {
-            std::istringstream words(line);
-            std::string first, kind;
-            int board = -1;
-            words >> first >> kind;
-            ready = ready || first == "READY";
-            if (first == "LISTEN" && kind == "gateway" && words >> board)
-                words >> gatewayPorts_[board];
-            else if (first == "LISTEN" && kind == "bridge")
-                words >> bridgePort_;
-        }
-        if (ready)
-            return;
-        int status = 0;
-        const bool ended = Reaped(pid_, status);
-        if (ended || std::chrono::steady_clock::now() > deadline) {
-            if (ended) {
-                exitStatus_ = status;
-                pid_ = -1;
-            }
+    std::string output;
+    int status = 0;
+    for (int waited = 0; output.find("READY\n") == std::string::npos; waited += 5) {
+        if (pid_ < 0 || Reaped(pid_, status))
+            pid_ = -1;
+        if (pid_ < 0 || waited > 15000) {
             const std::string log = Log();
-            Stop(SIGKILL);
+            Stop(SIGKILL);  // the destructor does not run: the directory goes here
             std::filesystem::remove_all(directory_);
             throw std::runtime_error("OrvCanSim did not get ready:\n" + log);
         }
-        std::this_thread::sleep_for(kPollStep);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        output = ReadFile(directory_ + "/stdout");
+    }
+    std::istringstream lines(output);
+    for (std::string first, kind; lines >> first >> kind && first == "LISTEN";) {
+        if (int board = 0; kind == "gateway" && lines >> board)
+            lines >> gatewayPorts_[board];
+        else if (kind == "bridge")
+            lines >> bridgePort_;
     }
 }
 
@@ -110,24 +88,16 @@ std::string SimProcess::Log() const {
     return ReadFile(directory_ + "/stderr");
 }
 
-std::string SimProcess::Output() const {
-    return ReadFile(directory_ + "/stdout");
-}
-
 int SimProcess::Stop(int signal) {
     if (pid_ <= 0)
         return exitStatus_;
     kill(pid_, signal);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    int status = 0;
-    while (!Reaped(pid_, status)) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-            status = -1;
-            break;
-        }
-        std::this_thread::sleep_for(kPollStep);
+    int status = -1;
+    for (int waited = 0; !Reaped(pid_, status) && waited < 5000; waited += 5)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (status == -1) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
     }
     pid_ = -1;
     return exitStatus_ = status;

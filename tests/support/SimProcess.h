@@ -23,9 +23,8 @@ class SimProcess {
     // -1 when the simulator runs no such listener.
     int GatewayPort(int board) const;
     int BridgePort() const { return bridgePort_; }
-    // Its standard error and standard output so far.
+    // Its standard error so far.
     std::string Log() const;
-    std::string Output() const;
     // Sends the signal and waits (bounded) for the end. Returns the exit status, or 128 + the
     // signal number when a signal ended it; -1 when it had to be killed.
     int Stop(int signal = SIGTERM);

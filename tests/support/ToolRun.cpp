@@ -8,9 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <map>
+#include <functional>
 
 extern char** environ;
 
@@ -25,15 +26,6 @@ std::vector<char*> PointersOf(std::vector<std::string>& texts) {
     return pointers;
 }
 
-// Reads what is available; false once the pipe has reached its end.
-bool Drain(int fd, std::string& into) {
-    char buffer[4096];
-    const ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got > 0)
-        into.append(buffer, static_cast<size_t>(got));
-    return got > 0 || (got < 0 && errno == EINTR);
-}
-
 // A pipe, or a pseudo-terminal whose master end reads what the child writes to the other.
 bool OpenChannel(int (&fds)[2], bool terminal) {
     if (!terminal)
@@ -46,82 +38,78 @@ bool OpenChannel(int (&fds)[2], bool terminal) {
     return fds[1] >= 0;
 }
 
+// Collects both streams until they end or the time is up (then the child is killed).
+void Collect(int out, int err, pid_t child, const std::function<int64_t()>& leftMs,
+             ToolResult& result) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    char buffer[4096];
+    for (int open = child < 0 ? 0 : 2; open > 0 && !result.timedOut;) {
+        if ((result.timedOut = leftMs() <= 0))
+            kill(child, SIGKILL);
+        else if (poll(fds, 2, static_cast<int>(leftMs())) < 0 && errno != EINTR)
+            return;
+        for (pollfd& fd : fds) {
+            if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
+                continue;
+            const ssize_t got = read(fd.fd, buffer, sizeof buffer);
+            if (got > 0)
+                (fd.fd == out ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+            else if (got == 0 || errno != EINTR)
+                fd.fd = -1, --open;
+        }
+    }
+}
+
 }  // namespace
 
 ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& options) {
-    ToolResult result;
     std::vector<std::string> argv = options.launcher;
     argv.push_back(options.program);
     argv.insert(argv.end(), args.begin(), args.end());
-    std::map<std::string, std::string> merged;
+    // Ours, less what the options replace, then theirs.
+    std::vector<std::string> envp;
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string text = *entry;
-        if (const size_t equals = text.find('='); equals != std::string::npos)
-            merged[text.substr(0, equals)] = text.substr(equals + 1);
+        if (std::none_of(options.env.begin(), options.env.end(),
+                         [&](const auto& set) { return text.rfind(set.first + "=", 0) == 0; }))
+            envp.push_back(text);
     }
     for (const auto& [key, value] : options.env)
-        merged[key] = value;
-    std::vector<std::string> envp;
-    for (const auto& [key, value] : merged)
         envp.push_back(key + "=" + value);
-    std::vector<char*> argvPointers = PointersOf(argv);
-    std::vector<char*> envPointers = PointersOf(envp);
+    std::vector<char*> argvPointers = PointersOf(argv), envPointers = PointersOf(envp);
 
-    int outPipe[2] = {-1, -1};
-    int errPipe[2] = {-1, -1};
     const auto start = std::chrono::steady_clock::now();
     const auto elapsedMs = [start] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now() - start)
             .count();
     };
+    int out[2] = {-1, -1}, err[2] = {-1, -1};
     const pid_t child =
-        OpenChannel(outPipe, false) && OpenChannel(errPipe, options.errorOnTerminal) ? fork() : -1;
+        OpenChannel(out, false) && OpenChannel(err, options.errorOnTerminal) ? fork() : -1;
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
         if (options.workDir.empty() || chdir(options.workDir.c_str()) == 0) {
-            dup2(outPipe[1], STDOUT_FILENO);
-            dup2(errPipe[1], STDERR_FILENO);
+            dup2(out[1], STDOUT_FILENO);
+            dup2(err[1], STDERR_FILENO);
             execve(argvPointers[0], argvPointers.data(), envPointers.data());
         }
         _exit(127);
     }
-    for (int fd : {outPipe[1], errPipe[1]})
-        close(fd);
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
-    for (int openPipes = child < 0 ? 0 : 2; openPipes > 0;) {
-        const int64_t left = options.timeoutMs - elapsedMs();
-        if (left <= 0) {
-            result.timedOut = true;
-            kill(child, SIGKILL);
-            break;
-        }
-        if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR)
-            break;
-        for (pollfd& fd : fds) {
-            if (fd.fd >= 0 && (fd.revents & (POLLIN | POLLHUP | POLLERR)) != 0 &&
-                !Drain(fd.fd, fd.fd == outPipe[0] ? result.out : result.err)) {
-                fd.fd = -1;
-                --openPipes;
-            }
-        }
-    }
-    for (int fd : {outPipe[0], errPipe[0]})
-        close(fd);
-    if (child < 0)
-        return result;
-
+    close(out[1]);
+    close(err[1]);
+    ToolResult result;
+    Collect(
+        out[0], err[0], child, [&] { return options.timeoutMs - elapsedMs(); }, result);
+    close(out[0]);
+    close(err[0]);
     int status = 0;
     rusage usage{};
-    pid_t waited;
-    while ((waited = wait4(child, &status, WNOHANG, &usage)) == 0 ||
-           (waited < 0 && errno == EINTR)) {
-        if (elapsedMs() >= options.timeoutMs) {
-            result.timedOut = true;
+    pid_t waited = -1;
+    while (child > 0 && ((waited = wait4(child, &status, WNOHANG, &usage)) == 0 ||
+                         (waited < 0 && errno == EINTR))) {
+        if ((result.timedOut |= elapsedMs() >= options.timeoutMs))
             kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            break;
-        }
         usleep(2000);
     }
     result.elapsedMs = elapsedMs();
