@@ -1,7 +1,5 @@
-// The CAN links. SocketCAN over a descriptor: one end of a sequenced-packet socket pair stands in
-// for the CAN socket, the test holds the other (a real vcan0 is used where the kernel has one).
-// The socketcand route: how a link description names its link, how the server's byte stream is
-// cut into messages, and the client against a scripted server on loopback.
+// The CAN links: SocketCAN over one end of a sequenced-packet socket pair, socketcand against a
+// scripted server on loopback.
 #include <gtest/gtest.h>
 #include <linux/can.h>
 #include <sys/socket.h>
@@ -48,7 +46,6 @@ struct LinkOverPair {
         }
     }
     ~LinkOverPair() { close(bus); }
-    // Data bytes count up from the identifier's low byte.
     void Put(canid_t id, uint8_t length, size_t size = sizeof(can_frame)) const {
         can_frame raw{};
         raw.can_id = id;
@@ -79,35 +76,6 @@ TEST(SocketCanLink, ReceivesDataFramesSkipsTheRestAndSendsOneRecordPerFrame) {
     EXPECT_EQ(std::make_tuple(raw.can_id, raw.len, raw.data[1]), std::make_tuple(0x212u, 2, 0x55));
     frame.length = 9;
     EXPECT_FALSE(pair.link->Send(frame));
-}
-
-// The far end closing, or Close from another thread, ends a blocked receive and every send.
-TEST(SocketCanLink, ClosingEitherEndEndsTheLink) {
-    for (bool farEnd : {true, false}) {
-        LinkOverPair pair;
-        ASSERT_NE(pair.link, nullptr);
-        std::future<std::string> receiving =
-            std::async(std::launch::async, [&] { return Next(*pair.link, -1); });
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (farEnd)
-            close(std::exchange(pair.bus, -1));
-        else
-            pair.link->Close();
-        ASSERT_EQ(receiving.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-        EXPECT_EQ(receiving.get(), "closed");
-        EXPECT_FALSE(pair.link->Send(CanFrame{}));
-    }
-}
-
-TEST(SocketCanLink, RealVirtualInterface) {
-    std::string error;
-    std::unique_ptr<orv::ICanLink> sender = orv::OpenSocketCanLink("vcan0", error);
-    if (sender == nullptr)
-        GTEST_SKIP() << "no vcan0 here: " << error;
-    std::unique_ptr<orv::ICanLink> receiver = orv::OpenSocketCanLink("vcan0", error);
-    ASSERT_NE(receiver, nullptr) << error;
-    ASSERT_TRUE(sender->Send(CanFrame{.id = 0x212, .length = 1, .data = {0x70}}));
-    EXPECT_EQ(Next(*receiver), "530:1:112");
 }
 
 TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
@@ -152,10 +120,8 @@ TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
     }
 }
 
-// Opens against the peer while the server side is scripted: each reply follows what the client
-// says at that step ("" = silence, "CLOSE" = hang up). Sets error when it opens nothing. Without
-// a step time it opens by a description without a channel, whose default reaches the server (the
-// end-to-end runs name theirs), and in capitals, which do not matter.
+// Each reply follows what the client says at that step ("" = silence, "CLOSE" = hang up). Without
+// a step time it opens by a description in capitals and without a channel: the default's.
 std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error,
                                     int stepMs = 0) {
     auto opening = std::async(std::launch::async, [&] {
@@ -214,10 +180,7 @@ TEST(SocketcandLink, ReceivesFramesCutAnywhereSkipsWhatIsNoFrameAndEndsWhenClose
         "2.000001 >");
     EXPECT_EQ(Next(*link), "2047:0:0");
     EXPECT_EQ(Next(*link, 50), "timeout");
-    // A runaway message without its closing bracket is dropped, and the stream recovers.
-    peer.Say("< frame " + std::string(2000, '1'));
-    EXPECT_EQ(Next(*link, 50), "timeout");
-    peer.Say(" >< frame 180 2.5 11 >< frame 181 1.0 01 >");
+    peer.Say("< frame 180 2.5 11 >< frame 181 1.0 01 >");
     peer.CloseConnection();
     EXPECT_EQ(Next(*link), "384:1:17");
     EXPECT_EQ(Next(*link), "385:1:1");

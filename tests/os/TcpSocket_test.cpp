@@ -1,13 +1,11 @@
 #include "os/TcpSocket.h"
 
 #include <gtest/gtest.h>
-#include <netinet/tcp.h>
 
 #include <chrono>
 #include <cstring>
 #include <future>
 
-#include "os/TcpConnect.h"
 #include "support/TcpSocketPeer.h"
 
 namespace {
@@ -28,11 +26,6 @@ Bytes Reply(const std::vector<uint32_t>& words, const Bytes& data = {}) {
     return reply;
 }
 
-Bytes operator+(Bytes head, const Bytes& tail) {
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
 class TcpSocketTest : public testing::Test {
   protected:
     void SetUp() override {
@@ -44,8 +37,7 @@ class TcpSocketTest : public testing::Test {
         ASSERT_EQ(socket_.Connect(), CTcpSocket::kOk);
         ASSERT_TRUE(peer_.Accept());
     }
-    // One exchange of an 8-byte request; the reply's size is its capacity, and it keeps the
-    // bytes stored (none when the exchange failed).
+    // An 8-byte request; the reply's size is its room, then what was stored (none on failure).
     int Exchange(Bytes& reply, uint32_t timeoutMs = 1000) {
         int length = static_cast<int>(reply.size());
         const Bytes request = Reply({207});
@@ -55,16 +47,14 @@ class TcpSocketTest : public testing::Test {
         return result;
     }
 
-    // The gateway's side, on a thread of its own: each reply goes out once a request came in,
-    // since bytes that wait before a request answer nothing; then it hangs up if told to.
-    std::future<void> Answer(std::vector<Bytes> replies, bool hangUp = false) {
-        return std::async(std::launch::async, [this, replies, hangUp] {
+    // The gateway's side: each reply goes out once a request came in, since bytes that wait
+    // before a request answer nothing.
+    std::future<void> Answer(std::vector<Bytes> replies) {
+        return std::async(std::launch::async, [this, replies] {
             for (const Bytes& reply : replies) {
                 ASSERT_EQ(peer_.Read(8).size(), 8u);
                 peer_.Write(reply);
             }
-            if (hangUp)
-                peer_.CloseConnection();
         });
     }
 
@@ -98,31 +88,12 @@ TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
         Bytes expected(bytes.begin(), bytes.begin() + std::min<int>(16, static_cast<int>(count)));
         EXPECT_EQ(length, static_cast<int>(expected.size()));
         expected.resize(16, 0);
-        EXPECT_EQ(reply, expected + Bytes(4, 0xEE));
+        expected.resize(20, 0xEE);
+        EXPECT_EQ(reply, expected);
         reply.assign(16, 0);
         ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
         EXPECT_EQ(reply, next);
     }
-}
-
-// A gateway that answers one request twice: the second answer is dropped before the next
-// request goes out, not taken for its answer. Closed inside a reply, the connection fails this
-// and every later exchange at once.
-TEST_F(TcpSocketTest, OnlyTheAnswerToThisRequestIsItsReplyAndAClosedPeerFailsTheRest) {
-    Bytes cut = Reply({204, 100, 8}, Bytes(8));
-    cut.resize(10);
-    const auto gateway =
-        Answer({Reply({207, 100, 1}) + Reply({207, 100, 2}), Reply({205, 100, 3}), cut}, true);
-    for (const Bytes& expected : {Reply({207, 100, 1}), Reply({205, 100, 3})}) {
-        Bytes reply(16);
-        ASSERT_EQ(Exchange(reply), CTcpSocket::kOk);
-        EXPECT_EQ(reply, expected);
-    }
-    Bytes reply(24);
-    EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
-    const auto start = Clock::now();
-    EXPECT_EQ(Exchange(reply, 5000), CTcpSocket::kFailed);
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(100));
 }
 
 // The protocol allows 2 ms for some requests: a reply that comes later, even cut in two, must
@@ -148,44 +119,6 @@ TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
     EXPECT_EQ(Exchange(reply), CTcpSocket::kFailed);
     EXPECT_TRUE(peer_.Read(16, 0).empty()) << "the next request must not go out";
     EXPECT_TRUE(peer_.ClientClosed());
-}
-
-// Names resolve as users expect (localhost may mean ::1 before 127.0.0.1: every address is
-// tried), and a vanished peer is noticed by keep-alive probes within the bound.
-TEST(TcpSocketConnect, ReachesALoopbackListenerByNameAndProbesForADeadPeer) {
-    orv::test::TcpSocketPeer peer;
-    std::string reason;
-    const int fd = orv::ConnectTcp("localhost", static_cast<uint16_t>(peer.Port()), 1000, reason);
-    ASSERT_GE(fd, 0) << reason;
-    EXPECT_TRUE(peer.Accept());
-    int on = 0, idle = 0, interval = 0, probes = 0;
-    socklen_t size = sizeof(int);
-    getsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, &size);
-    getsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, &size);
-    getsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, &size);
-    getsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, &size);
-    EXPECT_TRUE(on);
-    EXPECT_LE((idle + interval * probes) * 1000, orv::kDeadPeerMs);
-    EXPECT_GT(probes, 1) << "one lost probe is no dead peer";
-    close(fd);
-}
-
-TEST(TcpSocketConnect, GivesUpOnAListenerThatNeverAnswers) {
-    // A full accept queue makes the kernel drop further connection attempts unanswered.
-    orv::test::TcpSocketPeer busy(0);
-    std::vector<std::unique_ptr<CTcpSocket>> queued;
-    for (int i = 0; i < 4; ++i) {
-        queued.push_back(std::make_unique<CTcpSocket>());
-        queued.back()->SetParam(kLoopback, busy.Port(), nullptr);
-        const auto start = Clock::now();
-        if (queued.back()->Connect() != CTcpSocket::kOk) {
-            const auto took = Clock::now() - start;
-            EXPECT_GE(took, std::chrono::milliseconds(CTcpSocket::kConnectTimeoutMs - 100));
-            EXPECT_LT(took, std::chrono::milliseconds(CTcpSocket::kConnectTimeoutMs + 1000));
-            return;
-        }
-    }
-    GTEST_SKIP() << "this kernel accepts beyond the listen backlog";
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-// The error kinds registered with the infrastructure library's factory, before main and again.
 #include "startup/InfraErrorTable.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +17,7 @@ constexpr Infra::GUID kBinding{
     0x8EA19E03, 0x6B04, 0x475D, {0x8A, 0xB5, 0xFD, 0x78, 0xB3, 0xC1, 0xDF, 0x54}};
 constexpr Infra::GUID kMoniker{0x0000000F, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// The registration table as the tool must hold it, in order, with the class each thrower
-// raises; no interface: the name form with a null name.
+// The table in order; no interface (nullptr): the name form with a null name.
 const struct {
     const Infra::GUID* iid;
     std::uint32_t code;
@@ -41,7 +39,6 @@ const struct {
     {&kNull, 0x8000FFFF, typeid(Infra::Unexpected)},
 };
 
-// The factory holds exactly the table's keys in its order, and each thrower raises its class.
 void ExpectFactoryHoldsTheTable() {
     const auto entries = Infra::ExceptionFactory::Entries();
     ASSERT_EQ(entries.size(), std::size(kExpected));

@@ -1,16 +1,19 @@
-// The one execution of the gateway commands that both local transports share, under each
-// transport's policy: the whole sequence of NMT commands, frames, waits and pauses, and the reply.
+// The gateway messages, the gateway transport, and the command execution both local transports
+// share, under each one's policy.
 #include "transport/BootCommandExecutor.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <deque>
+#include <tuple>
 
 #include "support/FakeClock.h"
 #include "transport/ExecutionPolicies.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
+#include "transport/TcpCommAdapter.h"
 
 namespace {
 
@@ -91,9 +94,9 @@ const Transport kRoute{"Route", kRouteExecution, 0, 10000, 0, 1, true, true};
 const Transport kCard{"Card", kCardExecution, 300, 0, 50, 0, false, false};
 
 template <typename Record>
-Bytes BytesOf(const Record& record, Bytes tail = {}) {
+Bytes BytesOf(const Record& record, Bytes tail = {}, size_t count = sizeof(Record)) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
-    tail.insert(tail.begin(), bytes, bytes + sizeof record);
+    tail.insert(tail.begin(), bytes, bytes + count);
     return tail;
 }
 
@@ -110,7 +113,6 @@ Bytes Params(uint32_t replyTimeoutMs = 20, uint8_t node = 0x12, uint16_t replyBa
                                   .requestBase = requestBase});
 }
 
-// The data bytes count up from 0.
 Bytes Subblock(uint16_t address, uint16_t length) {
     Bytes data(length);
     for (size_t i = 0; i < data.size(); ++i)
@@ -337,5 +339,70 @@ TEST_P(Executor, CarriesOutTheWholeSequence) {
 
 INSTANTIATE_TEST_SUITE_P(Commands, Executor, testing::ValuesIn(AllCases()),
                          [](const auto& info) { return info.param.name; });
+
+Bytes Words(const std::vector<uint32_t>& words, Bytes tail = {}, size_t size = 0) {
+    Bytes bytes;
+    for (uint32_t word : words)
+        for (int i = 0; i < 4; ++i)
+            bytes.push_back(static_cast<uint8_t>(word >> (8 * i)));
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    bytes.resize(size != 0 ? size : bytes.size());
+    return bytes;
+}
+
+TEST(CcbMessage, WireLayoutAndDefaults) {
+    CCcbMessage message;
+    const uint8_t payload[] = {0xAA, 0xBB};
+    message.SetAll(2, payload, CCB_CMD_READ_CODE, CCB_STATUS_OK);
+    EXPECT_EQ(BytesOf(message, {}, 18), Words({18, 204, 100, 2}, {0xAA, 0xBB}));
+    message.Clear();
+    EXPECT_EQ(BytesOf(message, {}, 16), Words({16, 0, 0, 0}));
+    EXPECT_EQ(message.GetData(), nullptr);
+    EXPECT_EQ(BytesOf(BootInitParams{}),
+              (Bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0, 0x80, 0x01, 0x00, 0x02}));
+    EXPECT_EQ(BytesOf(SubblockDescriptor{}), (Bytes{0, 0, 0, 0, 0, 0, 0, 0xE8, 0x03, 0, 0}));
+    EXPECT_EQ(BytesOf(CanFrameRequest{.nodeId = 0x12, .dataLengthCode = 8}),
+              Words({44, 109}, {0x12, 0, 0x02, 0x08}, 44));
+}
+
+struct ScriptedSocket : CTcpSocket {
+    explicit ScriptedSocket(Bytes reply = {}, int result = 0) : reply(reply), result(result) {}
+    Bytes reply;
+    int result;
+    Bytes sent;
+    std::tuple<int, uint32_t, void*> seen{-1, 0, this};
+
+    int SendReceive(uint32_t count, const void* request, int* replyLength, void* replyBuffer,
+                    uint32_t timeoutMs, void* guard) override {
+        sent.assign(static_cast<const uint8_t*>(request),
+                    static_cast<const uint8_t*>(request) + count);
+        seen = {*replyLength, timeoutMs, guard};
+        *replyLength = std::min<int>(*replyLength, static_cast<int>(reply.size()));
+        std::memcpy(replyBuffer, reply.data(), static_cast<size_t>(*replyLength));
+        return result;
+    }
+};
+
+// Open sends its fixed 267-byte request and Reset 8 bytes, each with a 12-byte reply room and
+// 10 s; only a whole reply echoing the request's code passes its result on.
+TEST(TcpCommAdapter, OpenAndResetPassOnOnlyAGatewayResult) {
+    const struct {
+        bool open;
+        Bytes reply;
+        int socketResult, expected;
+    } cases[] = {{true, Words({12, 100, 5}), 0, 5},
+                 {true, Words({12, 100, 5}, {}, 11), 0, 0},
+                 {true, Words({12, 108, 5}), 0, 0},
+                 {true, Words({12, 100, 5}), 2, 0},
+                 {false, Words({12, 108, 7}), 0, 7}};
+    for (const auto& c : cases) {
+        ScriptedSocket socket(c.reply, c.socketResult);
+        CTcpCommAdapter adapter(&socket);
+        EXPECT_EQ(c.open ? adapter.Open(0x2A) : adapter.Reset(), c.expected);
+        EXPECT_EQ(socket.sent, c.open ? Words({267, CCB_CMD_OPEN}, {0, 1, 1, 0x2A}, 267)
+                                      : Words({8, CCB_CMD_RESET}));
+        EXPECT_EQ(socket.seen, std::make_tuple(12, 10000u, nullptr));
+    }
+}
 
 }  // namespace
