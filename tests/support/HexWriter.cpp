@@ -30,17 +30,14 @@ HexWriter& HexWriter::Record(uint8_t type, uint16_t address, const std::vector<u
     return *this;
 }
 
-HexWriter& HexWriter::ExtendedLinearAddress(uint16_t upper) {
-    upper_ = upper;
-    return Record(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
-}
-
 HexWriter& HexWriter::Bytes(uint32_t address, const std::vector<uint8_t>& bytes, size_t perRecord) {
     const size_t recordSize = std::clamp<size_t>(perRecord, 1, 255);
     for (size_t done = 0; done < bytes.size();) {
         const uint32_t at = address + static_cast<uint32_t>(done);
-        if (at >> 16 != upper_)
-            ExtendedLinearAddress(static_cast<uint16_t>(at >> 16));
+        if (at >> 16 != upper_) {
+            upper_ = static_cast<uint16_t>(at >> 16);
+            Record(0x04, 0, {static_cast<uint8_t>(upper_ >> 8), static_cast<uint8_t>(upper_)});
+        }
         // A record never crosses a 64 KiB boundary.
         const size_t take =
             std::min({recordSize, size_t{0x10000 - (at & 0xFFFF)}, bytes.size() - done});

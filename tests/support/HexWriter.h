@@ -15,16 +15,10 @@ class HexWriter {
   public:
     explicit HexWriter(std::string lineEnd = "\n") : lineEnd_(std::move(lineEnd)) {}
 
-    // Line end written after each following record.
-    HexWriter& LineEnd(std::string lineEnd) {
-        lineEnd_ = std::move(lineEnd);
-        return *this;
-    }
     HexWriter& Record(uint8_t type, uint16_t address, const std::vector<uint8_t>& bytes);
     HexWriter& Data(uint16_t address, const std::vector<uint8_t>& bytes) {
         return Record(0x00, address, bytes);
     }
-    HexWriter& ExtendedLinearAddress(uint16_t upper);
     HexWriter& EndOfFile() { return Record(0x01, 0, {}); }
     // Places bytes at a 32-bit address in data records of up to perRecord bytes, with a type-04
     // record whenever the upper 16 address bits change (they start at 0).
