@@ -16,7 +16,7 @@ target_link_libraries(orv_test_support PUBLIC orv_frontend gtest)
 
 # Whole folders, and single programs of folders whose other programs need the OS: the HEX
 # loader reads files through the Windows CRT, the command line runs on a Windows console.
-set(windows_tests protocol standins startup transport/GatewayMessages_test
+set(windows_tests protocol standins startup transport/BootCommandExecutor_test
   transport/E2CAdapter_threads_test image/HexLoader_test frontend/CommandLine_test)
 foreach(entry ${windows_tests})
   string(REGEX MATCH "^[^/]+" folder_name ${entry})
