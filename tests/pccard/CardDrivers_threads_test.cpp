@@ -279,6 +279,9 @@ struct Driver {
     std::vector<Step> life;
     const char* firstAfterOverflow;  // NI-CAN drops the newest frame, the USB adapter the oldest
 };
+void PrintTo(const Driver& driver, std::ostream* out) {
+    *out << driver.name;
+}
 
 // Steps, each one word and its hexadecimal numbers. "write ID N" writes N bytes of
 // 50 01 02 ..., of null data when N is negative; "read MS" logs the frame as "got"; "hand ID
