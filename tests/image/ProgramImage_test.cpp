@@ -164,22 +164,15 @@ TEST(ProgramImage, ChecksumsWrapAndFillBlockGapsClosesTheRange) {
     EXPECT_EQ(+image.subblocks[12].checksum, 0xF800);  // never written: all fill bytes
     EXPECT_EQ(+image.bootParams.checksum, static_cast<uint16_t>(4 * 0xF800));
     EXPECT_EQ(+image.bootParams.startAddress, 10 * kBlock);
-
-    const LoadedImage empty = LoadBlocks(dir, {}, MODE_HT);
-    EXPECT_TRUE(empty.image->FillBlockGaps());
-    EXPECT_EQ(empty.image->totalUsedBytes, 0u);
 }
 
 TEST(ProgramImage, CompareBlock) {
     TempDir dir;
     const LoadedImage result = LoadBlocks(dir, {10, 63}, MODE_PUC);
     CProgramImage& image = *result.image;
-    EXPECT_FALSE(image.CompareBlock(10 * kBlock));
-    std::memcpy(image.readBack + 10 * kBlock, image.data + 10 * kBlock, kBlock);
-    EXPECT_TRUE(image.CompareBlock(10 * kBlock));
+    std::memcpy(image.readBack, image.data, 0x20000);
     image.readBack[11 * kBlock - 1] ^= 1;
     EXPECT_FALSE(image.CompareBlock(10 * kBlock));
-    std::memcpy(image.readBack + 63 * kBlock, image.data + 63 * kBlock, kBlock);
     EXPECT_TRUE(image.CompareBlock(0x20000 - kBlock));
     EXPECT_FALSE(image.CompareBlock(0x20000 - kBlock + 1));
     EXPECT_FALSE(image.CompareBlock(-1));
