@@ -55,7 +55,6 @@ struct Parsed {
     bool result;
     std::string output;
     RunSettings settings;
-    std::vector<std::string> argsAfter;  // argv as the parse left it
 };
 
 Parsed Parse(const std::vector<std::string>& args) {
@@ -69,7 +68,6 @@ Parsed Parse(const std::vector<std::string>& args) {
     Parsed parsed;
     parsed.result = ParseArguments(parsed.settings, static_cast<int>(storage.size()), argv.data());
     parsed.output = capture.Text();
-    parsed.argsAfter.assign(argv.begin() + 1, argv.end() - 1);
     return parsed;
 }
 
@@ -131,20 +129,16 @@ TEST(ParseArguments, HelpTransportAndBusId) {
             {{}, kUsage, ""},
             {{"ccb0", "0"}, kUsage, ""},
             {{"-h", "0", "scan"}, kUsage, ""},
-            {{"-?", "0", "scan"}, kUsage, ""},
             {{"-x", "0", "scan"}, kFirstBad, ""},
             {{"CCB", "0", "scan"}, kFirstShort, ""},
             {{"a:b", "0", "scan"}, kFirstShort, ""},
             {{"CCB16", "0", "scan"}, kFirstBad, ""},
-            {{"CCB01", "0", "scan"}, kFirstBad, ""},
             {{"noroute", "0", "scan"}, kFirstBad, ""},
             {{":ORVCAN", "0", "scan"}, kFirstBad, ""},
             {{"Ethernet2CAN:", "0", "scan"}, kFirstBad, ""},
             {{"ccb0", "0", "scan"}, "", "192.168.100.10:15006 PUC cmd=8"},
-            {{"CcB7", "0", "scan"}, "", "192.168.100.17:15706 PUC cmd=8"},
             {{"hpcright", "0", "scan"}, "", "192.168.100.40:17706 PUC cmd=8"},
             {{"nican", "0", "scan"}, "", "card1=CAN0 PUC cmd=8"},
-            {{"UsbLight", "0", "scan"}, "", "card1=CAN1 PUC cmd=8"},
             {{"10.0.0.1:15106", "0", "scan"}, "", "10.0.0.1:15106 PUC cmd=8"},
             {{"10.0.0.1:15000", "0", "scan"},
              "Assuming CAN socket number = 15006\n",
@@ -175,10 +169,8 @@ TEST(ParseArguments, CommandsAndTheirArguments) {
             {{"dnlpuc", "12", "a.hex"}, "", "PUC cmd=1 node=12 file=a.hex"},
             {{"DnlHt", "12", "a.hex", "31"}, "", "HT cmd=1 node=12 file=a.hex"},
             {{"DnlHtpdo", "12", "list.txt"}, "", "HTPDO cmd=1 node=12 file=list.txt"},
-            {{"VerPuc", "12", "a.hex", "x"}, "", "PUC cmd=4 node=12 file=a.hex"},
             {{"ToBoot", "16"}, "", "PUC cmd=5 node=16"},
             {{"ToBoot"}, "", "PUC cmd=5"},
-            {{"GetInfoPUC", "19", "ignored"}, "", "PUC cmd=6 node=19"},
             {{"ToApp", "19"}, "", "PUC cmd=7 node=19"},
             {{"Identify", "5", "list.txt"}, "", "HTPDO cmd=10 node=5 file=list.txt"},
             {{"Scan", "abc", "0x999"}, "", "PUC cmd=8"},
@@ -192,12 +184,9 @@ TEST(ParseArguments, CommandsAndTheirArguments) {
             // Node IDs: only an upper bound.
             {{"ToApp", "0x80"}, "Error: Bad NodeID 0x80\n", ""},
             {{"ToApp", "0x7f"}, "", "PUC cmd=7 node=127"},
-            {{"ToApp", "-5"}, "", "PUC cmd=7 node=-5"},
-            {{"ToApp", "0"}, "", "PUC cmd=7"},
             {{"ToApp", "abc"}, badNode, ""},
             {{"SetIdPUC", "12", "0x20"}, "", "PUC cmd=9 node=12 new=32"},
             {{"SetIdPUC", "12", "200"}, "Error: Bad NodeID 0xC8\n", ""},
-            {{"SetIdPUC", "12", "x"}, badNode, ""},
             {{"SetIdPUC", "12"}, badNode, ""},
             // The application's node ID, read for DnlPUC only.
             {{"DnlPUC", "12", "a.hex", "31", "extra"}, "", "PUC cmd=1 node=12 appl=31 file=a.hex"},
@@ -207,25 +196,21 @@ TEST(ParseArguments, CommandsAndTheirArguments) {
         {"ccb15", "0"}, "192.168.100.25:16506 ");
 }
 
+// An earlier parse's card fields do not survive into this one.
 TEST(ParseArguments, UpperCasesTransportAndKeywordInPlace) {
-    const Parsed parsed = Parse({"Ethernet2CAN:orv", "0x0", "dnlpuc", "12", "Test1.hex", "31"});
-    ASSERT_TRUE(parsed.result);
-    EXPECT_EQ(parsed.argsAfter, (std::vector<std::string>{"ETHERNET2CAN:ORV", "0x0", "DNLPUC", "12",
-                                                          "Test1.hex", "31"}));
-    EXPECT_EQ(Describe(parsed.settings),
-              "Ethernet2CAN|orv PUC cmd=1 node=12 appl=31 file=Test1.hex");
-}
-
-TEST(ParseArguments, ResetsTheCardFieldsOfAnEarlierParse) {
+    std::vector<std::string> args = {"OrvFlashPuc", "Ethernet2CAN:orv", "0x0", "dnlpuc", "12",
+                                      "Test1.hex", "31"};
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
     RunSettings settings;
     settings.useCanCard = 1;
-    settings.applNodeId = 9;
     std::snprintf(settings.canCardName, sizeof settings.canCardName, "CAN0");
-    std::string args[] = {"OrvFlashPuc", "ccb1", "0", "ToApp", "3"};
-    char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(), args[4].data()};
-    orv::ConsoleCapture capture;
-    ASSERT_TRUE(ParseArguments(settings, 5, argv));
-    EXPECT_EQ(Describe(settings), "192.168.100.11:15106 PUC cmd=7 node=3");
+    ASSERT_TRUE(ParseArguments(settings, static_cast<int>(argv.size()), argv.data()));
+    EXPECT_EQ(std::vector<std::string>(argv.begin() + 1, argv.end()),
+              (std::vector<std::string>{"ETHERNET2CAN:ORV", "0x0", "DNLPUC", "12", "Test1.hex",
+                                        "31"}));
+    EXPECT_EQ(Describe(settings), "Ethernet2CAN|orv PUC cmd=1 node=12 appl=31 file=Test1.hex");
 }
 
 TEST(ParseNumber, Rules) {

@@ -2,19 +2,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "TestGateway.h"
+#include "support/NodeGateway.h"
 #include "transport/GatewayRecords.h"
 
 namespace orv::test {
 namespace {
 
-class DownloadPucTest : public ProtocolTest {
+class DownloadPucTest : public GatewayTest {
   protected:
     // Node 5 in boot mode with a valid application (checksum 0x1234) and an erased extended
     // block; an image with sub-blocks 10 (0x5000) and 36 (page 6, 0x2000).
     BootNode& Prepare(const std::string& version,
                       std::vector<std::pair<uint16_t, uint8_t>> blocks = {{10, 0x11}, {36, 0x22}}) {
-        gateway = TestGateway();
+        gateway = NodeGateway();
         BootNode& node = gateway.AddNode(5, version);
         const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
         std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
@@ -169,7 +169,7 @@ TEST_F(DownloadPucTest, CancelConnectAndABadImageRunTheirFixedSteps) {
     EXPECT_EQ(gateway.trace, Trace{"open 5"});
 }
 
-TEST_F(ProtocolTest, DownloadHtPausesLongEveryFifthSubblock) {
+TEST_F(GatewayTest, DownloadHtPausesLongEveryFifthSubblock) {
     gateway.AddNode(5);
     WithImage(MODE_HT, {{0, 0x11}, {1, 0x22}, {5, 0x33}});
     console.Take();
@@ -205,7 +205,7 @@ Trace WithoutFrames(const Trace& trace) {
     return kept;
 }
 
-class DownloadHtPdoTest : public ProtocolTest {
+class DownloadHtPdoTest : public GatewayTest {
   protected:
     // Sub-block 33 of a PDO image: page 1, address 0x0800, 2048 bytes of 0x22 (checksum 0x1000).
     void SetUp() override {
@@ -310,7 +310,7 @@ TEST_F(DownloadHtPdoTest, OnlyTheFirstRawInitialisationFrameIsJudged) {
         EXPECT_TRUE(call.replyCleared);
 }
 
-class ReadBackTest : public ProtocolTest {
+class ReadBackTest : public GatewayTest {
   protected:
     // Node 5 holding what the image of sub-blocks 10 (0x5000) and 36 (0x12000) holds.
     void SetUp() override {

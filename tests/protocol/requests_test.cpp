@@ -1,27 +1,25 @@
 #include <cstring>
 #include <functional>
 
-#include "TestGateway.h"
+#include "support/NodeGateway.h"
 
 namespace orv::test {
 namespace {
 
-class RequestTest : public ProtocolTest {
+// A valid application and a filled extended block: a 16-character name without terminator,
+// a modification date, an erased flashing date, version 0x01020304.
+BootNode& WithInfoBlock(BootNode& node, uint8_t softCanId = 0xFF) {
+    const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
+    std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
+    std::memcpy(node.memory.data() + 0x4010, "ABCDEFGHIJKLMNOP01.02.24", 24);
+    const uint8_t tail[5] = {0x04, 0x03, 0x02, 0x01, softCanId};
+    std::memcpy(node.memory.data() + 0x4030, tail, sizeof tail);
+    return node;
+}
+
+class RequestTest : public GatewayTest {
   protected:
     RequestTest() { gateway.addressed = 5; }
-    // Node 5 with a valid application and a filled extended block: a 16-character name without
-    // terminator, a modification date, an erased flashing date, version 0x01020304.
-    BootNode& WithInfoBlock(const std::string& version, uint8_t softCanId = 0xFF) {
-        gateway = TestGateway();
-        gateway.addressed = 5;
-        BootNode& node = gateway.AddNode(5, version);
-        const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
-        std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
-        std::memcpy(node.memory.data() + 0x4010, "ABCDEFGHIJKLMNOP01.02.24", 24);
-        const uint8_t tail[5] = {0x04, 0x03, 0x02, 0x01, softCanId};
-        std::memcpy(node.memory.data() + 0x4030, tail, sizeof tail);
-        return node;
-    }
     Trace Writes() const {
         Trace writes;
         std::copy_if(gateway.trace.begin(), gateway.trace.end(), std::back_inserter(writes),
@@ -68,7 +66,7 @@ TEST_F(RequestTest, EachRequestHasItsCodeCapacityWaitAndMessages) {
              {std::pair{std::vector<Fault>{}, r.done},
               {{StatusFault(r.command, 101)}, r.failed},
               {{TransportFault(r.command)}, r.transportFailed.empty() ? r.failed : tcp}}) {
-            gateway = TestGateway();
+            gateway = NodeGateway();
             gateway.addressed = 5;
             gateway.AddNode(5);
             gateway.faults = faults;
@@ -151,23 +149,6 @@ TEST_F(RequestTest, BootCodeInfoUpperCasesTheVersionAndNotesTheExtendedBlock) {
     EXPECT_EQ(console.Take(), "Error in TCP/IP communication\n");
 }
 
-TEST_F(RequestTest, SelectBootNodeJudgesOnlyTheInformationReply) {
-    gateway.AddNode(9);
-    CPucDownloadProtocol& protocol = WithoutImage();
-    gateway.faults = {StatusFault(CCB_CMD_CONFIGURE, 101)};
-    EXPECT_TRUE(protocol.SelectBootNode(9, 0));
-    EXPECT_FALSE(protocol.SelectBootNode(8, 0));
-    EXPECT_EQ(console.Take(),
-              "Boot code version: V3.0 Application board hardware ID: 0x11\n"
-              "PUC is not in BOOT code, or there is no connection with it\n"
-              "Check PUC or try other nodeID!\n");
-    // Node 8, a 60 ms reply wait, identifiers 0x180 and 0x200; the gateway gets 2 ms.
-    const GatewayCall configure = gateway.CallsOf(CCB_CMD_CONFIGURE).back();
-    EXPECT_EQ(configure.payload,
-              (std::vector<uint8_t>{0, 8, 0, 0, 0, 0, 0, 0, 0, 60, 0, 0, 0, 0x80, 1, 0, 2}));
-    EXPECT_EQ(configure.timeoutMs, 2u);
-}
-
 TEST_F(RequestTest, TheSoftCanIdIsExplainedAndOldBootCodesShowOnlyTheHead) {
     const std::string chip =
         "Chip content:\n\tFile name       : ABCDEFGHIJKLMNOP\n\tFile mod. date  : 01.02.24\n"
@@ -178,7 +159,8 @@ TEST_F(RequestTest, TheSoftCanIdIsExplainedAndOldBootCodesShowOnlyTheHead) {
           {"3.00", 0x22, chip + "0x22\n"},
           {"1.99", 0x22, ""}}) {
         SCOPED_TRACE(version);
-        WithInfoBlock(version, static_cast<uint8_t>(softCanId));
+        gateway = NodeGateway();
+        WithInfoBlock(gateway.AddNode(5, version), static_cast<uint8_t>(softCanId));
         EXPECT_TRUE(WithoutImage().GetPucInfo(5));
         EXPECT_EQ(console.Take(), "Boot code version: " + std::string(version) +
                                       " Application board hardware ID: 0x11\n"
@@ -200,7 +182,7 @@ TEST_F(RequestTest, TheSoftCanIdIsExplainedAndOldBootCodesShowOnlyTheHead) {
 }
 
 TEST_F(RequestTest, SetBytesWritesFiveBytesPerRequest) {
-    BootNode& node = WithInfoBlock("2.00");
+    BootNode& node = WithInfoBlock(gateway.AddNode(5, "2.00"));
     CPucDownloadProtocol& protocol = WithImage(MODE_PUC, {{10, 0x11}});
     std::strcpy(image->foundFileName, "ABCDEFGHIJKLMNOPQRST");
     std::strcpy(image->fileDate, "");
@@ -233,36 +215,6 @@ TEST_F(RequestTest, SetBytesWritesFiveBytesPerRequest) {
     EXPECT_FALSE(protocol.SetBytes(0, 0x4010, 12, bytes));
     EXPECT_EQ(Writes().size(), 2u);
     EXPECT_EQ(console.Take(), "SetBytes: FAILED\n");
-}
-
-TEST_F(RequestTest, SetBytesRefusesOldBootCodes) {
-    gateway.AddNode(5, "1.00");
-    CPucDownloadProtocol& protocol = WithoutImage();
-    const uint8_t bytes[12] = {};
-    EXPECT_FALSE(protocol.SetBytes(0, 0x4010, 12, bytes));  // no version read yet
-    protocol.GetBootCodeInfoQuiet();
-    EXPECT_FALSE(protocol.SetBytes(0, 0x4010, 12, bytes));
-    EXPECT_EQ(console.Take(), kOld + kOld);
-    EXPECT_TRUE(Writes().empty());
-}
-
-TEST_F(RequestTest, SetBootNodeIdWritesTheSoftCanIdAndWaitsForTheFlash) {
-    BootNode& node = WithInfoBlock("2.00");
-    EXPECT_TRUE(WithoutImage().SetBootNodeId(0x22));
-    EXPECT_EQ(gateway.trace, (Trace{"open 5", "212", "218 node 5", "208", "207", "217",
-                                    "215 91 34 40 22", "203", "215 B0", "sleep 3000", "207"}));
-    EXPECT_EQ(gateway.CallsOf(CCB_CMD_INIT_EXT_INFO)[0].payload,
-              (std::vector<uint8_t>{5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(console.Take(), kInfo +
-                                  "Status: OK\nInitExtendedInfoUpdate: DONE\nWrite enable DONE\n"
-                                  "FlashExtInfoBlk: DONE\nStatus: OK\n");
-    EXPECT_EQ(node.memory[0x4034], 0x22);
-    // An old boot code refuses only after the extended-info initialisation went out.
-    node.version = "1.00";
-    gateway.trace.clear();
-    EXPECT_FALSE(WithoutImage().SetBootNodeId(0x22));
-    EXPECT_EQ(gateway.trace.back(), "217");
-    EXPECT_NE(console.Take().find("InitExtendedInfoUpdate: DONE\n" + kOld), std::string::npos);
 }
 
 // The probes of a scan over nodes 2..127, after opening node 127.
@@ -298,7 +250,7 @@ TEST_F(RequestTest, FindBootNodeIdPacksEveryOtherAnsweringNode) {
                                             {{2, 3, 4, 5, 6}, 0x03040506},
                                             {{}, -1}}) {
         SCOPED_TRACE(result);
-        gateway = TestGateway();
+        gateway = NodeGateway();
         for (uint8_t node : answering)
             gateway.AddNode(node);
         const uint8_t expected = answering.size() == 5 ? 7 : 5;
@@ -316,39 +268,85 @@ TEST_F(RequestTest, FindBootNodeIdPacksEveryOtherAnsweringNode) {
     EXPECT_EQ(WithoutImage().FindBootNodeId(5), -1);
 }
 
-TEST_F(RequestTest, GoToBootModeAsksTheApplicationAndThenTheBootLoader) {
-    BootNode& node = gateway.AddNode(5, "2.00");
-    node.inBootMode = false;
-    EXPECT_TRUE(WithoutImage().GoToBootMode(5));
-    EXPECT_EQ(gateway.trace, (Trace{"open 5", "212", "200 node 5", "208", "207"}));
-    const GatewayCall bootInit = gateway.CallsOf(CCB_CMD_BOOT_INIT)[0];
-    EXPECT_EQ(bootInit.payload, (std::vector<uint8_t>{0, 5, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0,
-                                                      0x80, 0x01, 0x00, 0x02}));
-    EXPECT_EQ(bootInit.timeoutMs, 40000u);
-    EXPECT_EQ(console.Take(), kInfo + "Status: OK\n");
-    EXPECT_TRUE(node.inBootMode);
-    // A boot loader under another ID is reported, quietly or not.
-    node.bootId = 9;
-    node.inBootMode = false;
-    EXPECT_FALSE(WithoutImage().GoToBootModeQuiet(5));
-    EXPECT_EQ(console.Take(),
-              "It is possible that this PUC uses different CAN node ID in BOOT mode!\n");
-}
-
-TEST_F(RequestTest, GoToApplicationSelectsTheBootNodeAndJumps) {
-    for (bool quiet : {false, true}) {
-        gateway = TestGateway();
-        BootNode& node = gateway.AddNode(7);
-        CPucDownloadProtocol& protocol = WithoutImage();
-        EXPECT_TRUE(quiet ? protocol.GoToApplicationQuiet(7) : protocol.GoToApplication(7));
-        EXPECT_EQ(gateway.trace, (Trace{"open 7", "212", "218 node 7", "208", "205"}));
-        EXPECT_FALSE(node.inBootMode);
-        EXPECT_EQ(console.Take(), quiet ? ""
-                                        : "Boot code version: V3.0 Application board hardware "
-                                          "ID: 0x11\nJump to application DONE\n");
+// Node operations: their steps, their messages, and the exact request of the one that matters.
+// Their success through the simulator is proven end to end.
+TEST_F(RequestTest, NodeOperationsRunTheirStepsAndSayWhatHappened) {
+    struct Op {
+        std::function<void(NodeGateway&)> setup;
+        std::function<bool(CPucDownloadProtocol&)> run;
+        bool result;
+        Trace trace;  // empty: not checked
+        std::string text;
+        uint32_t command = 0;  // the first request of this command carries:
+        std::vector<uint8_t> payload = {};
+        uint32_t timeoutMs = 0;
+    };
+    const Op ops[] = {
+        {[](auto& g) { g.AddNode(5, "2.00").inBootMode = false; },
+         [](auto& p) { return p.GoToBootMode(5); },
+         true,
+         {"open 5", "212", "200 node 5", "208", "207"},
+         kInfo + "Status: OK\n",
+         CCB_CMD_BOOT_INIT,
+         {0, 5, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0, 0x80, 0x01, 0x00, 0x02},
+         40000},
+        // Only the information reply is judged; the gateway gets 2 ms to configure.
+        {[](auto& g) {
+             g.AddNode(9);
+             g.faults = {StatusFault(CCB_CMD_CONFIGURE, 101)};
+         },
+         [](auto& p) { return p.SelectBootNode(9, 0); },
+         true,
+         {"218 node 9", "208"},
+         "Boot code version: V3.0 Application board hardware ID: 0x11\n"},
+        {[](auto&) {},
+         [](auto& p) { return p.SelectBootNode(8, 0); },
+         false,
+         {"218 node 8", "208"},
+         "PUC is not in BOOT code, or there is no connection with it\n"
+         "Check PUC or try other nodeID!\n",
+         CCB_CMD_CONFIGURE,
+         {0, 8, 0, 0, 0, 0, 0, 0, 0, 60, 0, 0, 0, 0x80, 1, 0, 2},
+         2},
+        {[](auto& g) { WithInfoBlock(g.AddNode(5, "2.00")); },
+         [](auto& p) { return p.SetBootNodeId(0x22); },
+         true,
+         {"open 5", "212", "218 node 5", "208", "207", "217", "215 91 34 40 22", "203", "215 B0",
+          "sleep 3000", "207"},
+         kInfo + "Status: OK\nInitExtendedInfoUpdate: DONE\nWrite enable DONE\n"
+                 "FlashExtInfoBlk: DONE\nStatus: OK\n",
+         CCB_CMD_INIT_EXT_INFO,
+         {5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         20000},
+        // An old boot code refuses only after the extended-info initialisation went out.
+        {[](auto& g) { WithInfoBlock(g.AddNode(5, "1.00")); },
+         [](auto& p) { return p.SetBootNodeId(0x22); },
+         false,
+         {"open 5", "212", "218 node 5", "208", "207", "217"},
+         "Boot code version: 1.00 Application board hardware ID: 0x11\nStatus: OK\n"
+         "InitExtendedInfoUpdate: DONE\n" +
+             kOld},
+        // Before any version was read, too.
+        {[](auto& g) { g.AddNode(5, "3.00"); },
+         [](auto& p) { return p.SetBytes(0, 0x4010, 1, reinterpret_cast<const uint8_t*>("x")); },
+         false,
+         {},
+         kOld},
+    };
+    for (const Op& op : ops) {
+        SCOPED_TRACE(op.text);
+        gateway = NodeGateway();
+        op.setup(gateway);
+        EXPECT_EQ(op.run(WithoutImage()), op.result);
+        EXPECT_TRUE(op.trace.empty() || gateway.trace == op.trace)
+            << testing::PrintToString(gateway.trace);
+        EXPECT_EQ(console.Take(), op.text);
+        if (op.command != 0) {
+            const GatewayCall call = gateway.CallsOf(op.command).at(0);
+            EXPECT_EQ(call.payload, op.payload);
+            EXPECT_EQ(call.timeoutMs, op.timeoutMs);
+        }
     }
-    EXPECT_FALSE(WithoutImage().GoToApplication(7));  // no longer in boot mode
-    EXPECT_EQ(gateway.trace.back(), "208");
 }
 
 }  // namespace

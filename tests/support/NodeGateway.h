@@ -26,6 +26,7 @@ struct BootNode {
     uint8_t applicationId = 5;  // its application listens for the boot request under this ID
     bool inBootMode = true;
     std::string version = "V3.0";
+    std::string identification;  // when set, the information reply is this text instead
     uint8_t statusByte = 0;
     std::vector<uint8_t> memory = std::vector<uint8_t>(CProgramImage::kImageSize, 0xFF);
 };
@@ -60,7 +61,7 @@ struct GatewayCall {
 
 // Carries gateway commands out on a small model of boot-loader nodes and records every call in
 // a one-line-per-step trace, pauses included.
-class TestGateway : public CCommAdapter {
+class NodeGateway : public CCommAdapter {
   public:
     int Open(uint8_t nodeId) override;
     int SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
@@ -86,15 +87,18 @@ class TestGateway : public CCommAdapter {
 // Puts every pause into the gateway's trace, between the requests around it.
 class TracingClock : public FakeClock {
   public:
-    explicit TracingClock(TestGateway& gateway) : gateway_(gateway) {}
-    void SleepMs(uint32_t ms) override;
+    explicit TracingClock(NodeGateway& gateway) : gateway_(gateway) {}
+    void SleepMs(uint32_t ms) override {
+        FakeClock::SleepMs(ms);
+        gateway_.trace.push_back("sleep " + std::to_string(ms));
+    }
 
   private:
-    TestGateway& gateway_;
+    NodeGateway& gateway_;
 };
 
 // A gateway with its nodes, a clock whose pauses join the gateway's trace, captured console.
-class ProtocolTest : public ::testing::Test {
+class GatewayTest : public ::testing::Test {
   protected:
     // A protocol for node 5 over the gateway, with an image whose sub-blocks (image offsets
     // index * 2048) are filled with their byte.
@@ -105,7 +109,7 @@ class ProtocolTest : public ::testing::Test {
         return *protocol;
     }
 
-    TestGateway gateway;
+    NodeGateway gateway;
     TracingClock clock{gateway};
     ConsoleCapture console;
     TempDir dir;

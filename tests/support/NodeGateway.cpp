@@ -1,4 +1,4 @@
-#include "TestGateway.h"
+#include "support/NodeGateway.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -43,21 +43,21 @@ uint8_t& At(BootNode& node, uint8_t page, uint8_t low, uint8_t high, size_t i) {
 
 }  // namespace
 
-BootNode& TestGateway::AddNode(uint8_t bootId, const std::string& version) {
+BootNode& NodeGateway::AddNode(uint8_t bootId, const std::string& version) {
     nodes.emplace_back();
     nodes.back().bootId = nodes.back().applicationId = bootId;
     nodes.back().version = version;
     return nodes.back();
 }
 
-std::vector<GatewayCall> TestGateway::CallsOf(uint32_t command) const {
+std::vector<GatewayCall> NodeGateway::CallsOf(uint32_t command) const {
     std::vector<GatewayCall> found;
     std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
                  [command](const GatewayCall& call) { return call.command == command; });
     return found;
 }
 
-const Fault* TestGateway::FaultFor(uint32_t command) {
+const Fault* NodeGateway::FaultFor(uint32_t command) {
     const Fault* hit = nullptr;
     for (Fault& fault : faults) {
         if (fault.command == command && ++fault.seen > 0 && hit == nullptr &&
@@ -68,7 +68,7 @@ const Fault* TestGateway::FaultFor(uint32_t command) {
     return hit;
 }
 
-int TestGateway::Open(uint8_t nodeId) {
+int NodeGateway::Open(uint8_t nodeId) {
     calls.push_back({CCB_CMD_OPEN, {nodeId}, 0, 0, 0});
     trace.push_back("open " + std::to_string(nodeId));
     addressed = nodeId;
@@ -76,13 +76,13 @@ int TestGateway::Open(uint8_t nodeId) {
     return fault != nullptr ? fault->transportResult : 0;
 }
 
-int TestGateway::Reset() {
+int NodeGateway::Reset() {
     calls.push_back({CCB_CMD_RESET, {}, 0, 0, 0});
     trace.push_back("reset");
     return 0;
 }
 
-int TestGateway::SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
+int NodeGateway::SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
                          uint32_t timeoutMs) {
     const auto* bytes = static_cast<const uint8_t*>(request);
     const auto* replyBytes = static_cast<const uint8_t*>(reply);
@@ -104,7 +104,7 @@ int TestGateway::SendRaw(const void* request, int requestLength, void* reply, in
     return 0;
 }
 
-int TestGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int replyCapacity,
+int NodeGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int replyCapacity,
                           uint32_t timeoutMs) {
     const std::vector<uint8_t> payload(request->data, request->data + request->dataLength);
     calls.push_back({request->command, payload, request->length, replyCapacity, timeoutMs});
@@ -124,7 +124,7 @@ int TestGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int re
     return 0;
 }
 
-void TestGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
+void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
                           CCcbMessage& reply) {
     if (command == CCB_CMD_CONFIGURE || command == CCB_CMD_BOOT_INIT) {
         addressed = payload.at(1);
@@ -162,19 +162,17 @@ void TestGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
     } else if (command == CCB_CMD_GET_STATUS) {
         answer = {node.statusByte, 0, 0, 0, 0, 0, 0, 0};
     } else if (command == CCB_CMD_GET_INFO) {
-        // Version in bytes 1..4, hardware ID 0x11 in byte 7.
+        // Version in bytes 1..4, hardware ID 0x11 in byte 7; or an identification text.
         answer = {0, 0, 0, 0, 0, 0, 0, 0x11};
         std::memcpy(answer.data() + 1, node.version.data(), 4);
+        if (!node.identification.empty())
+            answer.assign(node.identification.begin(), node.identification.end());
+        answer.resize(8);
     }
     reply.SetData(answer.data(), static_cast<uint32_t>(answer.size()));
 }
 
-void TracingClock::SleepMs(uint32_t ms) {
-    FakeClock::SleepMs(ms);
-    gateway_.trace.push_back("sleep " + std::to_string(ms));
-}
-
-CPucDownloadProtocol& ProtocolTest::WithImage(
+CPucDownloadProtocol& GatewayTest::WithImage(
     TargetMode mode, const std::vector<std::pair<uint16_t, uint8_t>>& blocks) {
     HexWriter hex;
     for (const auto& [index, fill] : blocks) {
