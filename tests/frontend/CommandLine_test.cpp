@@ -51,26 +51,6 @@ const std::string kUsage =
     "  It is possible that running PUC application uses different CAN ID than BOOT code\n"
     "  Currently supporting NI CAN card\n";
 
-struct Parsed {
-    bool result;
-    std::string output;
-    RunSettings settings;
-};
-
-Parsed Parse(const std::vector<std::string>& args) {
-    std::vector<std::string> storage = {"OrvFlashPuc"};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : storage)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    orv::ConsoleCapture capture;
-    Parsed parsed;
-    parsed.result = ParseArguments(parsed.settings, static_cast<int>(storage.size()), argv.data());
-    parsed.output = capture.Text();
-    return parsed;
-}
-
 // Every field of the settings, those still at their start value left out, in one line.
 std::string Describe(const RunSettings& s) {
     const char* modes[] = {"HT", "PUC", "HTPDO"};
@@ -96,6 +76,19 @@ std::string Describe(const RunSettings& s) {
     return out.str();
 }
 
+// Parses the arguments (the program name first) into the settings given, as a program's argv
+// that the parse may change; the output, and the settings in one line ("" when refused).
+std::pair<std::string, std::string> Parse(std::vector<std::string>& args,
+                                          RunSettings settings = {}) {
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    orv::ConsoleCapture capture;
+    const bool parsed = ParseArguments(settings, static_cast<int>(args.size()), argv.data());
+    return {capture.Text(), parsed ? Describe(settings) : ""};
+}
+
 struct ParseCase {
     std::vector<std::string> args;
     std::string output;
@@ -105,17 +98,12 @@ struct ParseCase {
 void ExpectParses(const std::vector<ParseCase>& cases, const std::vector<std::string>& before,
                   const std::string& settingsBefore) {
     for (const ParseCase& c : cases) {
-        std::vector<std::string> args = before;
+        std::vector<std::string> args = {"OrvFlashPuc"};
+        args.insert(args.end(), before.begin(), before.end());
         args.insert(args.end(), c.args.begin(), c.args.end());
-        std::string trace;
-        for (const std::string& arg : args)
-            trace += "[" + arg.substr(0, 20) + "] ";
-        SCOPED_TRACE(trace);
-        const Parsed parsed = Parse(args);
-        EXPECT_EQ(parsed.output, c.output);
-        // A failed parse describes as empty.
-        EXPECT_EQ(parsed.result ? Describe(parsed.settings) : "",
-                  c.settings.empty() ? "" : settingsBefore + c.settings);
+        SCOPED_TRACE(testing::PrintToString(args).substr(0, 120));
+        EXPECT_EQ(Parse(args),
+                  std::pair(c.output, c.settings.empty() ? "" : settingsBefore + c.settings));
     }
 }
 
@@ -198,19 +186,15 @@ TEST(ParseArguments, CommandsAndTheirArguments) {
 
 // An earlier parse's card fields do not survive into this one.
 TEST(ParseArguments, UpperCasesTransportAndKeywordInPlace) {
-    std::vector<std::string> args = {"OrvFlashPuc", "Ethernet2CAN:orv", "0x0", "dnlpuc", "12",
-                                      "Test1.hex", "31"};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    RunSettings settings;
-    settings.useCanCard = 1;
-    std::snprintf(settings.canCardName, sizeof settings.canCardName, "CAN0");
-    ASSERT_TRUE(ParseArguments(settings, static_cast<int>(argv.size()), argv.data()));
-    EXPECT_EQ(std::vector<std::string>(argv.begin() + 1, argv.end()),
-              (std::vector<std::string>{"ETHERNET2CAN:ORV", "0x0", "DNLPUC", "12", "Test1.hex",
-                                        "31"}));
-    EXPECT_EQ(Describe(settings), "Ethernet2CAN|orv PUC cmd=1 node=12 appl=31 file=Test1.hex");
+    std::vector<std::string> args = {"OrvFlashPuc", "Ethernet2CAN:orv", "0x0", "dnlpuc",
+                                     "12",          "Test1.hex"};
+    RunSettings earlier;
+    earlier.useCanCard = 1;
+    earlier.applNodeId = 9;
+    std::snprintf(earlier.canCardName, sizeof earlier.canCardName, "CAN0");
+    EXPECT_EQ(Parse(args, earlier).second, "Ethernet2CAN|orv PUC cmd=1 node=12 file=Test1.hex");
+    EXPECT_EQ(args, (std::vector<std::string>{"OrvFlashPuc", "ETHERNET2CAN:ORV", "0x0", "DNLPUC",
+                                              "12", "Test1.hex"}));
 }
 
 TEST(ParseNumber, Rules) {
