@@ -18,13 +18,6 @@
 namespace orv::test {
 namespace {
 
-std::vector<uint8_t> Pattern(size_t count, uint8_t seed) {
-    std::vector<uint8_t> bytes(count);
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<uint8_t>(seed + i * 13);
-    return bytes;
-}
-
 // Runs in the test's directory, where FLASH.LOG lands.
 class FlowTest : public GatewayTest {
   protected:
@@ -44,16 +37,10 @@ class FlowTest : public GatewayTest {
     // A PUC image in sub-blocks 10 (0x5000) and 36 (0x12000).
     void WritePucImage() {
         HexWriter()
-            .Bytes(0x5000, Pattern(2048, 1))
-            .Bytes(0x12000, Pattern(2048, 7))
+            .Bytes(0x5000, std::vector<uint8_t>(2048, 1))
+            .Bytes(0x12000, std::vector<uint8_t>(2048, 7))
             .EndOfFile()
             .Save(dir.File("app.hex"));
-    }
-    std::vector<uint32_t> Commands() const {
-        std::vector<uint32_t> commands;
-        for (const GatewayCall& call : gateway.calls)
-            commands.push_back(call.command);
-        return commands;
     }
 
     std::filesystem::path previous_;
@@ -138,7 +125,7 @@ TEST_F(FlowTest, AFailedPucDownloadCancelsAndLogsNothing) {
 }
 
 TEST_F(FlowTest, HtSucceedsOnlyAfterItsSettlingPause) {
-    HexWriter().Bytes(0x0000, Pattern(2048, 3)).EndOfFile().Save(dir.File("app.hex"));
+    HexWriter().Bytes(0x0000, std::vector<uint8_t>(2048, 3)).EndOfFile().Save(dir.File("app.hex"));
     gateway.AddNode(12);
     RunSettings settings = Settings(MODE_HT, CMD_DOWNLOAD);
     EXPECT_EQ(RunHtDownload(settings, gateway), kExitSuccess);
@@ -157,8 +144,8 @@ TEST_F(FlowTest, HtPdoDownloadsTheListedFirmwareAndFillsGapsOnlyWithABase) {
         gateway.AddNode(12).inBootMode = false;
         gateway.nodes[0].identification = identification;
         HexWriter()
-            .Bytes(base, Pattern(2048, 1))
-            .Bytes(base + 4096, Pattern(2048, 2))
+            .Bytes(base, std::vector<uint8_t>(2048, 1))
+            .Bytes(base + 4096, std::vector<uint8_t>(2048, 2))
             .EndOfFile()
             .Save(dir.File("ht.hex"));
         WriteFile(dir.File("firmware.lst"), std::string("HT-0001\tht.hex\t") + offset + "\n");
@@ -210,6 +197,7 @@ TEST(FindFirmwareFile, ReadsTheList) {
     const Case cases[] = {
         {"HT-A\ta.hex\t0x2000\nHT-B\tb.hex\t0x4000\n", L"HT-B", L"b.hex", 0x4000},
         {"HT-A\ta.hex\t0x2000\r\nHT-B\tb.hex\t4000\r\n", L"HT-A", L"a.hex", 0x2000},
+        {"HT-A\ta.hex\t2000\n", L"HT-A", L"a.hex", 0x2000},
         {"HT-A\ta.hex\tzz\n", L"HT-A", L"a.hex", 0},
         {"HT-A\ta.hex\t123456789\n", L"HT-A", L"a.hex", 0xFFFFFFFF},
         {"HT-A\ta.hex\t0x10", L"HT-A", L"a.hex", 0x10},
