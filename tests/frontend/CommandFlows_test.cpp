@@ -19,7 +19,7 @@ namespace orv::test {
 namespace {
 
 // Runs in the test's directory, where FLASH.LOG lands.
-class FlowTest : public GatewayTest {
+class FlowTest : public NodeGatewayTest {
   protected:
     FlowTest() : previous_(std::filesystem::current_path()) {
         std::filesystem::current_path(dir.Path());

@@ -8,7 +8,7 @@
 namespace orv::test {
 namespace {
 
-class DownloadPucTest : public GatewayTest {
+class DownloadPucTest : public NodeGatewayTest {
   protected:
     // Node 5 in boot mode with a valid application (checksum 0x1234) and an erased extended
     // block; an image with sub-blocks 10 (0x5000) and 36 (page 6, 0x2000).
@@ -166,7 +166,7 @@ TEST_F(DownloadPucTest, CancelConnectAndABadImageRunTheirFixedSteps) {
     EXPECT_EQ(gateway.trace, Trace{"open 5"});
 }
 
-TEST_F(GatewayTest, DownloadHtPausesLongEveryFifthSubblock) {
+TEST_F(NodeGatewayTest, DownloadHtPausesLongEveryFifthSubblock) {
     gateway.AddNode(5);
     WithImage(MODE_HT, {{0, 0x11}, {1, 0x22}, {5, 0x33}});
     console.Take();
@@ -202,7 +202,7 @@ Trace WithoutFrames(const Trace& trace) {
     return kept;
 }
 
-class DownloadHtPdoTest : public GatewayTest {
+class DownloadHtPdoTest : public NodeGatewayTest {
   protected:
     // Sub-block 33 of a PDO image: page 1, address 0x0800, 2048 bytes of 0x22 (checksum 0x1000).
     void SetUp() override {
@@ -307,7 +307,7 @@ TEST_F(DownloadHtPdoTest, OnlyTheFirstRawInitialisationFrameIsJudged) {
         EXPECT_TRUE(call.replyCleared);
 }
 
-class ReadBackTest : public GatewayTest {
+class ReadBackTest : public NodeGatewayTest {
   protected:
     // Node 5 holding what the image of sub-blocks 10 (0x5000) and 36 (0x12000) holds.
     void SetUp() override {

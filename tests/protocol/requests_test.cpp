@@ -17,7 +17,7 @@ BootNode& WithInfoBlock(BootNode& node, uint8_t softCanId = 0xFF) {
     return node;
 }
 
-class RequestTest : public GatewayTest {
+class RequestTest : public NodeGatewayTest {
   protected:
     RequestTest() { gateway.addressed = 5; }
     Trace Writes() const {

@@ -172,7 +172,7 @@ void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
     reply.SetData(answer.data(), static_cast<uint32_t>(answer.size()));
 }
 
-CPucDownloadProtocol& GatewayTest::WithImage(
+CPucDownloadProtocol& NodeGatewayTest::WithImage(
     TargetMode mode, const std::vector<std::pair<uint16_t, uint8_t>>& blocks) {
     HexWriter hex;
     for (const auto& [index, fill] : blocks) {

@@ -98,7 +98,7 @@ class TracingClock : public FakeClock {
 };
 
 // A gateway with its nodes, a clock whose pauses join the gateway's trace, captured console.
-class GatewayTest : public ::testing::Test {
+class NodeGatewayTest : public ::testing::Test {
   protected:
     // A protocol for node 5 over the gateway, with an image whose sub-blocks (image offsets
     // index * 2048) are filled with their byte.
