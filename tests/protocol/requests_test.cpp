@@ -290,6 +290,11 @@ TEST_F(RequestTest, NodeOperationsRunTheirStepsAndSayWhatHappened) {
          CCB_CMD_BOOT_INIT,
          {0, 5, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0, 0x80, 0x01, 0x00, 0x02},
          40000},
+        {[](auto& g) { g.AddNode(7); },
+         [](auto& p) { return p.GoToApplication(7); },
+         true,
+         {"open 7", "212", "218 node 7", "208", "205"},
+         "Boot code version: V3.0 Application board hardware ID: 0x11\nJump to application DONE\n"},
         // Only the information reply is judged; the gateway gets 2 ms to configure.
         {[](auto& g) {
              g.AddNode(9);
