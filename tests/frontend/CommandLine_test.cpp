@@ -11,46 +11,6 @@
 
 namespace {
 
-const std::string kUsage =
-    "OrvFlashPuc - CAN boot loader programming tool TYL 4.5.0.1178\n"
-    "Usage: OrvFlashPuc <comm_board> |  <BusID> <command>\n"
-    "<comm_board> =  <BusID> <command>\n"
-    "\nCommandlist:\n"
-    "  DnlPUC <NodeID> <HexFileName> [ApplNodeId]\n"
-    "  DnlHT <NodeID> <HexFileName>\n"
-    "  DnlHTpdo <NodeID> <HexFileName>\n"
-    "  VerPUC <NodeID> <HexFileName>\n"
-    "  ToBoot <ApplNodeId>\n"
-    "  GetInfoPUC <NodeID>\n"
-    "  ToApp <NodeID>\n"
-    "  Scan\n"
-    "  SetIdPUC <CurrentNodeID> <NewNodeID>\n"
-    "\nExplanation\n"
-    "  comm_board = ethernet_board | pc_board\n"
-    "  ethernet_board = CCB0, CCB1, ... CCBn or IPNumumber:SocketNumber\n"
-    "  pc_board = NICAN, USBLIGHT\n"
-    "  BusID = 0 (Other numbers are for future use)\n"
-    "  NodeID = Number between 2 and 0x7F, CAN node ID in the BOOT mode\n"
-    "  HexFileName = full name of the INTEL format HEX file with program\n"
-    "  ApplNodeId = Number between 2 and 0x7F, CAN node ID of the Application code\n"
-    "\nExamples:\n"
-    "  OrvFlashPuc 192.168.100.10:15006 0 DnlPuc 12 test1.hex\n"
-    "  OrvFlashPuc \"Ethernet2CAN:ORVCAN Application\" 0 DnlPuc 12 test1.hex\n"
-    "  OrvFlashPuc ccb15    0 DnlPuc 12 test1.hex\n"
-    "  OrvFlashPuc nican    0 DnlPuc 12 test1.hex\n"
-    "  OrvFlashPuc ccb15    0 DnlPuc 12 test1.hex  31\n"
-    "  OrvFlashPuc ccb15    0 VerPuc 12 test1.hex\n"
-    "  OrvFlashPuc ccb15    0 DnlHt  12 test1.hex\n"
-    "  OrvFlashPuc ccb15    0 DnlHtpdo 12 test1.hex\n"
-    "  OrvFlashPuc ccb15    0 ToBoot 16\n"
-    "  OrvFlashPuc nican    0 GetInfoPUC 19\n"
-    "  OrvFlashPuc usblight 0 GetInfoPUC 19\n"
-    "  OrvFlashPuc ccb15    0 ToApp 19\n"
-    "  OrvFlashPuc ccb15    0 Scan\n"
-    "\nNote:\n"
-    "  It is possible that running PUC application uses different CAN ID than BOOT code\n"
-    "  Currently supporting NI CAN card\n";
-
 // Every field of the settings, those still at their start value left out, in one line.
 std::string Describe(const RunSettings& s) {
     const char* modes[] = {"HT", "PUC", "HTPDO"};
@@ -102,8 +62,14 @@ void ExpectParses(const std::vector<ParseCase>& cases, const std::vector<std::st
         args.insert(args.end(), before.begin(), before.end());
         args.insert(args.end(), c.args.begin(), c.args.end());
         SCOPED_TRACE(testing::PrintToString(args).substr(0, 120));
-        EXPECT_EQ(Parse(args),
-                  std::pair(c.output, c.settings.empty() ? "" : settingsBefore + c.settings));
+        auto [output, settings] = Parse(args);
+        // The usage text, a constant, by its first line and its last.
+        if (output.starts_with("OrvFlashPuc - CAN boot loader programming tool TYL 4.5.0.1178\n"
+                               "Usage: ") &&
+            output.ends_with("\n  Currently supporting NI CAN card\n"))
+            output = "usage";
+        EXPECT_EQ(output, c.output);
+        EXPECT_EQ(settings, c.settings.empty() ? "" : settingsBefore + c.settings);
     }
 }
 
@@ -114,9 +80,9 @@ const std::string kFirstShort = "Error: The first input argument not good\n";
 TEST(ParseArguments, HelpTransportAndBusId) {
     ExpectParses(
         {
-            {{}, kUsage, ""},
-            {{"ccb0", "0"}, kUsage, ""},
-            {{"-h", "0", "scan"}, kUsage, ""},
+            {{}, "usage", ""},
+            {{"ccb0", "0"}, "usage", ""},
+            {{"-h", "0", "scan"}, "usage", ""},
             {{"-x", "0", "scan"}, kFirstBad, ""},
             {{"CCB", "0", "scan"}, kFirstShort, ""},
             {{"a:b", "0", "scan"}, kFirstShort, ""},
@@ -204,9 +170,11 @@ TEST(ParseNumber, Rules) {
         int32_t value;  // starts at 77
     };
     const Case cases[] = {
-        {nullptr, 0, 77}, {"", -1, 77},    {"12abc", 0, 12},
-        {" 7", 0, 7},     {"-12", 0, -12}, {"abc", -1, 77},
-        {"0X1a", 0, 26}, {"0x5", 0, 5},  {"0x", 0, 0},    {"0x80000000", 0, INT32_MIN},
+        {nullptr, 0, 77}, {"", -1, 77},
+        {"12abc", 0, 12}, {" 7", 0, 7},
+        {"-12", 0, -12},  {"abc", -1, 77},
+        {"0X1a", 0, 26},  {"0x5", 0, 5},
+        {"0x", 0, 0},     {"0x80000000", 0, INT32_MIN},
         {"0b1", 0, 0},    {"012", 0, 12},
     };
     for (const Case& c : cases) {

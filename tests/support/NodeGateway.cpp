@@ -20,7 +20,6 @@ std::string Hex(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-// "200 node 5", "201 6:2000" (page:address), "215 95 10 40 …" (the data bytes).
 std::string Describe(uint32_t command, const std::vector<uint8_t>& p) {
     char detail[32] = "";
     if ((command == CCB_CMD_BOOT_INIT || command == CCB_CMD_CONFIGURE) && p.size() >= 2) {
@@ -55,6 +54,15 @@ std::vector<GatewayCall> NodeGateway::CallsOf(uint32_t command) const {
     std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
                  [command](const GatewayCall& call) { return call.command == command; });
     return found;
+}
+
+std::string NodeGateway::Steps(size_t from, bool frames) const {
+    std::string text;
+    for (size_t i = from; i < trace.size(); ++i) {
+        if (frames || (trace[i].rfind("raw", 0) != 0 && trace[i] != "sleep 1"))
+            text += (text.empty() ? "" : ", ") + trace[i];
+    }
+    return text;
 }
 
 const Fault* NodeGateway::FaultFor(uint32_t command) {
