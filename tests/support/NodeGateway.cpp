@@ -13,10 +13,8 @@ namespace {
 std::string Hex(const uint8_t* bytes, size_t count) {
     std::string text;
     char pair[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, " %02X", bytes[i]);
-        text += pair;
-    }
+    for (size_t i = 0; i < count; ++i)
+        text += (std::snprintf(pair, sizeof pair, " %02X", bytes[i]), pair);
     return text;
 }
 
@@ -56,10 +54,10 @@ std::vector<GatewayCall> NodeGateway::CallsOf(uint32_t command) const {
     return found;
 }
 
-std::string NodeGateway::Steps(size_t from, bool frames) const {
+std::string NodeGateway::Steps(size_t from) const {
     std::string text;
     for (size_t i = from; i < trace.size(); ++i) {
-        if (frames || (trace[i].rfind("raw", 0) != 0 && trace[i] != "sleep 1"))
+        if (trace[i].rfind("raw", 0) != 0 && trace[i] != "sleep 1")
             text += (text.empty() ? "" : ", ") + trace[i];
     }
     return text;
@@ -69,9 +67,8 @@ const Fault* NodeGateway::FaultFor(uint32_t command) {
     const Fault* hit = nullptr;
     for (Fault& fault : faults) {
         if (fault.command == command && ++fault.seen > 0 && hit == nullptr &&
-            (fault.occurrence == 0 || fault.occurrence == fault.seen)) {
+            (fault.occurrence == 0 || fault.occurrence == fault.seen))
             hit = &fault;
-        }
     }
     return hit;
 }
@@ -100,9 +97,8 @@ int NodeGateway::SendRaw(const void* request, int requestLength, void* reply, in
          std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return b == 0; })});
     trace.push_back("raw" + Hex(static_cast<const CanFrameRequest*>(request)->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);
-    if (fault != nullptr && fault->transportResult != 0) {
+    if (fault != nullptr && fault->transportResult != 0)
         return fault->transportResult;
-    }
     if (fault == nullptr || !fault->dropData) {
         const uint32_t answer[3] = {
             kShortReplySize, CCB_CMD_SEND_FRAME,
@@ -118,38 +114,32 @@ int NodeGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int re
     calls.push_back({request->command, payload, request->length, replyCapacity, timeoutMs});
     trace.push_back(Describe(request->command, payload));
     const Fault* fault = FaultFor(request->command);
-    if (fault != nullptr && fault->transportResult != 0) {
+    if (fault != nullptr && fault->transportResult != 0)
         return fault->transportResult;
-    }
     reply->SetAll(0, nullptr, request->command, CCB_STATUS_OK);
     Execute(request->command, payload, *reply);
-    if (fault != nullptr && fault->status) {
+    if (fault != nullptr && fault->status)
         reply->status = *fault->status;
-    }
-    if (fault != nullptr && fault->dropData) {
+    if (fault != nullptr && fault->dropData)
         reply->SetData(nullptr, 0);
-    }
     return 0;
 }
 
 void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
                           CCcbMessage& reply) {
-    if (command == CCB_CMD_CONFIGURE || command == CCB_CMD_BOOT_INIT) {
+    if (command == CCB_CMD_CONFIGURE || command == CCB_CMD_BOOT_INIT)
         addressed = payload.at(1);
-    }
     if (command == CCB_CMD_CONFIGURE || command == CCB_CMD_SELECT_VARIANT_1 ||
-        command == CCB_CMD_SELECT_VARIANT_2 || command == CCB_CMD_FINALIZE) {
+        command == CCB_CMD_SELECT_VARIANT_2 || command == CCB_CMD_FINALIZE)
         return;
-    }
     const auto found = std::find_if(nodes.begin(), nodes.end(), [this](const BootNode& n) {
         return n.inBootMode && n.bootId == addressed;
     });
     if (found == nodes.end()) {
         // An application asked to enter its boot loader restarts instead of answering.
-        for (BootNode& candidate : nodes) {
+        for (BootNode& candidate : nodes)
             candidate.inBootMode |=
                 command == CCB_CMD_BOOT_INIT && candidate.applicationId == addressed;
-        }
         reply.status = CCB_STATUS_NO_REPLY;
         return;
     }
@@ -183,10 +173,9 @@ void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
 CPucDownloadProtocol& NodeGatewayTest::WithImage(
     TargetMode mode, const std::vector<std::pair<uint16_t, uint8_t>>& blocks) {
     HexWriter hex;
-    for (const auto& [index, fill] : blocks) {
+    for (const auto& [index, fill] : blocks)
         hex.Bytes(index * CProgramImage::kSubblockSize,
                   std::vector<uint8_t>(CProgramImage::kSubblockSize, fill), 64);
-    }
     hex.EndOfFile().Save(dir.File("prog.hex"));
     image = std::make_unique<CProgramImage>(1, 5, dir.File("prog.hex").c_str(), mode, 0);
     protocol = std::make_unique<CPucDownloadProtocol>(&gateway, image.get(), 5, mode);

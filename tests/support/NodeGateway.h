@@ -72,9 +72,9 @@ class NodeGateway : public CCommAdapter {
 
     BootNode& AddNode(uint8_t bootId, const std::string& version = "V3.0");
     std::vector<GatewayCall> CallsOf(uint32_t command) const;
-    // The trace from step `from` on as one text, steps separated by ", ", raw frames and their
-    // 1 ms pauses left out unless asked for.
-    std::string Steps(size_t from = 0, bool frames = false) const;
+    // The trace from step `from` on as one text, steps separated by ", ", without the raw
+    // frames and their 1 ms pauses.
+    std::string Steps(size_t from = 0) const;
 
     std::vector<BootNode> nodes;
     std::vector<Fault> faults;
