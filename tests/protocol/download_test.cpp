@@ -1,20 +1,24 @@
-#include <algorithm>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
-#include "TestGateway.h"
+#include "support/NodeGateway.h"
 #include "transport/GatewayRecords.h"
 
 namespace orv::test {
 namespace {
 
-class DownloadPucTest : public ProtocolTest {
+class DownloadPucTest : public NodeGatewayTest {
   protected:
     // Node 5 in boot mode with a valid application (checksum 0x1234) and an erased extended
     // block; an image with sub-blocks 10 (0x5000) and 36 (page 6, 0x2000).
     BootNode& Prepare(const std::string& version,
                       std::vector<std::pair<uint16_t, uint8_t>> blocks = {{10, 0x11}, {36, 0x22}}) {
-        gateway = TestGateway();
+        gateway = NodeGateway();
         BootNode& node = gateway.AddNode(5, version);
         const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
         std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
@@ -26,129 +30,124 @@ class DownloadPucTest : public ProtocolTest {
     }
 };
 
-// infoBlock: the boot code keeps the extended block; written: it accepted the writes.
-Trace ExpectedTrace(bool compatibilityCheck, bool infoBlock, bool written, bool subblocks = true) {
-    Trace trace = {"open 5", "212", "200 node 5", "207", "208", "204 0:4000"};
+// On a terminal the progress shows the sub-block to come and the time left at the pace so far;
+// in a child process, as the first look at the terminal decides for the whole process.
+TEST_F(DownloadPucTest, ProgressOnATerminalEstimatesTheTimeLeft) {
+    Prepare("3.10");
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    const int shown = open(ptsname(terminal), O_RDWR | O_NOCTTY);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(shown, 2);
+        _exit(!ProgressShown() ? 2 : protocol->DownloadPuc(-1) ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "this process looked at its terminal before";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    fcntl(terminal, F_SETFL, O_NONBLOCK);
+    std::string text(8192, '\0');
+    text.resize(static_cast<size_t>(std::max<ssize_t>(0, read(terminal, text.data(), 8192))));
+    EXPECT_NE(text.find("\rsub-block 1 of 2 (0 %)\r"), std::string::npos) << text;
+    EXPECT_NE(text.find("\rsub-block 2 of 2 (50 %), about 0 s left\r"), std::string::npos);
+    EXPECT_NE(text.find("\rprogramming: 12 s left\r"), std::string::npos);
+    close(shown);
+    close(terminal);
+}
+
+// check: a compatibility check; info: the boot code keeps the extended block; written: it
+// accepted the writes.
+std::string ExpectedSteps(bool check, bool info, bool written, bool subblocks = true) {
+    std::string steps = "open 5, 212, 200 node 5, 207, 208, 204 0:4000";
     for (int address = 0x4010; address <= 0x4048; address += 8) {
         char read[16];
-        std::snprintf(read, sizeof read, "204 0:%04X", address);
-        trace.push_back(read);
+        std::snprintf(read, sizeof read, ", 204 0:%04X", address);
+        steps += read;
     }
-    trace.push_back("207");
-    if (compatibilityCheck)
-        trace.push_back("209");
-    if (subblocks)
-        trace.insert(trace.end(), {"201 0:5000", "207", "201 6:2000", "207"});
+    steps += std::string(", 207") + (check ? ", 209" : "") +
+             (subblocks ? ", 201 0:5000, 207, 201 6:2000, 207" : "");
     if (written) {
-        trace.insert(trace.end(), {"215 95 10 40 70 72 6F 67 2E", "215 93 15 40 68 65 78",
-                                   "215 95 20 40 30 31 2E 30 32", "215 93 25 40 2E 32 34",
-                                   "215 95 28 40 30 33 2E 30 34", "215 93 2D 40 2E 32 35",
-                                   "215 94 30 40 00 00 00 00", "215 91 34 40 FF"});
+        steps +=
+            ", 215 95 10 40 70 72 6F 67 2E, 215 93 15 40 68 65 78, 215 95 20 40 30 31 2E 30 32, "
+            "215 93 25 40 2E 32 34, 215 95 28 40 30 33 2E 30 34, 215 93 2D 40 2E 32 35, "
+            "215 94 30 40 00 00 00 00, 215 91 34 40 FF";
     }
-    trace.push_back("203");
-    if (infoBlock)
-        trace.push_back("207");
-    trace.insert(trace.end(), {"210", "sleep 12000", "207", "205", "sleep 1000", "206", "reset"});
-    return trace;
+    return steps + ", 203" + (info ? ", 207" : "") +
+           ", 210, sleep 12000, 207, 205, sleep 1000, 206, reset";
 }
 
-std::string ExpectedConsole(const std::string& version, bool compatibilityCheck, bool infoBlock,
-                            bool written, const std::string& sameChecksum = "") {
-    std::string text = "Dnl. initialization: DONE\nStatus: OK\nBoot code version: " + version +
-                       " Application board hardware ID: 0x11\n"
-                       "FLASH memory contains valid application flag (0xA5A5)\n"
-                       "App file check sum: 0x1234\nApp entry address is 0x5000\n";
-    if (version[0] >= '2') {
-        text +=
-            "Chip content:\n\tFile Version    : 0xFFFFFFFF\n"
-            "\tSoft. CAN ID    : 0xFF - not activated\n";
-    }
-    text += sameChecksum + "Status: OK\nTYL 4.5.0.1178: BOOT-code compatibility validation.\n";
-    if (compatibilityCheck) {
-        text +=
-            "This version of the BOOT-code supports a client/firmware compatibility check.\n"
-            "BOOT-code compatibility validation DONE.\n";
-    }
-    text +=
-        "Subblock starting at 0x5000 ... SENT\nStatus: OK\n"
-        "Subblock starting at 0x12000 ... SENT\nStatus: OK\n";
-    if (infoBlock) {
-        text += written ? "SendInfoBlockData DONE\n"
-                        : "SetBytes - not supported operaion with this version of BOOT code\n";
-    }
-    return text + (infoBlock ? "Write enable DONE\nStatus: OK\n" : "Write enable DONE\n") +
-           "ProgramSubblock DONE\nStatus: OK\nJump to application DONE\nsleeping...\n"
-           "Finalize downloading DONE\n";
-}
-
+// A boot code before version 2 refuses the writes, and the download goes on; so does one whose
+// application has the checksum of the file (2048 * (0x11 + 0x22) = 0x19800). The whole output of
+// a download is shown end to end.
 TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformationBlock) {
+    const std::string checked =
+        "BOOT-code compatibility validation.\nThis version of the BOOT-"
+        "code supports a client/firmware compatibility check.\n";
+    const std::string same = "has the same CS as the application in chip.\n";
     struct Case {
-        std::string version;
-        bool compatibilityCheck, infoBlock, written;
+        std::string version, checksum;
+        bool check, info, written;
+        std::string text;  // between the last sub-block and the programming
     };
-    // A boot code before version 2 refuses the writes, and the download goes on.
-    for (const Case& c : {Case{"V3.1", false, false, false},
-                          {"1.00", false, true, false},
-                          {"2.05", false, true, true},
-                          {"3.10", true, true, true}}) {
+    for (const Case& c : {Case{"V3.1", "1234", false, false, false, "Write enable DONE\n"},
+                          {"1.00", "1234", false, true, false,
+                           "SetBytes - not supported operaion with this version of BOOT code\n"
+                           "Write enable DONE\nStatus: OK\n"},
+                          {"2.05", "1234", false, true, true,
+                           "SendInfoBlockData DONE\nWrite enable DONE\nStatus: OK\n"},
+                          {"3.10", "1234", true, true, true,
+                           "SendInfoBlockData DONE\nWrite enable DONE\nStatus: OK\n"},
+                          {"V3.1", "9800", false, false, false, "Write enable DONE\n"}}) {
         SCOPED_TRACE(c.version);
         BootNode& node = Prepare(c.version);
+        node.memory[0x4002] = static_cast<uint8_t>(std::stoul(c.checksum, nullptr, 16) >> 8);
+        node.memory[0x4003] = static_cast<uint8_t>(std::stoul(c.checksum, nullptr, 16));
         EXPECT_TRUE(protocol->DownloadPuc(-1));
-        EXPECT_EQ(gateway.trace, ExpectedTrace(c.compatibilityCheck, c.infoBlock, c.written));
-        EXPECT_EQ(console.Take(),
-                  ExpectedConsole(c.version, c.compatibilityCheck, c.infoBlock, c.written));
+        EXPECT_EQ(gateway.Steps(), ExpectedSteps(c.check, c.info, c.written));
+        const std::string text = console.Take();
+        EXPECT_NE(text.find("0x12000 ... SENT\nStatus: OK\n" + c.text + "ProgramSubblock"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find(checked) != std::string::npos, c.check);
+        EXPECT_EQ(text.find("sum: 0x" + c.checksum + "\n") != std::string::npos, true);
+        EXPECT_EQ(text.find(same) != std::string::npos, c.checksum == "9800");
         EXPECT_EQ(0, std::memcmp(node.memory.data() + 0x12000, image->data + 0x12000, 2048));
-        if (c.written) {
-            EXPECT_EQ(0, std::memcmp(node.memory.data() + 0x4010, "prog.hex\xFF", 9));
-            EXPECT_EQ(0, std::memcmp(node.memory.data() + 0x4020, "01.02.2403.04.25", 16));
-        }
+        EXPECT_EQ(0, std::memcmp(node.memory.data() + 0x4010,
+                                 c.written ? "prog.hex\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
+                                             "01.02.2403.04.25"
+                                           : std::string(32, '\xFF').c_str(),
+                                 32));
     }
     // Sub-block 0 belongs to the boot code and is not sent: only the information block is.
     Prepare("3.10", {{0, 0x11}});
     EXPECT_TRUE(protocol->DownloadPuc(-1));
-    EXPECT_EQ(gateway.trace, ExpectedTrace(true, true, true, false));
+    EXPECT_EQ(gateway.Steps(), ExpectedSteps(true, true, true, false));
 }
 
-TEST_F(DownloadPucTest, EqualChecksumsAreNotedAndTheDownloadGoesOn) {
-    BootNode& node = Prepare("V3.1");
-    node.memory[0x4002] = 0x98;  // 2048 * 0x11 + 2048 * 0x22, modulo 65536
-    node.memory[0x4003] = 0x00;
-    std::string expected = ExpectedConsole(
-        "V3.1", false, false, false,
-        "The application being flashed has the same CS as the application in chip.\n");
-    EXPECT_TRUE(protocol->DownloadPuc(-1));
-    EXPECT_EQ(console.Take(), expected.replace(expected.find("0x1234"), 6, "0x9800"));
-}
-
+// One row per early exit of the download; the other steps of each exit share its branch.
 TEST_F(DownloadPucTest, AFailingStepEndsTheDownloadThere) {
-    struct Case {
-        Fault fault;
-        std::string lastStep, consoleEnd;
-    };
-    // One row per early exit of the download; the other steps of each exit share its branch.
-    const Case cases[] = {
-        {TransportFault(CCB_CMD_OPEN), "open 5", ""},
-        {MissingDataFault(CCB_CMD_GET_STATUS, 1), "207", "Status: "},
-        {TransportFault(CCB_CMD_VALIDATE), "209",
-         "Error: BOOT-code compatibility validation FAILED.\n"},
-        {StatusFault(CCB_CMD_WRITE_SUBBLOCK, 101, 2), "201 6:2000",
-         "Subblock starting at 0x12000 ... FAILED\n"},
-        {StatusFault(CCB_CMD_PROGRAM_SUBBLOCK, 101), "210", "ProgramSubblock FAILED\n"},
-        {StatusFault(CCB_CMD_JUMP_TO_APP, 101), "205", "Error: Jump to application FAILED\n"},
-        {StatusFault(CCB_CMD_FINALIZE, 101), "206", "Error: Finalize downloading FAILED\n"},
-        // Neither the information block read nor its writes can stop a download.
-        {StatusFault(CCB_CMD_READ_CODE, 101), "reset", "Finalize downloading DONE\n"},
-        {StatusFault(CCB_CMD_SEND_DATA, 101), "reset", "Finalize downloading DONE\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lastStep + " " + c.consoleEnd);
+    for (const auto& [fault, last, ending] : {
+             std::tuple{TransportFault(CCB_CMD_OPEN), "open 5", ""},
+             {MissingDataFault(CCB_CMD_GET_STATUS, 1), "207", "Status: "},
+             {TransportFault(CCB_CMD_VALIDATE), "209",
+              "Error: BOOT-code compatibility validation FAILED.\n"},
+             {StatusFault(CCB_CMD_WRITE_SUBBLOCK, 101, 2), "201 6:2000",
+              "Subblock starting at 0x12000 ... FAILED\n"},
+             {StatusFault(CCB_CMD_PROGRAM_SUBBLOCK, 101), "210", "ProgramSubblock FAILED\n"},
+             {StatusFault(CCB_CMD_JUMP_TO_APP, 101), "205", "Error: Jump to application FAILED\n"},
+             {StatusFault(CCB_CMD_FINALIZE, 101), "206", "Error: Finalize downloading FAILED\n"},
+             // Neither the information block read nor its writes can stop a download.
+             {StatusFault(CCB_CMD_READ_CODE, 101), "reset", "Finalize downloading DONE\n"},
+             {StatusFault(CCB_CMD_SEND_DATA, 101), "reset", "Finalize downloading DONE\n"},
+         }) {
+        SCOPED_TRACE(last);
         Prepare("3.10");
-        gateway.faults = {c.fault};
-        EXPECT_EQ(protocol->DownloadPuc(-1), c.lastStep == "reset");
-        EXPECT_EQ(gateway.trace.back(), c.lastStep);
-        const std::string text = console.Take();
-        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), c.consoleEnd.size())),
-                  c.consoleEnd);
+        gateway.faults = {fault};
+        EXPECT_EQ(protocol->DownloadPuc(-1), std::string(last) == "reset");
+        EXPECT_EQ(gateway.trace.back(), last);
+        EXPECT_TRUE(console.Take().ends_with(ending));
     }
 }
 
@@ -156,61 +155,43 @@ TEST_F(DownloadPucTest, CancelConnectAndABadImageRunTheirFixedSteps) {
     Prepare("3.10");
     EXPECT_TRUE(protocol->ConnectForDownload());
     EXPECT_TRUE(protocol->CancelDownload());
-    EXPECT_EQ(gateway.trace, (Trace{"open 5", "212", "sleep 2000", "207", "202", "206", "reset"}));
+    EXPECT_EQ(gateway.Steps(), "open 5, 212, sleep 2000, 207, 202, 206, reset");
     EXPECT_EQ(console.Take(),
               "sleeping...\nStatus: OK\nAbort download DONE\nFinalize downloading DONE\n");
-
     gateway.trace.clear();
     WriteFile(dir.File("bad.hex"), ":0000000G\n");
     CProgramImage bad(1, 5, dir.File("bad.hex").c_str(), MODE_PUC, 0);
     console.Take();
     EXPECT_FALSE(CPucDownloadProtocol(&gateway, &bad, 5, MODE_PUC).DownloadPuc(-1));
     EXPECT_EQ(console.Take(), "Error: Bad program file\n");
-    EXPECT_EQ(gateway.trace, Trace{"open 5"});
+    EXPECT_EQ(gateway.Steps(), "open 5");
 }
 
-TEST_F(ProtocolTest, DownloadHtPausesLongEveryFifthSubblock) {
+TEST_F(NodeGatewayTest, DownloadHtPausesLongEveryFifthSubblock) {
     gateway.AddNode(5);
     WithImage(MODE_HT, {{0, 0x11}, {1, 0x22}, {5, 0x33}});
     console.Take();
     EXPECT_TRUE(protocol->DownloadHt());
-    Trace expected = {"open 5", "213", "sleep 2000", "200 node 5", "sleep 100", "207", "sleep 100"};
-    std::string text =
-        "sleeping...\nDnl. initialization: DONE\nsleeping...\nStatus: OK\nsleeping...\n";
+    std::string steps = "open 5, 213, sleep 2000, 200 node 5, sleep 100, 207, sleep 100";
     for (const auto& [address, pause] : {std::pair{"0000", 2000}, {"0800", 1000}, {"2800", 2000}}) {
-        expected.insert(expected.end(),
-                        {"203", "sleep 100", std::string("201 6:") + address, "sleep 100", "207",
-                         "203", "sleep " + std::to_string(pause), "210"});
-        text +=
-            "Write enable DONE\nsleeping...\nSubblock starting at 0x1" + std::string(address) +
-            " ... SENT\nsleeping...\nStatus: OK\nsleeping...\nWrite enable DONE\nsleeping...\n" +
-            (pause == 2000 ? "sleeping long\n" : "") + "ProgramSubblock DONE\nsleeping...\n";
+        steps += std::string(", 203, sleep 100, 201 6:") + address +
+                 ", sleep 100, 207, 203, sleep " + std::to_string(pause) + ", 210";
     }
-    expected.insert(expected.end(), {"sleep 1000", "207", "sleep 1000", "203", "sleep 1000", "209",
-                                     "sleep 1000", "207", "205", "sleep 1000", "206", "reset"});
-    EXPECT_EQ(gateway.trace, expected);
-    EXPECT_EQ(console.Take(), text +
-                                  "sleeping...\nStatus: OK\nsleeping...\nWrite enable DONE\n"
-                                  "sleeping...\nValidating descriptors DONE\nStatus: OK\n"
-                                  "Jump to application DONE\nsleeping...\n"
-                                  "Finalize downloading DONE\n");
+    EXPECT_EQ(gateway.Steps(), steps +
+                                   ", sleep 1000, 207, sleep 1000, 203, sleep 1000, 209, "
+                                   "sleep 1000, 207, 205, sleep 1000, 206, reset");
+    // The messages of an HT download are shown end to end; the long pause says so.
+    const std::string text = console.Take();
+    const std::string programmed = "sleeping long\nProgramSubblock DONE\n";
+    const size_t first = text.find(programmed), last = text.rfind(programmed);
+    EXPECT_TRUE(first < last && text.find("long", first + 10) == last + 9) << text;
 }
 
-// The trace without the raw frames and their 1 ms pauses.
-Trace WithoutFrames(const Trace& trace) {
-    Trace kept;
-    std::copy_if(trace.begin(), trace.end(), std::back_inserter(kept), [](const std::string& line) {
-        return line.rfind("raw", 0) != 0 && line != "sleep 1";
-    });
-    return kept;
-}
-
-class DownloadHtPdoTest : public ProtocolTest {
+class DownloadHtPdoTest : public NodeGatewayTest {
   protected:
     // Sub-block 33 of a PDO image: page 1, address 0x0800, 2048 bytes of 0x22 (checksum 0x1000).
     void SetUp() override {
         gateway.AddNode(5);
-        gateway.addressed = 5;
         WithImage(MODE_HT_PDO, {{33, 0x22}});
         console.Take();
     }
@@ -224,22 +205,19 @@ constexpr const char* kDownloaded =
 
 TEST_F(DownloadHtPdoTest, ASubblockTravelsAsOneHeaderAnd293DataFrames) {
     EXPECT_TRUE(protocol->DownloadHtPdo());
-    EXPECT_EQ(WithoutFrames(gateway.trace),
-              (Trace{"200 node 5", "207", "sleep 100", "203", "sleep 10", "sleep 10", "207", "203",
-                     "210", "207", "203", "209", "sleep 1000", "207", "sleep 5000", "205",
-                     "sleep 1000", "206", "reset"}));
+    EXPECT_EQ(gateway.Steps(),
+              "200 node 5, 207, sleep 100, 203, sleep 10, sleep 10, 207, 203, "
+              "210, 207, 203, 209, sleep 1000, 207, sleep 5000, 205, sleep "
+              "1000, 206, reset");
     EXPECT_EQ(std::count(gateway.trace.begin(), gateway.trace.end(), "sleep 1"), 294);
     std::vector<std::vector<uint8_t>> frames;
     for (const GatewayCall& call : gateway.CallsOf(CCB_CMD_SEND_FRAME)) {
         CanFrameRequest frame;
         ASSERT_EQ(call.payload.size(), sizeof frame);
         std::memcpy(&frame, call.payload.data(), sizeof frame);
-        EXPECT_EQ(call.capacity, 12);
-        EXPECT_EQ(call.timeoutMs, 200000u);
-        EXPECT_EQ(frame.nodeId, 5);
-        EXPECT_EQ(static_cast<int>(frame.baseId), 0x200);
+        EXPECT_TRUE(call.capacity == 12 && call.timeoutMs == 200000 && call.replyCleared);
+        EXPECT_TRUE(frame.nodeId == 5 && frame.baseId == 0x200);
         EXPECT_EQ(frame.dataLengthCode, frames.empty() ? 1 : 8);
-        EXPECT_TRUE(call.replyCleared);
         frames.emplace_back(frame.data, frame.data + 8);
     }
     ASSERT_EQ(frames.size(), 3u + 294u);
@@ -247,9 +225,9 @@ TEST_F(DownloadHtPdoTest, ASubblockTravelsAsOneHeaderAnd293DataFrames) {
     EXPECT_EQ(
         std::vector(frames.begin(), frames.begin() + 5),
         (std::vector<std::vector<uint8_t>>{{0xFF, 0, 0, 0, 0, 0, 0, 0},
-                                           {0x00, 0x00, 0x08, 0x00, 0x00, 0x08, 0, 0},
-                                           {0x01, 0x00, 0x00, 0x10, 0x00, 0x08, 0, 0},
-                                           {0x10, 0x00, 0x08, 0x01, 0x00, 0x08, 0x00, 0x10},
+                                           {0, 0, 8, 0, 0, 8, 0, 0},
+                                           {1, 0, 0, 0x10, 0, 8, 0, 0},
+                                           {0x10, 0, 8, 1, 0, 8, 0, 0x10},
                                            {0x27, 0x22, 0x22, 0x22, 0x22, 0x22, 0x22, 0x22}}));
     EXPECT_EQ(frames[5][0], 0x2F);
     EXPECT_EQ(frames.back(),
@@ -260,12 +238,11 @@ TEST_F(DownloadHtPdoTest, ASubblockTravelsAsOneHeaderAnd293DataFrames) {
 TEST_F(DownloadHtPdoTest, TheStatusWaitRetriesTenTimesASecondApart) {
     gateway.nodes[0].statusByte = 3;
     EXPECT_FALSE(protocol->DownloadHtPdo());
-    Trace expected = {"200 node 5", "207"};
+    std::string steps = "200 node 5, 207";
     for (int retry = 0; retry < 10; ++retry)
-        expected.insert(expected.end(), {"sleep 1000", "207"});
-    EXPECT_EQ(WithoutFrames(gateway.trace), expected);
+        steps += ", sleep 1000, 207";
+    EXPECT_EQ(gateway.Steps(), steps);
     EXPECT_EQ(console.Take(), std::string(kInitialised) + "Status: Error 0x3\n");
-
     // A wait that succeeds on a retry says so; a failed exchange reads as status 0xFF.
     gateway.nodes[0].statusByte = 0;
     gateway.faults = {MissingDataFault(CCB_CMD_GET_STATUS, 1),
@@ -273,49 +250,42 @@ TEST_F(DownloadHtPdoTest, TheStatusWaitRetriesTenTimesASecondApart) {
     EXPECT_TRUE(protocol->DownloadHtPdo());
     EXPECT_EQ(console.Take(),
               std::string(kInitialised) + "Error: Get status FAILED\nStatus: OK\n" + kDownloaded);
-}
-
-TEST_F(DownloadHtPdoTest, AFailingDataFrameFailsTheSubblock) {
-    protocol->currentSubblock = 33;
+    // A failing data frame fails the sub-block at once.
     gateway.faults = {TransportFault(CCB_CMD_SEND_FRAME, 3)};
+    gateway.calls.clear();
+    protocol->currentSubblock = 33;
     EXPECT_FALSE(protocol->SendSubblockPdo());
     EXPECT_EQ(gateway.CallsOf(CCB_CMD_SEND_FRAME).size(), 3u);
     EXPECT_EQ(console.Take(), "Subblock starting at 0x10800 ... FAILED\n");
 }
 
+// A transport that writes no reply must not leave success behind from an earlier frame.
 TEST_F(DownloadHtPdoTest, OnlyTheFirstRawInitialisationFrameIsJudged) {
-    struct Case {
-        int step;
-        Fault fault;
-        bool result;
-        std::string text;
-    };
-    // A transport that writes no reply must not leave success behind from an earlier frame.
-    for (const Case& c :
-         {Case{2, Fault{}, true, "Dnl. initialization 2: DONE\n"},
+    const std::string tcp = "Error in TCP/IP communication\n";
+    for (const auto& [step, fault, result, text] :
+         {std::tuple{2, Fault{}, true, std::string("Dnl. initialization 2: DONE\n")},
           {2, MissingDataFault(CCB_CMD_SEND_FRAME), false, "Dnl. initialization 2: FAILED\n"},
-          {2, TransportFault(CCB_CMD_SEND_FRAME), false, "Error in TCP/IP communication\n"},
+          {2, TransportFault(CCB_CMD_SEND_FRAME), false, tcp},
           {4, MissingDataFault(CCB_CMD_SEND_FRAME), true, ""},
-          {4, TransportFault(CCB_CMD_SEND_FRAME), false, "Error in TCP/IP communication\n"},
+          {4, TransportFault(CCB_CMD_SEND_FRAME), false, tcp},
           {5, TransportFault(CCB_CMD_SEND_FRAME), true, ""}}) {
-        SCOPED_TRACE(c.step);
+        SCOPED_TRACE(step);
         gateway.faults.clear();
         protocol->DnlInitialization2(2);
         console.Take();
-        gateway.faults = {c.fault};
-        EXPECT_EQ(protocol->DnlInitialization2(c.step), c.result);
-        EXPECT_EQ(console.Take(), c.text);
+        gateway.faults = {fault};
+        EXPECT_EQ(protocol->DnlInitialization2(step), result);
+        EXPECT_EQ(console.Take(), text);
     }
     for (const GatewayCall& call : gateway.CallsOf(CCB_CMD_SEND_FRAME))
         EXPECT_TRUE(call.replyCleared);
 }
 
-class ReadBackTest : public ProtocolTest {
+class ReadBackTest : public NodeGatewayTest {
   protected:
     // Node 5 holding what the image of sub-blocks 10 (0x5000) and 36 (0x12000) holds.
     void SetUp() override {
         node = &gateway.AddNode(5);
-        gateway.addressed = 5;
         WithImage(MODE_PUC, {{10, 0x11}, {36, 0x22}});
         std::memcpy(node->memory.data(), image->data, CProgramImage::kImageSize);
         console.Take();
@@ -325,32 +295,31 @@ class ReadBackTest : public ProtocolTest {
     BootNode* node = nullptr;
 };
 
-const std::string kOpened = "Dnl. initialization: DONE\nUploading subblock starting at 0x5000 ";
-const std::string kClosing =
-    "Abort download DONE\nJump to application DONE\nFinalize downloading DONE\n";
-
 // A matching verification, its texts and its dumps are shown by the end-to-end suite.
 TEST_F(ReadBackTest, AMismatchOrFailedReadStopsAtItsSubblockAndStillClosesTheDownload) {
+    const std::string opened = "Dnl. initialization: DONE\nUploading subblock starting at 0x5000 ";
+    const std::string closing =
+        "Abort download DONE\nJump to application DONE\nFinalize downloading DONE\n";
     node->memory[0x57FF] = 0;
     EXPECT_FALSE(protocol->VerifyPuc());
     EXPECT_EQ(Reads(), 256u);
-    EXPECT_EQ(console.Take(), kOpened + "Checking... Failed!\n" + kClosing);
+    EXPECT_EQ(console.Take(), opened + "Checking... Failed!\n" + closing);
     // The read-back dump shows what was read, and the fill value where nothing was.
     EXPECT_EQ(Dump(".res")[0x57FF], '\0');
     EXPECT_EQ(Dump(".res").substr(0x12000, 2048), std::string(2048, '\xFF'));
-
     gateway.calls.clear();
     node->inBootMode = true;
     gateway.faults = {MissingDataFault(CCB_CMD_READ_CODE, 3)};
     EXPECT_FALSE(protocol->VerifyPuc());
     EXPECT_EQ(Reads(), 3u);
-    EXPECT_EQ(console.Take(), kOpened + kClosing);
-}
-
-TEST_F(ReadBackTest, AFailedOpeningLeavesOnlyTheImageDump) {
+    EXPECT_EQ(console.Take(), opened + closing);
+    // A failed opening leaves only the image dump.
+    gateway.trace.clear();
     gateway.faults = {StatusFault(CCB_CMD_BOOT_INIT, 101)};
+    std::filesystem::remove(dir.File("prog.res"));
+    std::filesystem::remove(dir.File("prog.ori"));
     EXPECT_FALSE(protocol->VerifyPuc());
-    EXPECT_EQ(gateway.trace, (Trace{"open 5", "212", "200 node 5"}));
+    EXPECT_EQ(gateway.Steps(), "open 5, 212, 200 node 5");
     EXPECT_EQ(Dump(".ori").size(), 0x20000u);
     EXPECT_EQ(Dump(".res"), "");
 }
@@ -360,8 +329,7 @@ TEST_F(ReadBackTest, UploadWrapsTheAddressButNotTheReadBackOffset) {
     node->memory[0x0000] = 0x66;
     EXPECT_TRUE(protocol->UploadSubblock(0xF800, 1, false, false));
     EXPECT_EQ(image->readBack[0x1FFFF], 0x77);
-    EXPECT_EQ(gateway.CallsOf(CCB_CMD_READ_CODE)[0].payload,
-              (std::vector<uint8_t>{0x60, 0, 0x00, 0xF8, 6, 0, 0, 0}));
+    EXPECT_EQ(gateway.calls[0].payload, (std::vector<uint8_t>{0x60, 0, 0x00, 0xF8, 6, 0, 0, 0}));
     EXPECT_TRUE(protocol->UploadSubblock(0xFC00, 0, false, false));
     EXPECT_EQ(gateway.trace.back(), "204 0:03F8");
     EXPECT_EQ(image->readBack[0x10000], 0x66);

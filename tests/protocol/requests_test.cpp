@@ -1,80 +1,67 @@
 #include <cstring>
 #include <functional>
 
-#include "TestGateway.h"
+#include "support/NodeGateway.h"
 
 namespace orv::test {
 namespace {
 
-class RequestTest : public ProtocolTest {
-  protected:
-    RequestTest() { gateway.addressed = 5; }
-    // Node 5 with a valid application and a filled extended block: a 16-character name without
-    // terminator, a modification date, an erased flashing date, version 0x01020304.
-    BootNode& WithInfoBlock(const std::string& version, uint8_t softCanId = 0xFF) {
-        gateway = TestGateway();
-        gateway.addressed = 5;
-        BootNode& node = gateway.AddNode(5, version);
-        const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
-        std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
-        std::memcpy(node.memory.data() + 0x4010, "ABCDEFGHIJKLMNOP01.02.24", 24);
-        const uint8_t tail[5] = {0x04, 0x03, 0x02, 0x01, softCanId};
-        std::memcpy(node.memory.data() + 0x4030, tail, sizeof tail);
-        return node;
-    }
-    Trace Writes() const {
-        Trace writes;
-        std::copy_if(gateway.trace.begin(), gateway.trace.end(), std::back_inserter(writes),
-                     [](const std::string& line) { return line.rfind("215", 0) == 0; });
-        return writes;
-    }
-};
+// A valid application and a filled extended block: a 16-character name without terminator,
+// a modification date, an erased flashing date, version 0x01020304.
+BootNode& WithInfoBlock(BootNode& node, uint8_t softCanId = 0xFF) {
+    const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
+    std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
+    std::memcpy(node.memory.data() + 0x4010, "ABCDEFGHIJKLMNOP01.02.24", 24);
+    const uint8_t tail[5] = {0x04, 0x03, 0x02, 0x01, softCanId};
+    std::memcpy(node.memory.data() + 0x4030, tail, sizeof tail);
+    return node;
+}
 
-const std::string kInfo = "Boot code version: 2.00 Application board hardware ID: 0x11\n";
+using RequestTest = NodeGatewayTest;
+using Step = std::function<bool(CPucDownloadProtocol&)>;
+
+const std::string kTcp = "Error in TCP/IP communication\n";
 const std::string kOld = "SetBytes - not supported operaion with this version of BOOT code\n";
 
+// Programming and the jump show their texts in the download tests.
 TEST_F(RequestTest, EachRequestHasItsCodeCapacityWaitAndMessages) {
     struct Request {
-        std::function<bool(CPucDownloadProtocol&)> run;
+        Step run;
         uint32_t command, timeoutMs;
-        std::string done, failed;
-        std::string transportFailed = "";  // when a failed exchange prints otherwise
+        std::string done, failed, transportFailed;  // the last when not `failed`
     };
-    const std::string tcp = "Error in TCP/IP communication\n";
-    // Programming and the jump show their texts in the download tests.
     const Request requests[] = {
         {[](auto& p) { return p.AbortDownload(); }, CCB_CMD_ABORT, 60000, "Abort download DONE\n",
-         "Error: Abort download  FAILED\n"},
+         "Error: Abort download  FAILED\n", ""},
         {[](auto& p) { return p.WriteEnable(); }, CCB_CMD_WRITE_ENABLE, 20000,
-         "Write enable DONE\n", "Error: Write enable FAILED\n"},
+         "Write enable DONE\n", "Error: Write enable FAILED\n", ""},
         {[](auto& p) { return p.ValidateDescriptors(); }, CCB_CMD_VALIDATE, 20000,
-         "Validating descriptors DONE\n", "Error: Validating descriptors FAILED\n"},
+         "Validating descriptors DONE\n", "Error: Validating descriptors FAILED\n", ""},
         {[](auto& p) { return p.JumpToApplicationQuiet(); }, CCB_CMD_JUMP_TO_APP, 20000, "",
-         "Error: Jump to application FAILED\n"},
+         "Error: Jump to application FAILED\n", ""},
         {[](auto& p) { return p.IsStatusOK(); }, CCB_CMD_GET_STATUS, 20000, "IsStatusOK DONE\n",
-         "Error: IsStatusOK FAILED\n"},
+         "Error: IsStatusOK FAILED\n", ""},
         {[](auto& p) { return p.DnlContSelection(); }, CCB_CMD_SELECT_VARIANT_1, 20000, "",
-         "Dnl. CONT. SELECTION: FAILED\n", tcp},
+         "Dnl. CONT. SELECTION: FAILED\n", kTcp},
         {[](auto& p) { return p.DnlInitialization(); }, CCB_CMD_BOOT_INIT, 200000,
-         "Dnl. initialization: DONE\n", "Dnl. initialization: FAILED\n", tcp},
+         "Dnl. initialization: DONE\n", "Dnl. initialization: FAILED\n", kTcp},
         {[](auto& p) { return p.InitExtendedInfoUpdate(0x1234); }, CCB_CMD_INIT_EXT_INFO, 20000,
-         "InitExtendedInfoUpdate: DONE\n", "InitExtendedInfoUpdate: FAILED\n", tcp},
+         "InitExtendedInfoUpdate: DONE\n", "InitExtendedInfoUpdate: FAILED\n", kTcp},
         {[](auto& p) { return p.FlashExtInfoBlk(); }, CCB_CMD_SEND_DATA, 20000,
-         "FlashExtInfoBlk: DONE\n", "FlashExtInfoBlk: FAILED\n", tcp},
+         "FlashExtInfoBlk: DONE\n", "FlashExtInfoBlk: FAILED\n", kTcp},
     };
     for (const Request& r : requests) {
         SCOPED_TRACE(r.failed);
-        for (const auto& [faults, message] :
-             {std::pair{std::vector<Fault>{}, r.done},
-              {{StatusFault(r.command, 101)}, r.failed},
-              {{TransportFault(r.command)}, r.transportFailed.empty() ? r.failed : tcp}}) {
-            gateway = TestGateway();
-            gateway.addressed = 5;
+        for (const auto& [fault, message] :
+             {std::pair{Fault{}, r.done},
+              {StatusFault(r.command, 101), r.failed},
+              {TransportFault(r.command), r.transportFailed.empty() ? r.failed : kTcp}}) {
+            gateway = NodeGateway();
             gateway.AddNode(5);
-            gateway.faults = faults;
+            gateway.faults = {fault};
             CPucDownloadProtocol& protocol = WithImage(MODE_PUC, {{10, 0x11}});
             console.Take();
-            EXPECT_EQ(r.run(protocol), faults.empty());
+            EXPECT_EQ(r.run(protocol), message == r.done);
             EXPECT_EQ(console.Take(), message);
             ASSERT_EQ(gateway.calls.size(), 1u);
             EXPECT_EQ(gateway.calls[0].command, r.command);
@@ -103,86 +90,62 @@ TEST_F(RequestTest, ARequestWithoutDataResendsThePreviousDataAndLength) {
 TEST_F(RequestTest, StatusQueriesReadTheNodeStatusByte) {
     BootNode& node = gateway.AddNode(5);
     CPucDownloadProtocol& protocol = WithoutImage();
-    struct Case {
-        uint8_t statusByte;
-        Fault fault;
-        bool ok;
-        uint8_t code;  // starts as 0x42, which success leaves
-        std::string text;
-    };
-    for (const Case& c :
-         {Case{0, Fault{}, true, 0x42, "Status: OK\n"},
+    // The code starts as 0x42, which success leaves.
+    for (const auto& [statusByte, fault, ok, code, text] :
+         {std::tuple{0, Fault{}, true, 0x42, std::string("Status: OK\n")},
           {0x85, Fault{}, false, 0x85, "Status: Error: 0x85\n"},
           {0, MissingDataFault(CCB_CMD_GET_STATUS), false, 0xFF, "Status: "},
           {0, TransportFault(CCB_CMD_GET_STATUS), false, 0xFF,
            "Error: Get status FAILED\nError: Get status FAILED\nError: Get status FAILED\n"}}) {
-        SCOPED_TRACE(c.text);
-        node.statusByte = c.statusByte;
-        gateway.faults = {c.fault};
-        uint8_t code = 0x42;
-        EXPECT_EQ(protocol.GetStatus(), c.ok);
-        EXPECT_EQ(protocol.GetStatusCode(&code), c.ok);
-        EXPECT_EQ(code, c.code);
-        EXPECT_EQ(protocol.GetStatusQuiet(), c.ok);
-        EXPECT_EQ(console.Take(), c.text);
+        SCOPED_TRACE(text);
+        node.statusByte = static_cast<uint8_t>(statusByte);
+        gateway.faults = {fault};
+        uint8_t read = 0x42;
+        EXPECT_EQ(protocol.GetStatus(), ok);
+        EXPECT_EQ(protocol.GetStatusCode(&read), ok);
+        EXPECT_EQ(read, code);
+        EXPECT_EQ(protocol.GetStatusQuiet(), ok);
+        EXPECT_EQ(console.Take(), text);
     }
     for (const GatewayCall& call : gateway.calls)
         EXPECT_EQ(call.capacity, 24);
 }
 
+// A version not starting with 'V' marks the extended block, which no later read clears.
 TEST_F(RequestTest, BootCodeInfoUpperCasesTheVersionAndNotesTheExtendedBlock) {
-    BootNode& node = gateway.AddNode(5, "v3a1");
+    BootNode& node = gateway.AddNode(5);
     CPucDownloadProtocol& protocol = WithoutImage();
+    for (const auto& [version, shown, extended] :
+         {std::tuple{"v3a1", "V3A1", 0u}, {"2015", "2015", 1u}, {"V1.0", "V1.0", 1u}}) {
+        node.version = version;
+        EXPECT_TRUE(protocol.GetBootCodeInfoQuiet());
+        EXPECT_STREQ(protocol.bootCodeVersion, shown);
+        EXPECT_EQ(protocol.extendedInfoSupported, extended);
+    }
     EXPECT_TRUE(protocol.GetBootCodeInfo());
-    EXPECT_STREQ(protocol.bootCodeVersion, "V3A1");
-    EXPECT_EQ(protocol.extendedInfoSupported, 0u);
-    EXPECT_EQ(console.Take(), "Boot code version: V3A1 Application board hardware ID: 0x11\n");
-    node.version = "2015";
-    EXPECT_TRUE(protocol.GetBootCodeInfoQuiet());
-    EXPECT_STREQ(protocol.bootCodeVersion, "2015");
-    EXPECT_EQ(protocol.extendedInfoSupported, 1u);
-    node.version = "V1.0";
-    EXPECT_TRUE(protocol.GetBootCodeInfoQuiet());
-    EXPECT_EQ(protocol.extendedInfoSupported, 1u);  // never cleared by a later read
-    EXPECT_EQ(console.Take(), "");
+    EXPECT_EQ(console.Take(), "Boot code version: V1.0 Application board hardware ID: 0x11\n");
     gateway.faults = {TransportFault(CCB_CMD_GET_INFO, 1), StatusFault(CCB_CMD_GET_INFO, 101, 2)};
     EXPECT_FALSE(protocol.GetBootCodeInfo());
     EXPECT_FALSE(protocol.GetBootCodeInfo());
-    EXPECT_EQ(console.Take(), "Error in TCP/IP communication\n");
-}
-
-TEST_F(RequestTest, SelectBootNodeJudgesOnlyTheInformationReply) {
-    gateway.AddNode(9);
-    CPucDownloadProtocol& protocol = WithoutImage();
-    gateway.faults = {StatusFault(CCB_CMD_CONFIGURE, 101)};
-    EXPECT_TRUE(protocol.SelectBootNode(9, 0));
-    EXPECT_FALSE(protocol.SelectBootNode(8, 0));
-    EXPECT_EQ(console.Take(),
-              "Boot code version: V3.0 Application board hardware ID: 0x11\n"
-              "PUC is not in BOOT code, or there is no connection with it\n"
-              "Check PUC or try other nodeID!\n");
-    // Node 8, a 60 ms reply wait, identifiers 0x180 and 0x200; the gateway gets 2 ms.
-    const GatewayCall configure = gateway.CallsOf(CCB_CMD_CONFIGURE).back();
-    EXPECT_EQ(configure.payload,
-              (std::vector<uint8_t>{0, 8, 0, 0, 0, 0, 0, 0, 0, 60, 0, 0, 0, 0x80, 1, 0, 2}));
-    EXPECT_EQ(configure.timeoutMs, 2u);
+    EXPECT_EQ(console.Take(), kTcp);
 }
 
 TEST_F(RequestTest, TheSoftCanIdIsExplainedAndOldBootCodesShowOnlyTheHead) {
     const std::string chip =
         "Chip content:\n\tFile name       : ABCDEFGHIJKLMNOP\n\tFile mod. date  : 01.02.24\n"
         "\tFile Version    : 0x1020304\n\tSoft. CAN ID    : ";
+    const std::string head =
+        " Application board hardware ID: 0x11\nGoing to boot mode (for PUC) OK\n";
     for (const auto& [version, softCanId, ending] :
          {std::tuple{"2.00", 0xFF, chip + "0xFF - not activated\n"},
           {"V2.0", 0x00, chip + "0x0 - hwdID used as BOOT code CAN node ID\n"},
           {"3.00", 0x22, chip + "0x22\n"},
           {"1.99", 0x22, ""}}) {
         SCOPED_TRACE(version);
-        WithInfoBlock(version, static_cast<uint8_t>(softCanId));
+        gateway = NodeGateway();
+        WithInfoBlock(gateway.AddNode(5, version), static_cast<uint8_t>(softCanId));
         EXPECT_TRUE(WithoutImage().GetPucInfo(5));
-        EXPECT_EQ(console.Take(), "Boot code version: " + std::string(version) +
-                                      " Application board hardware ID: 0x11\n"
-                                      "Going to boot mode (for PUC) OK\n"
+        EXPECT_EQ(console.Take(), "Boot code version: " + std::string(version) + head +
                                       "FLASH memory contains valid application flag (0xA5A5)\n"
                                       "App file check sum: 0x1234\nApp entry address is 0x5000\n" +
                                       ending);
@@ -192,25 +155,24 @@ TEST_F(RequestTest, TheSoftCanIdIsExplainedAndOldBootCodesShowOnlyTheHead) {
     gateway.nodes[0].memory[0x4000] = 0x00;
     gateway.faults = {StatusFault(CCB_CMD_READ_CODE, 101, 2)};
     EXPECT_FALSE(WithoutImage().GetPucInfo(5));
-    EXPECT_EQ(console.Take(),
-              "Boot code version: 1.99 Application board hardware ID: 0x11\n"
-              "Going to boot mode (for PUC) OK\n"
-              "FLASH memory contains no application\n"
-              "Error: Debug controller FAILED\nCan not get BOOT code info\n");
+    EXPECT_EQ(console.Take(), "Boot code version: 1.99" + head +
+                                  "FLASH memory contains no application\n"
+                                  "Error: Debug controller FAILED\nCan not get BOOT code info\n");
 }
 
 TEST_F(RequestTest, SetBytesWritesFiveBytesPerRequest) {
-    BootNode& node = WithInfoBlock("2.00");
+    BootNode& node = WithInfoBlock(gateway.AddNode(5, "2.00"));
     CPucDownloadProtocol& protocol = WithImage(MODE_PUC, {{10, 0x11}});
     std::strcpy(image->foundFileName, "ABCDEFGHIJKLMNOPQRST");
     std::strcpy(image->fileDate, "");
     std::strcpy(image->loadDate, "9.9.99");
     protocol.GetBootCodeInfoQuiet();
     EXPECT_TRUE(protocol.SendInfoBlockData());
-    EXPECT_EQ(Writes(), (Trace{"215 95 10 40 41 42 43 44 45", "215 95 15 40 46 47 48 49 4A",
-                               "215 95 1A 40 4B 4C 4D 4E 4F", "215 91 1F 40 50",
-                               "215 95 28 40 39 2E 39 2E 39", "215 91 2D 40 39",
-                               "215 94 30 40 00 00 00 00", "215 91 34 40 FF"}));
+    EXPECT_EQ(gateway.Steps(1),
+              "215 95 10 40 41 42 43 44 45, 215 95 15 40 46 47 48 49 4A, "
+              "215 95 1A 40 4B 4C 4D 4E 4F, 215 91 1F 40 50, "
+              "215 95 28 40 39 2E 39 2E 39, 215 91 2D 40 39, "
+              "215 94 30 40 00 00 00 00, 215 91 34 40 FF");
     // A short text leaves the rest of its field as it was.
     std::strcpy(image->foundFileName, "abc");
     EXPECT_TRUE(protocol.SendInfoBlockData());
@@ -224,53 +186,23 @@ TEST_F(RequestTest, SetBytesWritesFiveBytesPerRequest) {
     EXPECT_TRUE(protocol.SetBytes(0, 0x4040, 0, bytes));
     // Each accepted chunk clears the request, so a request without data follows with none.
     EXPECT_TRUE(protocol.WriteEnable());
-    EXPECT_EQ(gateway.trace, (Trace{"215 9A 40 40 01 02", "215 91 11 40 42", "203"}));
+    EXPECT_EQ(gateway.Steps(), "215 9A 40 40 01 02, 215 91 11 40 42, 203");
     EXPECT_EQ(gateway.calls.back().length, 16u);
     console.Take();
     // The first refused chunk ends the writes.
     gateway.trace.clear();
     gateway.faults = {StatusFault(CCB_CMD_SEND_DATA, 101, 2)};
     EXPECT_FALSE(protocol.SetBytes(0, 0x4010, 12, bytes));
-    EXPECT_EQ(Writes().size(), 2u);
+    EXPECT_EQ(gateway.trace.size(), 2u);
     EXPECT_EQ(console.Take(), "SetBytes: FAILED\n");
 }
 
-TEST_F(RequestTest, SetBytesRefusesOldBootCodes) {
-    gateway.AddNode(5, "1.00");
-    CPucDownloadProtocol& protocol = WithoutImage();
-    const uint8_t bytes[12] = {};
-    EXPECT_FALSE(protocol.SetBytes(0, 0x4010, 12, bytes));  // no version read yet
-    protocol.GetBootCodeInfoQuiet();
-    EXPECT_FALSE(protocol.SetBytes(0, 0x4010, 12, bytes));
-    EXPECT_EQ(console.Take(), kOld + kOld);
-    EXPECT_TRUE(Writes().empty());
-}
-
-TEST_F(RequestTest, SetBootNodeIdWritesTheSoftCanIdAndWaitsForTheFlash) {
-    BootNode& node = WithInfoBlock("2.00");
-    EXPECT_TRUE(WithoutImage().SetBootNodeId(0x22));
-    EXPECT_EQ(gateway.trace, (Trace{"open 5", "212", "218 node 5", "208", "207", "217",
-                                    "215 91 34 40 22", "203", "215 B0", "sleep 3000", "207"}));
-    EXPECT_EQ(gateway.CallsOf(CCB_CMD_INIT_EXT_INFO)[0].payload,
-              (std::vector<uint8_t>{5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(console.Take(), kInfo +
-                                  "Status: OK\nInitExtendedInfoUpdate: DONE\nWrite enable DONE\n"
-                                  "FlashExtInfoBlk: DONE\nStatus: OK\n");
-    EXPECT_EQ(node.memory[0x4034], 0x22);
-    // An old boot code refuses only after the extended-info initialisation went out.
-    node.version = "1.00";
-    gateway.trace.clear();
-    EXPECT_FALSE(WithoutImage().SetBootNodeId(0x22));
-    EXPECT_EQ(gateway.trace.back(), "217");
-    EXPECT_NE(console.Take().find("InitExtendedInfoUpdate: DONE\n" + kOld), std::string::npos);
-}
-
-// The probes of a scan over nodes 2..127, after opening node 127.
-Trace ScanTrace() {
-    Trace trace = {"open 127", "212"};
+// The probes of a scan over nodes 2..127.
+std::string ScanSteps() {
+    std::string steps;
     for (int node = 2; node <= 127; ++node)
-        trace.insert(trace.end(), {"218 node " + std::to_string(node), "208"});
-    return trace;
+        steps += ", 218 node " + std::to_string(node) + ", 208";
+    return steps + ", reset";
 }
 
 TEST_F(RequestTest, ScanListsTheNodesInBootModeInRisingOrder) {
@@ -278,10 +210,7 @@ TEST_F(RequestTest, ScanListsTheNodesInBootModeInRisingOrder) {
     const std::string dashes(73, '-');
     EXPECT_TRUE(protocol.ScanBootNodes());
     EXPECT_EQ(console.Take(), dashes + "\nDetected nodes in BOOT mode:\nNone\n");
-    Trace expected = ScanTrace();
-    expected.push_back("reset");
-    EXPECT_EQ(gateway.trace, expected);
-
+    EXPECT_EQ(gateway.Steps(), "open 127, 212" + ScanSteps());
     gateway.AddNode(0x7F, "V1.0");
     gateway.AddNode(0x10, "2.00");
     gateway.AddNode(0x20, "3.00").inBootMode = false;
@@ -298,57 +227,94 @@ TEST_F(RequestTest, FindBootNodeIdPacksEveryOtherAnsweringNode) {
                                             {{2, 3, 4, 5, 6}, 0x03040506},
                                             {{}, -1}}) {
         SCOPED_TRACE(result);
-        gateway = TestGateway();
+        gateway = NodeGateway();
         for (uint8_t node : answering)
             gateway.AddNode(node);
-        const uint8_t expected = answering.size() == 5 ? 7 : 5;
-        EXPECT_EQ(WithoutImage().FindBootNodeId(expected), result);
-        Trace trace = {"open 127", "212", "218 node " + std::to_string(expected), "208"};
-        if (result != expected) {
-            trace = ScanTrace();
-            trace.insert(trace.begin() + 2, {"218 node " + std::to_string(expected), "208"});
-            trace.push_back("reset");
-        }
-        EXPECT_EQ(gateway.trace, trace);
+        const std::string expected = answering.size() == 5 ? "7" : "5";
+        EXPECT_EQ(WithoutImage().FindBootNodeId(std::stoi(expected)), result);
+        EXPECT_EQ(gateway.Steps(), "open 127, 212, 218 node " + expected + ", 208" +
+                                       (result == std::stoi(expected) ? "" : ScanSteps()));
     }
     EXPECT_EQ(console.Take(), "");
     gateway.faults = {TransportFault(CCB_CMD_OPEN)};
     EXPECT_EQ(WithoutImage().FindBootNodeId(5), -1);
 }
 
-TEST_F(RequestTest, GoToBootModeAsksTheApplicationAndThenTheBootLoader) {
-    BootNode& node = gateway.AddNode(5, "2.00");
-    node.inBootMode = false;
-    EXPECT_TRUE(WithoutImage().GoToBootMode(5));
-    EXPECT_EQ(gateway.trace, (Trace{"open 5", "212", "200 node 5", "208", "207"}));
-    const GatewayCall bootInit = gateway.CallsOf(CCB_CMD_BOOT_INIT)[0];
-    EXPECT_EQ(bootInit.payload, (std::vector<uint8_t>{0, 5, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0,
-                                                      0x80, 0x01, 0x00, 0x02}));
-    EXPECT_EQ(bootInit.timeoutMs, 40000u);
-    EXPECT_EQ(console.Take(), kInfo + "Status: OK\n");
-    EXPECT_TRUE(node.inBootMode);
-    // A boot loader under another ID is reported, quietly or not.
-    node.bootId = 9;
-    node.inBootMode = false;
-    EXPECT_FALSE(WithoutImage().GoToBootModeQuiet(5));
-    EXPECT_EQ(console.Take(),
-              "It is possible that this PUC uses different CAN node ID in BOOT mode!\n");
-}
+const std::string kV3 = "Boot code version: V3.0 Application board hardware ID: 0x11\n";
+const std::string kV2 = "Boot code version: 2.00 Application board hardware ID: 0x11\n";
 
-TEST_F(RequestTest, GoToApplicationSelectsTheBootNodeAndJumps) {
-    for (bool quiet : {false, true}) {
-        gateway = TestGateway();
-        BootNode& node = gateway.AddNode(7);
-        CPucDownloadProtocol& protocol = WithoutImage();
-        EXPECT_TRUE(quiet ? protocol.GoToApplicationQuiet(7) : protocol.GoToApplication(7));
-        EXPECT_EQ(gateway.trace, (Trace{"open 7", "212", "218 node 7", "208", "205"}));
-        EXPECT_FALSE(node.inBootMode);
-        EXPECT_EQ(console.Take(), quiet ? ""
-                                        : "Boot code version: V3.0 Application board hardware "
-                                          "ID: 0x11\nJump to application DONE\n");
+// Node operations: their steps, their messages, and the exact request of the one that matters.
+// Their success through the simulator is proven end to end.
+TEST_F(RequestTest, NodeOperationsRunTheirStepsAndSayWhatHappened) {
+    struct Op {
+        std::function<void(NodeGateway&)> setup;
+        Step run;
+        bool result;
+        std::string steps, text;  // empty steps: not checked
+        uint32_t command = 0;     // the first request of this command carries:
+        std::vector<uint8_t> payload = {};
+        uint32_t timeoutMs = 0;
+    };
+    const Op ops[] = {
+        {[](auto& g) { g.AddNode(5, "2.00").inBootMode = false; },
+         [](auto& p) { return p.GoToBootMode(5); },
+         true,
+         "open 5, 212, 200 node 5, 208, 207",
+         kV2 + "Status: OK\n",
+         CCB_CMD_BOOT_INIT,
+         {0, 5, 0, 0, 0, 0, 0, 0, 0, 0xF4, 0x01, 0, 0, 0x80, 0x01, 0x00, 0x02},
+         40000},
+        {[](auto& g) { g.AddNode(7); }, [](auto& p) { return p.GoToApplication(7); }, true,
+         "open 7, 212, 218 node 7, 208, 205", kV3 + "Jump to application DONE\n"},
+        // Only the information reply is judged; the gateway gets 2 ms to configure.
+        {[](auto& g) {
+             g.AddNode(9);
+             g.faults = {StatusFault(CCB_CMD_CONFIGURE, 101)};
+         },
+         [](auto& p) { return p.SelectBootNode(9, 0); }, true, "218 node 9, 208", kV3},
+        {[](auto&) {},
+         [](auto& p) { return p.SelectBootNode(8, 0); },
+         false,
+         "218 node 8, 208",
+         "PUC is not in BOOT code, or there is no connection with it\n"
+         "Check PUC or try other nodeID!\n",
+         CCB_CMD_CONFIGURE,
+         {0, 8, 0, 0, 0, 0, 0, 0, 0, 60, 0, 0, 0, 0x80, 1, 0, 2},
+         2},
+        {[](auto& g) { WithInfoBlock(g.AddNode(5, "2.00")); },
+         [](auto& p) { return p.SetBootNodeId(0x22); },
+         true,
+         "open 5, 212, 218 node 5, 208, 207, 217, 215 91 34 40 22, 203, 215 B0, sleep 3000, 207",
+         kV2 + "Status: OK\nInitExtendedInfoUpdate: DONE\nWrite enable DONE\n"
+               "FlashExtInfoBlk: DONE\nStatus: OK\n",
+         CCB_CMD_INIT_EXT_INFO,
+         {5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+         20000},
+        // An old boot code refuses only after the extended-info initialisation went out.
+        {[](auto& g) { WithInfoBlock(g.AddNode(5, "1.00")); },
+         [](auto& p) { return p.SetBootNodeId(0x22); }, false,
+         "open 5, 212, 218 node 5, 208, 207, 217",
+         "Boot code version: 1.00 Application board hardware ID: 0x11\nStatus: OK\n"
+         "InitExtendedInfoUpdate: DONE\n" +
+             kOld},
+        // Before any version was read, too.
+        {[](auto& g) { g.AddNode(5, "3.00"); },
+         [](auto& p) { return p.SetBytes(0, 0x4010, 1, reinterpret_cast<const uint8_t*>("x")); },
+         false, "", kOld},
+    };
+    for (const Op& op : ops) {
+        SCOPED_TRACE(op.text);
+        gateway = NodeGateway();
+        op.setup(gateway);
+        EXPECT_EQ(op.run(WithoutImage()), op.result);
+        EXPECT_TRUE(op.steps.empty() || gateway.Steps() == op.steps) << gateway.Steps();
+        EXPECT_EQ(console.Take(), op.text);
+        if (op.command != 0) {
+            const GatewayCall call = gateway.CallsOf(op.command).at(0);
+            EXPECT_EQ(call.payload, op.payload);
+            EXPECT_EQ(call.timeoutMs, op.timeoutMs);
+        }
     }
-    EXPECT_FALSE(WithoutImage().GoToApplication(7));  // no longer in boot mode
-    EXPECT_EQ(gateway.trace.back(), "208");
 }
 
 }  // namespace

@@ -18,35 +18,35 @@
 
 namespace orv::test {
 
-using Trace = std::vector<std::string>;
-
 // A boot-loader node as the gateway sees it.
 struct BootNode {
     uint8_t bootId = 5;         // answers under this ID while in boot mode
     uint8_t applicationId = 5;  // its application listens for the boot request under this ID
     bool inBootMode = true;
     std::string version = "V3.0";
+    std::string identification;  // when set, the information reply is this text instead
     uint8_t statusByte = 0;
     std::vector<uint8_t> memory = std::vector<uint8_t>(CProgramImage::kImageSize, 0xFF);
 };
 
-// Spoils the n-th exchange of one command (every one when occurrence is 0).
+// Spoils the n-th exchange of one command (every one when occurrence is 0): a transport
+// failure, a status, or a reply without data.
 struct Fault {
     uint32_t command = 0;
     unsigned occurrence = 0;
     int transportResult = 0;
     std::optional<uint32_t> status;
     bool dropData = false;
-    unsigned seen = 0;  // exchanges of the command since the fault was set
+    unsigned seen = 0;
 };
 inline Fault StatusFault(uint32_t command, uint32_t status, unsigned occurrence = 0) {
-    return Fault{command, occurrence, 0, status, false, 0};
+    return {command, occurrence, 0, status, false, 0};
 }
 inline Fault TransportFault(uint32_t command, unsigned occurrence = 0) {
-    return Fault{command, occurrence, 7, std::nullopt, false, 0};
+    return {command, occurrence, 7, std::nullopt, false, 0};
 }
 inline Fault MissingDataFault(uint32_t command, unsigned occurrence = 0) {
-    return Fault{command, occurrence, 0, std::nullopt, true, 0};
+    return {command, occurrence, 0, std::nullopt, true, 0};
 }
 
 struct GatewayCall {
@@ -58,9 +58,10 @@ struct GatewayCall {
     bool replyCleared = true;  // raw frames: the reply buffer held only zeros when handed over
 };
 
-// Carries gateway commands out on a small model of boot-loader nodes and records every call in
-// a one-line-per-step trace, pauses included.
-class TestGateway : public CCommAdapter {
+// Carries gateway commands out on a small model of boot-loader nodes and records every call,
+// and every step in a line of the trace: "open 5", "200 node 5", "201 6:2000" (page:address),
+// "215 95 10 40 …" (data bytes), "raw 10" (a frame's first byte), "sleep 1000", "reset".
+class NodeGateway : public CCommAdapter {
   public:
     int Open(uint8_t nodeId) override;
     int SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
@@ -71,12 +72,15 @@ class TestGateway : public CCommAdapter {
 
     BootNode& AddNode(uint8_t bootId, const std::string& version = "V3.0");
     std::vector<GatewayCall> CallsOf(uint32_t command) const;
+    // The trace from step `from` on as one text, steps separated by ", ", without the raw
+    // frames and their 1 ms pauses.
+    std::string Steps(size_t from = 0) const;
 
     std::vector<BootNode> nodes;
     std::vector<Fault> faults;
     std::vector<GatewayCall> calls;
-    Trace trace;
-    uint8_t addressed = 0;  // the node spoken to; Open, 200 and 218 change it
+    std::vector<std::string> trace;
+    uint8_t addressed = 5;  // the node spoken to; Open, 200 and 218 change it
 
   private:
     const Fault* FaultFor(uint32_t command);
@@ -86,18 +90,21 @@ class TestGateway : public CCommAdapter {
 // Puts every pause into the gateway's trace, between the requests around it.
 class TracingClock : public FakeClock {
   public:
-    explicit TracingClock(TestGateway& gateway) : gateway_(gateway) {}
-    void SleepMs(uint32_t ms) override;
+    explicit TracingClock(NodeGateway& gateway) : gateway_(gateway) {}
+    void SleepMs(uint32_t ms) override {
+        FakeClock::SleepMs(ms);
+        gateway_.trace.push_back("sleep " + std::to_string(ms));
+    }
 
   private:
-    TestGateway& gateway_;
+    NodeGateway& gateway_;
 };
 
 // A gateway with its nodes, a clock whose pauses join the gateway's trace, captured console.
-class ProtocolTest : public ::testing::Test {
+class NodeGatewayTest : public ::testing::Test {
   protected:
-    // A protocol for node 5 over the gateway, with an image whose sub-blocks (image offsets
-    // index * 2048) are filled with their byte.
+    // A protocol for node 5, with an image whose sub-blocks (image offsets index * 2048) are
+    // filled with their byte.
     CPucDownloadProtocol& WithImage(TargetMode mode,
                                     const std::vector<std::pair<uint16_t, uint8_t>>& blocks);
     CPucDownloadProtocol& WithoutImage(TargetMode mode = MODE_PUC) {
@@ -105,7 +112,7 @@ class ProtocolTest : public ::testing::Test {
         return *protocol;
     }
 
-    TestGateway gateway;
+    NodeGateway gateway;
     TracingClock clock{gateway};
     ConsoleCapture console;
     TempDir dir;

@@ -1,4 +1,4 @@
-#include "TestGateway.h"
+#include "support/NodeGateway.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -13,14 +13,11 @@ namespace {
 std::string Hex(const uint8_t* bytes, size_t count) {
     std::string text;
     char pair[4];
-    for (size_t i = 0; i < count; ++i) {
-        std::snprintf(pair, sizeof pair, " %02X", bytes[i]);
-        text += pair;
-    }
+    for (size_t i = 0; i < count; ++i)
+        text += (std::snprintf(pair, sizeof pair, " %02X", bytes[i]), pair);
     return text;
 }
 
-// "200 node 5", "201 6:2000" (page:address), "215 95 10 40 …" (the data bytes).
 std::string Describe(uint32_t command, const std::vector<uint8_t>& p) {
     char detail[32] = "";
     if ((command == CCB_CMD_BOOT_INIT || command == CCB_CMD_CONFIGURE) && p.size() >= 2) {
@@ -43,32 +40,40 @@ uint8_t& At(BootNode& node, uint8_t page, uint8_t low, uint8_t high, size_t i) {
 
 }  // namespace
 
-BootNode& TestGateway::AddNode(uint8_t bootId, const std::string& version) {
+BootNode& NodeGateway::AddNode(uint8_t bootId, const std::string& version) {
     nodes.emplace_back();
     nodes.back().bootId = nodes.back().applicationId = bootId;
     nodes.back().version = version;
     return nodes.back();
 }
 
-std::vector<GatewayCall> TestGateway::CallsOf(uint32_t command) const {
+std::vector<GatewayCall> NodeGateway::CallsOf(uint32_t command) const {
     std::vector<GatewayCall> found;
     std::copy_if(calls.begin(), calls.end(), std::back_inserter(found),
                  [command](const GatewayCall& call) { return call.command == command; });
     return found;
 }
 
-const Fault* TestGateway::FaultFor(uint32_t command) {
+std::string NodeGateway::Steps(size_t from) const {
+    std::string text;
+    for (size_t i = from; i < trace.size(); ++i) {
+        if (trace[i].rfind("raw", 0) != 0 && trace[i] != "sleep 1")
+            text += (text.empty() ? "" : ", ") + trace[i];
+    }
+    return text;
+}
+
+const Fault* NodeGateway::FaultFor(uint32_t command) {
     const Fault* hit = nullptr;
     for (Fault& fault : faults) {
         if (fault.command == command && ++fault.seen > 0 && hit == nullptr &&
-            (fault.occurrence == 0 || fault.occurrence == fault.seen)) {
+            (fault.occurrence == 0 || fault.occurrence == fault.seen))
             hit = &fault;
-        }
     }
     return hit;
 }
 
-int TestGateway::Open(uint8_t nodeId) {
+int NodeGateway::Open(uint8_t nodeId) {
     calls.push_back({CCB_CMD_OPEN, {nodeId}, 0, 0, 0});
     trace.push_back("open " + std::to_string(nodeId));
     addressed = nodeId;
@@ -76,13 +81,13 @@ int TestGateway::Open(uint8_t nodeId) {
     return fault != nullptr ? fault->transportResult : 0;
 }
 
-int TestGateway::Reset() {
+int NodeGateway::Reset() {
     calls.push_back({CCB_CMD_RESET, {}, 0, 0, 0});
     trace.push_back("reset");
     return 0;
 }
 
-int TestGateway::SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
+int NodeGateway::SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
                          uint32_t timeoutMs) {
     const auto* bytes = static_cast<const uint8_t*>(request);
     const auto* replyBytes = static_cast<const uint8_t*>(reply);
@@ -92,9 +97,8 @@ int TestGateway::SendRaw(const void* request, int requestLength, void* reply, in
          std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return b == 0; })});
     trace.push_back("raw" + Hex(static_cast<const CanFrameRequest*>(request)->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);
-    if (fault != nullptr && fault->transportResult != 0) {
+    if (fault != nullptr && fault->transportResult != 0)
         return fault->transportResult;
-    }
     if (fault == nullptr || !fault->dropData) {
         const uint32_t answer[3] = {
             kShortReplySize, CCB_CMD_SEND_FRAME,
@@ -104,44 +108,38 @@ int TestGateway::SendRaw(const void* request, int requestLength, void* reply, in
     return 0;
 }
 
-int TestGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int replyCapacity,
+int NodeGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int replyCapacity,
                           uint32_t timeoutMs) {
     const std::vector<uint8_t> payload(request->data, request->data + request->dataLength);
     calls.push_back({request->command, payload, request->length, replyCapacity, timeoutMs});
     trace.push_back(Describe(request->command, payload));
     const Fault* fault = FaultFor(request->command);
-    if (fault != nullptr && fault->transportResult != 0) {
+    if (fault != nullptr && fault->transportResult != 0)
         return fault->transportResult;
-    }
     reply->SetAll(0, nullptr, request->command, CCB_STATUS_OK);
     Execute(request->command, payload, *reply);
-    if (fault != nullptr && fault->status) {
+    if (fault != nullptr && fault->status)
         reply->status = *fault->status;
-    }
-    if (fault != nullptr && fault->dropData) {
+    if (fault != nullptr && fault->dropData)
         reply->SetData(nullptr, 0);
-    }
     return 0;
 }
 
-void TestGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
+void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
                           CCcbMessage& reply) {
-    if (command == CCB_CMD_CONFIGURE || command == CCB_CMD_BOOT_INIT) {
+    if (command == CCB_CMD_CONFIGURE || command == CCB_CMD_BOOT_INIT)
         addressed = payload.at(1);
-    }
     if (command == CCB_CMD_CONFIGURE || command == CCB_CMD_SELECT_VARIANT_1 ||
-        command == CCB_CMD_SELECT_VARIANT_2 || command == CCB_CMD_FINALIZE) {
+        command == CCB_CMD_SELECT_VARIANT_2 || command == CCB_CMD_FINALIZE)
         return;
-    }
     const auto found = std::find_if(nodes.begin(), nodes.end(), [this](const BootNode& n) {
         return n.inBootMode && n.bootId == addressed;
     });
     if (found == nodes.end()) {
         // An application asked to enter its boot loader restarts instead of answering.
-        for (BootNode& candidate : nodes) {
+        for (BootNode& candidate : nodes)
             candidate.inBootMode |=
                 command == CCB_CMD_BOOT_INIT && candidate.applicationId == addressed;
-        }
         reply.status = CCB_STATUS_NO_REPLY;
         return;
     }
@@ -162,25 +160,22 @@ void TestGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
     } else if (command == CCB_CMD_GET_STATUS) {
         answer = {node.statusByte, 0, 0, 0, 0, 0, 0, 0};
     } else if (command == CCB_CMD_GET_INFO) {
-        // Version in bytes 1..4, hardware ID 0x11 in byte 7.
+        // Version in bytes 1..4, hardware ID 0x11 in byte 7; or an identification text.
         answer = {0, 0, 0, 0, 0, 0, 0, 0x11};
         std::memcpy(answer.data() + 1, node.version.data(), 4);
+        if (!node.identification.empty())
+            answer.assign(node.identification.begin(), node.identification.end());
+        answer.resize(8);
     }
     reply.SetData(answer.data(), static_cast<uint32_t>(answer.size()));
 }
 
-void TracingClock::SleepMs(uint32_t ms) {
-    FakeClock::SleepMs(ms);
-    gateway_.trace.push_back("sleep " + std::to_string(ms));
-}
-
-CPucDownloadProtocol& ProtocolTest::WithImage(
+CPucDownloadProtocol& NodeGatewayTest::WithImage(
     TargetMode mode, const std::vector<std::pair<uint16_t, uint8_t>>& blocks) {
     HexWriter hex;
-    for (const auto& [index, fill] : blocks) {
+    for (const auto& [index, fill] : blocks)
         hex.Bytes(index * CProgramImage::kSubblockSize,
                   std::vector<uint8_t>(CProgramImage::kSubblockSize, fill), 64);
-    }
     hex.EndOfFile().Save(dir.File("prog.hex"));
     image = std::make_unique<CProgramImage>(1, 5, dir.File("prog.hex").c_str(), mode, 0);
     protocol = std::make_unique<CPucDownloadProtocol>(&gateway, image.get(), 5, mode);
