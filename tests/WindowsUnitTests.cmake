@@ -9,14 +9,15 @@ foreach(gtest_target gtest gtest_main gmock gmock_main)
   target_compile_options(${gtest_target} PRIVATE -w)
 endforeach()
 
-add_library(orv_test_support STATIC support/HexWriter.cpp support/MemoryCanLink.cpp
+add_library(orv_test_support STATIC support/HexWriter.cpp support/MemoryCanLink.cpp support/NodeGateway.cpp
   support/TestFiles.cpp)
 target_include_directories(orv_test_support PUBLIC ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(orv_test_support PUBLIC orv_frontend gtest)
 
 # Whole folders, and single programs of folders whose other programs need the OS: the HEX
 # loader reads files through the Windows CRT, the command line runs on a Windows console.
-set(windows_tests protocol standins startup transport/BootCommandExecutor_test
+set(windows_tests protocol/download_test protocol/requests_test standins startup
+  transport/BootCommandExecutor_test
   transport/E2CAdapter_threads_test image/HexLoader_test frontend/CommandLine_test)
 foreach(entry ${windows_tests})
   string(REGEX MATCH "^[^/]+" folder_name ${entry})

@@ -1,61 +1,12 @@
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "support/NodeGateway.h"
+#include "DownloadPucTest.h"
 #include "transport/GatewayRecords.h"
 
 namespace orv::test {
 namespace {
-
-class DownloadPucTest : public NodeGatewayTest {
-  protected:
-    // Node 5 in boot mode with a valid application (checksum 0x1234) and an erased extended
-    // block; an image with sub-blocks 10 (0x5000) and 36 (page 6, 0x2000).
-    BootNode& Prepare(const std::string& version,
-                      std::vector<std::pair<uint16_t, uint8_t>> blocks = {{10, 0x11}, {36, 0x22}}) {
-        gateway = NodeGateway();
-        BootNode& node = gateway.AddNode(5, version);
-        const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
-        std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
-        WithImage(MODE_PUC, blocks);
-        std::strcpy(image->fileDate, "01.02.24");
-        std::strcpy(image->loadDate, "03.04.25");
-        console.Take();
-        return node;
-    }
-};
-
-// On a terminal the progress shows the sub-block to come and the time left at the pace so far;
-// in a child process, as the first look at the terminal decides for the whole process.
-TEST_F(DownloadPucTest, ProgressOnATerminalEstimatesTheTimeLeft) {
-    Prepare("3.10");
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-    const int shown = open(ptsname(terminal), O_RDWR | O_NOCTTY);
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(shown, 2);
-        _exit(!ProgressShown() ? 2 : protocol->DownloadPuc(-1) ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    if (WEXITSTATUS(status) == 2)
-        GTEST_SKIP() << "this process looked at its terminal before";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    fcntl(terminal, F_SETFL, O_NONBLOCK);
-    std::string text(8192, '\0');
-    text.resize(static_cast<size_t>(std::max<ssize_t>(0, read(terminal, text.data(), 8192))));
-    EXPECT_NE(text.find("\rsub-block 1 of 2 (0 %)\r"), std::string::npos) << text;
-    EXPECT_NE(text.find("\rsub-block 2 of 2 (50 %), about 0 s left\r"), std::string::npos);
-    EXPECT_NE(text.find("\rprogramming: 12 s left\r"), std::string::npos);
-    close(shown);
-    close(terminal);
-}
 
 // check: a compatibility check; info: the boot code keeps the extended block; written: it
 // accepted the writes.

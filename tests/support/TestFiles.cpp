@@ -1,20 +1,25 @@
 #include "support/TestFiles.h"
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace orv::test {
 
+// Portable, as the Windows unit tests use it too.
 TempDir::TempDir() {
-    const std::string pattern = std::filesystem::temp_directory_path() / "orvtest-XXXXXX";
-    std::string path = pattern;
-    if (mkdtemp(path.data()) == nullptr)
-        throw std::runtime_error("no temporary directory could be made");
-    path_ = path;
+    std::random_device random;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path candidate = base / ("orvtest-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate)) {
+            path_ = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory could be made");
 }
 
 TempDir::~TempDir() {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <ostream>
 #include <tuple>
 
 #include "support/FakeClock.h"
@@ -188,6 +189,11 @@ struct Case {
     int failSendsFrom = 0;  // 1 = the request's first frame
     const ExecutionPolicy* policy = nullptr;
 };
+
+// Test lists show a row by its name, not as the bytes of the object.
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 Case R(std::string name, std::vector<Request> setup, Request request, Answers answers, Log expected,
        uint32_t status = 100, std::string data = "", int failSendsFrom = 0) {
