@@ -3,7 +3,7 @@
 set -euo pipefail
 # scdoc and man-db build and check the man pages; dpkg-dev and file let cpack make the .deb.
 packages=(cmake make g++ clang googletest libgtest-dev libgmock-dev libcli11-dev
-          nlohmann-json3-dev python3 python3-can srecord clang-format scdoc man-db dpkg-dev file
+          nlohmann-json3-dev python3 python3-can clang-format scdoc man-db dpkg-dev file
           libclang-rt-14-dev libfuzzer-14-dev g++-mingw-w64-x86-64-posix wine64 unzip)
 missing=()
 for p in "${packages[@]}"; do
