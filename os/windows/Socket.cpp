@@ -28,15 +28,16 @@ bool SendAll(SocketHandle socket, const void* bytes, size_t count) {
     return true;
 }
 
-// Asks how much has arrived first, so that a blocking socket is never left waiting in recv.
+// Asks whether anything has arrived first, so that a blocking socket is never left waiting in
+// recv; one call, as every call costs a trip through the system.
 long ReceiveAvailable(SocketHandle socket, void* into, size_t capacity) {
-    u_long waiting = 0;
-    if (ioctlsocket(Native(socket), FIONREAD, &waiting) != 0) {
-        return kEnded;
-    }
     WSAPOLLFD entry{Native(socket), POLLRDNORM, 0};
-    if (waiting == 0 && WSAPoll(&entry, 1, 0) == 0) {
+    const int ready = WSAPoll(&entry, 1, 0);
+    if (ready == 0) {
         return kNothingYet;
+    }
+    if (ready < 0) {
+        return kEnded;
     }
     const int got = recv(Native(socket), static_cast<char*>(into), static_cast<int>(capacity), 0);
     return got < 0 ? kEnded : static_cast<long>(got);
