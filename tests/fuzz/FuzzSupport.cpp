@@ -11,6 +11,7 @@
 
 #include "canlink/SocketcandText.h"
 #include "os/Clock.h"
+#include "support/InertCanOpenEngine.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -31,27 +32,14 @@ class FuzzClock : public IClock {
 };
 
 // A CAN engine whose every frame sent is answered with the next bytes of the input.
-class FuzzEngine : public CanOpenLibrary::ICanOpenEngine {
+class FuzzEngine : public orv::test::InertCanOpenEngine {
   public:
     explicit FuzzEngine(FuzzInput& input) : input_(input) {}
 
-    int Connect(TylCommunicationLibraryNG::ICommConnector*, const std::wstring&,
-                const std::wstring&) override {
-        return 0;
-    }
-    void Disconnect() override {}
-    void Join() override {}
-    int Start() override { return 0; }
-    void Stop() override {}
-    int Attach(std::unique_ptr<orv::ICanLink>) override { return 0; }
-    std::string LastError() const override { return {}; }
-    bool IsRunning() const override { return true; }
     int SendNmt(const uint8_t*, const uint8_t*, uint8_t*) override { return Answer(); }
     int SendCanFrame(const uint16_t*, const uint8_t*, const uint8_t*, uint8_t*) override {
         return Answer();
     }
-    CanOpenLibrary::EngineCounters Counters() const override { return {}; }
-    int SetNodeState(const uint8_t*, const uint32_t*) override { return 0; }
 
     CE2CCommAdapter* adapter = nullptr;
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/FakeClock.h"
+#include "support/InertCanOpenEngine.h"
 #include "support/MemoryCanLink.h"
 #include "transport/E2CCommAdapter.h"
 #include "transport/GatewayCodes.h"
@@ -23,21 +24,8 @@ constexpr uint8_t kNode = 0x12;
 constexpr uint8_t kStoreNode = 0;
 
 // Each frame sent gets the next queued answers at once.
-class ScriptedEngine : public CanOpenLibrary::ICanOpenEngine {
+class ScriptedEngine : public orv::test::InertCanOpenEngine {
   public:
-    int Connect(TylCommunicationLibraryNG::ICommConnector*, const std::wstring&,
-                const std::wstring&) override {
-        return 0;
-    }
-    void Disconnect() override {}
-    void Join() override {}
-    int Start() override { return 0; }
-    void Stop() override {}
-    int Attach(std::unique_ptr<orv::ICanLink>) override { return 0; }
-    std::string LastError() const override { return {}; }
-    bool IsRunning() const override { return true; }
-    int SendNmt(const uint8_t*, const uint8_t*, uint8_t*) override { return 0; }
-    CanOpenLibrary::EngineCounters Counters() const override { return {}; }
     std::deque<Answers> script;
     std::vector<std::pair<uint16_t, Bytes>> sent;
     bool fails = false;
