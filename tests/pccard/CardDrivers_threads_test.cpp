@@ -442,7 +442,12 @@ TEST_P(CardDriverTest, CallsItsLibraryAsScripted) {
         SCOPED_TRACE(std::string(step.script) + " " + step.action);
         SetScript(fakes, step.script);
         EXPECT_EQ(Act(step.action), step.result);
-        EXPECT_EQ(Lib().Take(), step.log);
+        // A polling card's thread takes what it is fed whenever it comes by: those calls join
+        // the log of the step after, which waits for them.
+        const std::string verb = std::string(step.action).substr(0, 4);
+        if (!GetParam().polled || (verb != "hand" && verb != "queu")) {
+            EXPECT_EQ(Lib().Take(), step.log);
+        }
     }
 }
 
