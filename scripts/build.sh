@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Configures and builds one flavour of the project: plain (build/, g++), asan (build-asan/,
 # clang++ with AddressSanitizer and UndefinedBehaviorSanitizer, and libFuzzer's coverage for the
-# fuzz targets), tsan (build-tsan/, g++ with
-# ThreadSanitizer), release (build-release/, g++ optimised as shipped), windows (build-windows/,
-# cross-compiled with MinGW-w64 into OrvFlashPuc.exe and the card DLLs, linked statically).
+# fuzz targets), tsan (build-tsan/, g++ with ThreadSanitizer), release (build-release/, g++
+# optimised as shipped), windows (build-windows/, cross-compiled with MinGW-w64 into
+# OrvFlashPuc.exe and the card DLLs, linked statically).
 # Every flavour treats warnings as errors. Further arguments name the targets to build (default:
 # all).
 set -euo pipefail
