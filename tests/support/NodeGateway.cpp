@@ -94,17 +94,14 @@ int NodeGateway::SendRaw(const void* request, int requestLength, void* reply, in
     calls.push_back(
         {CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
          static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs,
-         std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return b == 0; })});
+         std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return !b; })});
     trace.push_back("raw" + Hex(static_cast<const CanFrameRequest*>(request)->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);
-    if (fault != nullptr && fault->transportResult != 0)
+    if (fault != nullptr && (fault->transportResult != 0 || fault->dropData))
         return fault->transportResult;
-    if (fault == nullptr || !fault->dropData) {
-        const uint32_t answer[3] = {
-            kShortReplySize, CCB_CMD_SEND_FRAME,
-            fault != nullptr && fault->status ? *fault->status : CCB_STATUS_OK};
-        std::memcpy(reply, answer, sizeof answer);
-    }
+    const uint32_t answer[3] = {kShortReplySize, CCB_CMD_SEND_FRAME,
+                                fault != nullptr && fault->status ? *fault->status : CCB_STATUS_OK};
+    std::memcpy(reply, answer, sizeof answer);
     return 0;
 }
 
@@ -180,6 +177,19 @@ CPucDownloadProtocol& NodeGatewayTest::WithImage(
     image = std::make_unique<CProgramImage>(1, 5, dir.File("prog.hex").c_str(), mode, 0);
     protocol = std::make_unique<CPucDownloadProtocol>(&gateway, image.get(), 5, mode);
     return *protocol;
+}
+
+BootNode& NodeGatewayTest::PreparePuc(const std::string& version,
+                                      std::vector<std::pair<uint16_t, uint8_t>> blocks) {
+    gateway = NodeGateway();
+    BootNode& node = gateway.AddNode(5, version);
+    const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
+    std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
+    WithImage(MODE_PUC, blocks);
+    std::strcpy(image->fileDate, "01.02.24");
+    std::strcpy(image->loadDate, "03.04.25");
+    console.Take();
+    return node;
 }
 
 }  // namespace orv::test

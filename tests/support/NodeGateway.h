@@ -58,9 +58,9 @@ struct GatewayCall {
     bool replyCleared = true;  // raw frames: the reply buffer held only zeros when handed over
 };
 
-// Carries gateway commands out on a small model of boot-loader nodes and records every call,
-// and every step in a line of the trace: "open 5", "200 node 5", "201 6:2000" (page:address),
-// "215 95 10 40 …" (data bytes), "raw 10" (a frame's first byte), "sleep 1000", "reset".
+// Carries gateway commands out on a small model of boot-loader nodes, records every call and
+// traces every step: "open 5", "200 node 5", "201 6:2000" (page:address), "215 95 10 40 …"
+// (data bytes), "raw 10" (a frame's first byte), "sleep 1000", "reset".
 class NodeGateway : public CCommAdapter {
   public:
     int Open(uint8_t nodeId) override;
@@ -72,8 +72,7 @@ class NodeGateway : public CCommAdapter {
 
     BootNode& AddNode(uint8_t bootId, const std::string& version = "V3.0");
     std::vector<GatewayCall> CallsOf(uint32_t command) const;
-    // The trace from step `from` on as one text, steps separated by ", ", without the raw
-    // frames and their 1 ms pauses.
+    // The trace from step `from` on, without the raw frames and their 1 ms pauses.
     std::string Steps(size_t from = 0) const;
 
     std::vector<BootNode> nodes;
@@ -87,19 +86,6 @@ class NodeGateway : public CCommAdapter {
     void Execute(uint32_t command, const std::vector<uint8_t>& payload, CCcbMessage& reply);
 };
 
-// Puts every pause into the gateway's trace, between the requests around it.
-class TracingClock : public FakeClock {
-  public:
-    explicit TracingClock(NodeGateway& gateway) : gateway_(gateway) {}
-    void SleepMs(uint32_t ms) override {
-        FakeClock::SleepMs(ms);
-        gateway_.trace.push_back("sleep " + std::to_string(ms));
-    }
-
-  private:
-    NodeGateway& gateway_;
-};
-
 // A gateway with its nodes, a clock whose pauses join the gateway's trace, captured console.
 class NodeGatewayTest : public ::testing::Test {
   protected:
@@ -111,9 +97,14 @@ class NodeGatewayTest : public ::testing::Test {
         protocol = std::make_unique<CPucDownloadProtocol>(&gateway, nullptr, 5, mode);
         return *protocol;
     }
+    // A fresh node 5 in boot mode with a valid application (checksum 0x1234) and an erased
+    // extended block; a PUC download of sub-blocks 10 (0x5000) and 36 (page 6, 0x2000).
+    BootNode& PreparePuc(const std::string& version,
+                         std::vector<std::pair<uint16_t, uint8_t>> blocks = {{10, 0x11},
+                                                                             {36, 0x22}});
 
     NodeGateway gateway;
-    TracingClock clock{gateway};
+    LoggingClock clock{gateway.trace};
     ConsoleCapture console;
     TempDir dir;
     std::unique_ptr<CProgramImage> image;
