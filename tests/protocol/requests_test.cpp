@@ -21,41 +21,40 @@ using RequestTest = NodeGatewayTest;
 using Step = std::function<bool(CPucDownloadProtocol&)>;
 
 const std::string kTcp = "Error in TCP/IP communication\n";
-const std::string kOld = "SetBytes - not supported operaion with this version of BOOT code\n";
 
 // Programming and the jump show their texts in the download tests.
 TEST_F(RequestTest, EachRequestHasItsCodeCapacityWaitAndMessages) {
+    using P = CPucDownloadProtocol;
     struct Request {
         Step run;
         uint32_t command, timeoutMs;
-        std::string done, failed, transportFailed;  // the last when not `failed`
+        std::string done, failed;
+        bool tcp;  // a transport failure says so instead of `failed`
     };
     const Request requests[] = {
-        {[](auto& p) { return p.AbortDownload(); }, CCB_CMD_ABORT, 60000, "Abort download DONE\n",
-         "Error: Abort download  FAILED\n", ""},
-        {[](auto& p) { return p.WriteEnable(); }, CCB_CMD_WRITE_ENABLE, 20000,
-         "Write enable DONE\n", "Error: Write enable FAILED\n", ""},
-        {[](auto& p) { return p.ValidateDescriptors(); }, CCB_CMD_VALIDATE, 20000,
-         "Validating descriptors DONE\n", "Error: Validating descriptors FAILED\n", ""},
-        {[](auto& p) { return p.JumpToApplicationQuiet(); }, CCB_CMD_JUMP_TO_APP, 20000, "",
-         "Error: Jump to application FAILED\n", ""},
-        {[](auto& p) { return p.IsStatusOK(); }, CCB_CMD_GET_STATUS, 20000, "IsStatusOK DONE\n",
-         "Error: IsStatusOK FAILED\n", ""},
-        {[](auto& p) { return p.DnlContSelection(); }, CCB_CMD_SELECT_VARIANT_1, 20000, "",
-         "Dnl. CONT. SELECTION: FAILED\n", kTcp},
-        {[](auto& p) { return p.DnlInitialization(); }, CCB_CMD_BOOT_INIT, 200000,
-         "Dnl. initialization: DONE\n", "Dnl. initialization: FAILED\n", kTcp},
-        {[](auto& p) { return p.InitExtendedInfoUpdate(0x1234); }, CCB_CMD_INIT_EXT_INFO, 20000,
-         "InitExtendedInfoUpdate: DONE\n", "InitExtendedInfoUpdate: FAILED\n", kTcp},
-        {[](auto& p) { return p.FlashExtInfoBlk(); }, CCB_CMD_SEND_DATA, 20000,
-         "FlashExtInfoBlk: DONE\n", "FlashExtInfoBlk: FAILED\n", kTcp},
+        {&P::AbortDownload, CCB_CMD_ABORT, 60000, "Abort download DONE\n",
+         "Error: Abort download  FAILED\n", false},
+        {&P::WriteEnable, CCB_CMD_WRITE_ENABLE, 20000, "Write enable DONE\n",
+         "Error: Write enable FAILED\n", false},
+        {&P::ValidateDescriptors, CCB_CMD_VALIDATE, 20000, "Validating descriptors DONE\n",
+         "Error: Validating descriptors FAILED\n", false},
+        {&P::IsStatusOK, CCB_CMD_GET_STATUS, 20000, "IsStatusOK DONE\n",
+         "Error: IsStatusOK FAILED\n", false},
+        {&P::DnlContSelection, CCB_CMD_SELECT_VARIANT_1, 20000, "",
+         "Dnl. CONT. SELECTION: FAILED\n", true},
+        {&P::DnlInitialization, CCB_CMD_BOOT_INIT, 200000, "Dnl. initialization: DONE\n",
+         "Dnl. initialization: FAILED\n", true},
+        {[](P& p) { return p.InitExtendedInfoUpdate(0x1234); }, CCB_CMD_INIT_EXT_INFO, 20000,
+         "InitExtendedInfoUpdate: DONE\n", "InitExtendedInfoUpdate: FAILED\n", true},
+        {&P::FlashExtInfoBlk, CCB_CMD_SEND_DATA, 20000, "FlashExtInfoBlk: DONE\n",
+         "FlashExtInfoBlk: FAILED\n", true},
     };
     for (const Request& r : requests) {
         SCOPED_TRACE(r.failed);
         for (const auto& [fault, message] :
              {std::pair{Fault{}, r.done},
               {StatusFault(r.command, 101), r.failed},
-              {TransportFault(r.command), r.transportFailed.empty() ? r.failed : kTcp}}) {
+              {TransportFault(r.command), r.tcp ? kTcp : r.failed}}) {
             gateway = NodeGateway();
             gateway.AddNode(5);
             gateway.faults = {fault};
@@ -64,49 +63,22 @@ TEST_F(RequestTest, EachRequestHasItsCodeCapacityWaitAndMessages) {
             EXPECT_EQ(r.run(protocol), message == r.done);
             EXPECT_EQ(console.Take(), message);
             ASSERT_EQ(gateway.calls.size(), 1u);
-            EXPECT_EQ(gateway.calls[0].command, r.command);
-            EXPECT_EQ(gateway.calls[0].capacity, 16);
-            EXPECT_EQ(gateway.calls[0].timeoutMs, r.timeoutMs);
+            EXPECT_EQ(std::tuple(gateway.calls[0].command, gateway.calls[0].capacity,
+                                 gateway.calls[0].timeoutMs),
+                      std::tuple(r.command, 16, r.timeoutMs));
         }
     }
 }
 
-TEST_F(RequestTest, ARequestWithoutDataResendsThePreviousDataAndLength) {
-    gateway.AddNode(5);
-    CPucDownloadProtocol& protocol = WithoutImage();
-    protocol.InitExtendedInfoUpdate(0x01020304);
-    EXPECT_TRUE(protocol.WriteEnable());
-    EXPECT_EQ(gateway.calls.at(1).payload,
-              (std::vector<uint8_t>{4, 3, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(gateway.calls[1].length, 32u);
-    // An exchange that never arrived does not read as the last success.
-    gateway.faults = {TransportFault(CCB_CMD_WRITE_ENABLE)};
-    EXPECT_FALSE(protocol.WriteEnable());
-    EXPECT_EQ(protocol.reply.status, 0xFFFFFFFFu);
-}
-
 TEST_F(RequestTest, StatusQueriesReadTheNodeStatusByte) {
-    BootNode& node = gateway.AddNode(5);
+    gateway.AddNode(5).statusByte = 0x85;
     CPucDownloadProtocol& protocol = WithoutImage();
-    // The code starts as 0x42, which success leaves.
-    for (const auto& [statusByte, fault, ok, code, text] :
-         {std::tuple{0, Fault{}, true, 0x42, std::string("Status: OK\n")},
-          {0x85, Fault{}, false, 0x85, "Status: Error: 0x85\n"},
-          {0, MissingDataFault(CCB_CMD_GET_STATUS), false, 0xFF, "Status: "},
-          {0, TransportFault(CCB_CMD_GET_STATUS), false, 0xFF,
-           "Error: Get status FAILED\nError: Get status FAILED\nError: Get status FAILED\n"}}) {
-        SCOPED_TRACE(text);
-        node.statusByte = static_cast<uint8_t>(statusByte);
-        gateway.faults = {fault};
-        uint8_t read = 0x42;
-        EXPECT_EQ(protocol.GetStatus(), ok);
-        EXPECT_EQ(protocol.GetStatusCode(&read), ok);
-        EXPECT_EQ(read, code);
-        EXPECT_EQ(protocol.GetStatusQuiet(), ok);
-        EXPECT_EQ(console.Take(), text);
-    }
-    for (const GatewayCall& call : gateway.calls)
-        EXPECT_EQ(call.capacity, 24);
+    uint8_t read = 0;
+    EXPECT_FALSE(protocol.GetStatus());
+    EXPECT_FALSE(protocol.GetStatusCode(&read));
+    EXPECT_EQ(read, 0x85);
+    EXPECT_EQ(console.Take(), "Status: Error: 0x85\n");
+    EXPECT_EQ(gateway.calls[0].capacity, 24);
 }
 
 // A version not starting with 'V' marks the extended block, which no later read clears.
@@ -167,10 +139,8 @@ std::string ScanSteps() {
 }
 
 TEST_F(RequestTest, FindBootNodeIdPacksEveryOtherAnsweringNode) {
-    for (const auto& [answering, result] : {std::pair{std::vector<uint8_t>{5, 9}, 5},
-                                            {{9, 12}, 0x090C},
-                                            {{2, 3, 4, 5, 6}, 0x03040506},
-                                            {{}, -1}}) {
+    for (const auto& [answering, result] :
+         {std::pair{std::vector<uint8_t>{5, 9}, 5}, {{2, 3, 4, 5, 6}, 0x03040506}, {{}, -1}}) {
         SCOPED_TRACE(result);
         gateway = NodeGateway();
         for (uint8_t node : answering)
@@ -180,67 +150,30 @@ TEST_F(RequestTest, FindBootNodeIdPacksEveryOtherAnsweringNode) {
         EXPECT_EQ(gateway.Steps(), "open 127, 212, 218 node " + expected + ", 208" +
                                        (result == std::stoi(expected) ? "" : ScanSteps()));
     }
-    EXPECT_EQ(console.Take(), "");
-    gateway.faults = {TransportFault(CCB_CMD_OPEN)};
-    EXPECT_EQ(WithoutImage().FindBootNodeId(5), -1);
 }
 
-const std::string kV3 = "Boot code version: V3.0 Application board hardware ID: 0x11\n";
-const std::string kV2 = "Boot code version: 2.00 Application board hardware ID: 0x11\n";
-
-// Node operations: their steps, their messages, and the exact request of the one that matters.
 // Their success through the simulator is proven end to end.
-TEST_F(RequestTest, NodeOperationsRunTheirStepsAndSayWhatHappened) {
-    struct Op {
-        const char* version;  // of node 5 with its information block; none when null
-        Step run;
-        bool result;
-        std::string steps, text;
-        uint32_t command = 0;  // the first request of this command carries:
-        std::vector<uint8_t> payload = {};
-        uint32_t timeoutMs = 0;
-    };
-    const std::vector<uint8_t> boot = {0, 5, 0, 0, 0, 0, 0, 0, 0, 0xF4, 1, 0, 0, 0x80, 1, 0, 2};
-    const std::vector<uint8_t> select = {0, 8, 0, 0, 0, 0, 0, 0, 0, 60, 0, 0, 0, 0x80, 1, 0, 2};
-    const std::vector<uint8_t> init = {5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    const Op ops[] = {
-        {"2.00", [](auto& p) { return p.GoToBootMode(5); }, true,
-         "open 5, 212, 200 node 5, 208, 207", kV2 + "Status: OK\n", CCB_CMD_BOOT_INIT, boot, 40000},
-        {"V3.0", [](auto& p) { return p.GoToApplication(5); }, true,
-         "open 5, 212, 218 node 5, 208, 205", kV3 + "Jump to application DONE\n"},
-        {nullptr, [](auto& p) { return p.SelectBootNode(8, 0); }, false, "218 node 8, 208",
-         "PUC is not in BOOT code, or there is no connection with it\nCheck PUC or try other "
-         "nodeID!\n",
-         CCB_CMD_CONFIGURE, select, 2},
-        {"2.00", [](auto& p) { return p.SetBootNodeId(0x22); }, true,
-         "open 5, 212, 218 node 5, 208, 207, 217, 215 91 34 40 22, 203, 215 B0, sleep 3000, 207",
-         kV2 +
-             "Status: OK\nInitExtendedInfoUpdate: DONE\nWrite enable DONE\nFlashExtInfoBlk: DONE\n"
-             "Status: OK\n",
-         CCB_CMD_INIT_EXT_INFO, init, 20000},
-        // An old boot code refuses only after the extended-info initialisation went out.
-        {"1.00", [](auto& p) { return p.SetBootNodeId(0x22); }, false,
-         "open 5, 212, 218 node 5, 208, 207, 217",
-         "Boot code version: 1.00 Application board hardware ID: 0x11\nStatus: OK\n"
-         "InitExtendedInfoUpdate: DONE\n" +
-             kOld},
-    };
-    for (const Op& op : ops) {
-        SCOPED_TRACE(op.text);
-        gateway = NodeGateway();
-        if (op.version != nullptr) {
-            WithInfoBlock(gateway.AddNode(5, op.version)).inBootMode =
-                op.command != CCB_CMD_BOOT_INIT;
-        }
-        EXPECT_EQ(op.run(WithoutImage()), op.result);
-        EXPECT_EQ(gateway.Steps(), op.steps);
-        EXPECT_EQ(console.Take(), op.text);
-        if (op.command != 0) {
-            const GatewayCall call = gateway.CallsOf(op.command).at(0);
-            EXPECT_EQ(call.payload, op.payload);
-            EXPECT_EQ(call.timeoutMs, op.timeoutMs);
-        }
-    }
+TEST_F(RequestTest, GoingToBootModeAndSettingTheIdRunTheirStepsWithTheirExactRequests) {
+    const std::string v2 =
+        "Boot code version: 2.00 Application board hardware ID: 0x11\nStatus: OK\n";
+    gateway.AddNode(5, "2.00").inBootMode = false;
+    EXPECT_TRUE(WithoutImage().GoToBootMode(5));
+    EXPECT_EQ(gateway.Steps(), "open 5, 212, 200 node 5, 208, 207");
+    EXPECT_EQ(console.Take(), v2);
+    const GatewayCall init = gateway.CallsOf(CCB_CMD_BOOT_INIT).at(0);
+    EXPECT_EQ(init.payload,
+              (std::vector<uint8_t>{0, 5, 0, 0, 0, 0, 0, 0, 0, 0xF4, 1, 0, 0, 0x80, 1, 0, 2}));
+    EXPECT_EQ(init.timeoutMs, 40000u);
+    gateway = NodeGateway();
+    WithInfoBlock(gateway.AddNode(5, "2.00"));
+    EXPECT_TRUE(WithoutImage().SetBootNodeId(0x22));
+    EXPECT_EQ(gateway.Steps(),
+              "open 5, 212, 218 node 5, 208, 207, 217, 215 91 34 40 22, 203, 215 B0, "
+              "sleep 3000, 207");
+    EXPECT_EQ(console.Take(), v2 + "InitExtendedInfoUpdate: DONE\nWrite enable DONE\n"
+                                   "FlashExtInfoBlk: DONE\nStatus: OK\n");
+    EXPECT_EQ(gateway.CallsOf(CCB_CMD_INIT_EXT_INFO).at(0).payload,
+              (std::vector<uint8_t>{5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 }  // namespace

@@ -8,15 +8,16 @@
 #include "transport/GatewayRecords.h"
 
 namespace orv::test {
-namespace {
 
-std::string Hex(const uint8_t* bytes, size_t count) {
+std::string HexBytes(const uint8_t* bytes, size_t count) {
     std::string text;
     char pair[4];
     for (size_t i = 0; i < count; ++i)
         text += (std::snprintf(pair, sizeof pair, " %02X", bytes[i]), pair);
     return text;
 }
+
+namespace {
 
 std::string Describe(uint32_t command, const std::vector<uint8_t>& p) {
     char detail[32] = "";
@@ -27,7 +28,7 @@ std::string Describe(uint32_t command, const std::vector<uint8_t>& p) {
     } else if (command == CCB_CMD_READ_CODE && p.size() >= 5) {
         std::snprintf(detail, sizeof detail, " %u:%04X", p[4], p[2] | p[3] << 8);
     } else if (command == CCB_CMD_SEND_DATA) {
-        return std::to_string(command) + Hex(p.data(), p.size());
+        return std::to_string(command) + HexBytes(p.data(), p.size());
     }
     return std::to_string(command) + detail;
 }
@@ -41,9 +42,8 @@ uint8_t& At(BootNode& node, uint8_t page, uint8_t low, uint8_t high, size_t i) {
 }  // namespace
 
 BootNode& NodeGateway::AddNode(uint8_t bootId, const std::string& version) {
-    nodes.emplace_back();
+    nodes.emplace_back().version = version;
     nodes.back().bootId = nodes.back().applicationId = bootId;
-    nodes.back().version = version;
     return nodes.back();
 }
 
@@ -54,11 +54,11 @@ std::vector<GatewayCall> NodeGateway::CallsOf(uint32_t command) const {
     return found;
 }
 
-std::string NodeGateway::Steps(size_t from) const {
+std::string NodeGateway::Steps() const {
     std::string text;
-    for (size_t i = from; i < trace.size(); ++i) {
-        if (trace[i].rfind("raw", 0) != 0 && trace[i] != "sleep 1")
-            text += (text.empty() ? "" : ", ") + trace[i];
+    for (const std::string& step : trace) {
+        if (step.rfind("raw", 0) != 0 && step != "sleep 1")
+            text += (text.empty() ? "" : ", ") + step;
     }
     return text;
 }
@@ -90,12 +90,9 @@ int NodeGateway::Reset() {
 int NodeGateway::SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
                          uint32_t timeoutMs) {
     const auto* bytes = static_cast<const uint8_t*>(request);
-    const auto* replyBytes = static_cast<const uint8_t*>(reply);
-    calls.push_back(
-        {CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
-         static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs,
-         std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return !b; })});
-    trace.push_back("raw" + Hex(static_cast<const CanFrameRequest*>(request)->data, 1));
+    calls.push_back({CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
+                     static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs});
+    trace.push_back("raw" + HexBytes(static_cast<const CanFrameRequest*>(request)->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);
     if (fault != nullptr && (fault->transportResult != 0 || fault->dropData))
         return fault->transportResult;

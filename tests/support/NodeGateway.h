@@ -49,13 +49,15 @@ inline Fault MissingDataFault(uint32_t command, unsigned occurrence = 0) {
     return {command, occurrence, 0, std::nullopt, true, 0};
 }
 
+// " 0A 1B …"
+std::string HexBytes(const uint8_t* bytes, size_t count);
+
 struct GatewayCall {
     uint32_t command;  // CCB_CMD_OPEN, CCB_CMD_RESET and CCB_CMD_SEND_FRAME for those calls
     std::vector<uint8_t> payload;
     uint32_t length;
     int capacity;
     uint32_t timeoutMs;
-    bool replyCleared = true;  // raw frames: the reply buffer held only zeros when handed over
 };
 
 // Carries gateway commands out on a small model of boot-loader nodes, records every call and
@@ -72,8 +74,8 @@ class NodeGateway : public CCommAdapter {
 
     BootNode& AddNode(uint8_t bootId, const std::string& version = "V3.0");
     std::vector<GatewayCall> CallsOf(uint32_t command) const;
-    // The trace from step `from` on, without the raw frames and their 1 ms pauses.
-    std::string Steps(size_t from = 0) const;
+    // The trace without the raw frames and their 1 ms pauses.
+    std::string Steps() const;
 
     std::vector<BootNode> nodes;
     std::vector<Fault> faults;
