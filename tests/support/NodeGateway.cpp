@@ -94,7 +94,7 @@ int NodeGateway::SendRaw(const void* request, int requestLength, void* reply, in
                      static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs});
     trace.push_back("raw" + HexBytes(static_cast<const CanFrameRequest*>(request)->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);
-    if (fault != nullptr && (fault->transportResult != 0 || fault->dropData))
+    if (fault != nullptr && fault->transportResult != 0)
         return fault->transportResult;
     const uint32_t answer[3] = {kShortReplySize, CCB_CMD_SEND_FRAME,
                                 fault != nullptr && fault->status ? *fault->status : CCB_STATUS_OK};
@@ -114,8 +114,6 @@ int NodeGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int re
     Execute(request->command, payload, *reply);
     if (fault != nullptr && fault->status)
         reply->status = *fault->status;
-    if (fault != nullptr && fault->dropData)
-        reply->SetData(nullptr, 0);
     return 0;
 }
 
@@ -154,7 +152,6 @@ void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
     } else if (command == CCB_CMD_GET_STATUS) {
         answer = {node.statusByte, 0, 0, 0, 0, 0, 0, 0};
     } else if (command == CCB_CMD_GET_INFO) {
-        // Version in bytes 1..4, hardware ID 0x11 in byte 7; or an identification text.
         answer = {0, 0, 0, 0, 0, 0, 0, 0x11};
         std::memcpy(answer.data() + 1, node.version.data(), 4);
         if (!node.identification.empty())

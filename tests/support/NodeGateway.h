@@ -30,39 +30,32 @@ struct BootNode {
 };
 
 // Spoils the n-th exchange of one command (every one when occurrence is 0): a transport
-// failure, a status, or a reply without data.
+// failure or a status.
 struct Fault {
     uint32_t command = 0;
     unsigned occurrence = 0;
     int transportResult = 0;
     std::optional<uint32_t> status;
-    bool dropData = false;
     unsigned seen = 0;
 };
 inline Fault StatusFault(uint32_t command, uint32_t status, unsigned occurrence = 0) {
-    return {command, occurrence, 0, status, false, 0};
+    return {command, occurrence, 0, status, 0};
 }
 inline Fault TransportFault(uint32_t command, unsigned occurrence = 0) {
-    return {command, occurrence, 7, std::nullopt, false, 0};
+    return {command, occurrence, 7, std::nullopt, 0};
 }
-inline Fault MissingDataFault(uint32_t command, unsigned occurrence = 0) {
-    return {command, occurrence, 0, std::nullopt, true, 0};
-}
-
-// " 0A 1B …"
-std::string HexBytes(const uint8_t* bytes, size_t count);
+std::string HexBytes(const uint8_t* bytes, size_t count);  // " 0A 1B …"
 
 struct GatewayCall {
-    uint32_t command;  // CCB_CMD_OPEN, CCB_CMD_RESET and CCB_CMD_SEND_FRAME for those calls
+    uint32_t command;  // also CCB_CMD_OPEN, CCB_CMD_RESET and CCB_CMD_SEND_FRAME
     std::vector<uint8_t> payload;
     uint32_t length;
     int capacity;
     uint32_t timeoutMs;
 };
 
-// Carries gateway commands out on a small model of boot-loader nodes, records every call and
-// traces every step: "open 5", "200 node 5", "201 6:2000" (page:address), "215 95 10 40 …"
-// (data bytes), "raw 10" (a frame's first byte), "sleep 1000", "reset".
+// Carries gateway commands out on boot-loader nodes, records every call and traces every step:
+// "open 5", "200 node 5", "201 6:2000" (page:address), "215 95 10 …" (data), "raw 10", "reset".
 class NodeGateway : public CCommAdapter {
   public:
     int Open(uint8_t nodeId) override;
@@ -88,11 +81,9 @@ class NodeGateway : public CCommAdapter {
     void Execute(uint32_t command, const std::vector<uint8_t>& payload, CCcbMessage& reply);
 };
 
-// A gateway with its nodes, a clock whose pauses join the gateway's trace, captured console.
 class NodeGatewayTest : public ::testing::Test {
   protected:
-    // A protocol for node 5, with an image whose sub-blocks (image offsets index * 2048) are
-    // filled with their byte.
+    // A protocol for node 5 and an image of sub-blocks (index, fill byte).
     CPucDownloadProtocol& WithImage(TargetMode mode,
                                     const std::vector<std::pair<uint16_t, uint8_t>>& blocks);
     CPucDownloadProtocol& WithoutImage(TargetMode mode = MODE_PUC) {
