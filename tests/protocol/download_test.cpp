@@ -1,22 +1,18 @@
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
 
-#include "DownloadPucTest.h"
+#include "support/NodeGateway.h"
 #include "transport/GatewayRecords.h"
 
 namespace orv::test {
 namespace {
 
-// check: a compatibility check; info: the boot code keeps the extended block; written: it
-// accepted the writes.
+using DownloadPucTest = NodeGatewayTest;
+
+// check: compatibility checked; info: an extended block kept; written: the writes accepted.
 std::string ExpectedSteps(bool check, bool info, bool written, bool subblocks = true) {
-    std::string steps = "open 5, 212, 200 node 5, 207, 208, 204 0:4000";
-    for (int address = 0x4010; address <= 0x4048; address += 8) {
-        char read[16];
-        std::snprintf(read, sizeof read, ", 204 0:%04X", address);
-        steps += read;
-    }
+    std::string steps =
+        "open 5, 212, 200 node 5, 207, 208, 204 0:4000, 204 0:4010, 204 0:4018, 204 0:4020, "
+        "204 0:4028, 204 0:4030, 204 0:4038, 204 0:4040, 204 0:4048";
     steps += std::string(", 207") + (check ? ", 209" : "") +
              (subblocks ? ", 201 0:5000, 207, 201 6:2000, 207" : "");
     if (written) {
@@ -30,8 +26,7 @@ std::string ExpectedSteps(bool check, bool info, bool written, bool subblocks = 
 }
 
 // A boot code before version 2 refuses the writes, and the download goes on; so does one whose
-// application has the checksum of the file (2048 * (0x11 + 0x22) = 0x19800). The whole output of
-// a download is shown end to end.
+// application has the checksum of the file (2048 * (0x11 + 0x22) = 0x19800).
 TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformationBlock) {
     const std::string checked =
         "BOOT-code compatibility validation.\nThis version of the BOOT-"
@@ -46,13 +41,11 @@ TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformatio
                           {"1.00", "1234", false, true, false,
                            "SetBytes - not supported operaion with this version of BOOT code\n"
                            "Write enable DONE\nStatus: OK\n"},
-                          {"2.05", "1234", false, true, true,
-                           "SendInfoBlockData DONE\nWrite enable DONE\nStatus: OK\n"},
                           {"3.10", "1234", true, true, true,
                            "SendInfoBlockData DONE\nWrite enable DONE\nStatus: OK\n"},
                           {"V3.1", "9800", false, false, false, "Write enable DONE\n"}}) {
         SCOPED_TRACE(c.version);
-        BootNode& node = Prepare(c.version);
+        BootNode& node = PreparePuc(c.version);
         node.memory[0x4002] = static_cast<uint8_t>(std::stoul(c.checksum, nullptr, 16) >> 8);
         node.memory[0x4003] = static_cast<uint8_t>(std::stoul(c.checksum, nullptr, 16));
         EXPECT_TRUE(protocol->DownloadPuc(-1));
@@ -72,7 +65,7 @@ TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformatio
                                  32));
     }
     // Sub-block 0 belongs to the boot code and is not sent: only the information block is.
-    Prepare("3.10", {{0, 0x11}});
+    PreparePuc("3.10", {{0, 0x11}});
     EXPECT_TRUE(protocol->DownloadPuc(-1));
     EXPECT_EQ(gateway.Steps(), ExpectedSteps(true, true, true, false));
 }
@@ -81,7 +74,7 @@ TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformatio
 TEST_F(DownloadPucTest, AFailingStepEndsTheDownloadThere) {
     for (const auto& [fault, last, ending] : {
              std::tuple{TransportFault(CCB_CMD_OPEN), "open 5", ""},
-             {MissingDataFault(CCB_CMD_GET_STATUS, 1), "207", "Status: "},
+             {StatusFault(CCB_CMD_GET_STATUS, 101, 1), "207", "Error: Get status FAILED\n"},
              {TransportFault(CCB_CMD_VALIDATE), "209",
               "Error: BOOT-code compatibility validation FAILED.\n"},
              {StatusFault(CCB_CMD_WRITE_SUBBLOCK, 101, 2), "201 6:2000",
@@ -94,7 +87,7 @@ TEST_F(DownloadPucTest, AFailingStepEndsTheDownloadThere) {
              {StatusFault(CCB_CMD_SEND_DATA, 101), "reset", "Finalize downloading DONE\n"},
          }) {
         SCOPED_TRACE(last);
-        Prepare("3.10");
+        PreparePuc("3.10");
         gateway.faults = {fault};
         EXPECT_EQ(protocol->DownloadPuc(-1), std::string(last) == "reset");
         EXPECT_EQ(gateway.trace.back(), last);
@@ -102,13 +95,11 @@ TEST_F(DownloadPucTest, AFailingStepEndsTheDownloadThere) {
     }
 }
 
-TEST_F(DownloadPucTest, CancelConnectAndABadImageRunTheirFixedSteps) {
-    Prepare("3.10");
+TEST_F(DownloadPucTest, ConnectPausesAndABadImageIsNeverSent) {
+    PreparePuc("3.10");
     EXPECT_TRUE(protocol->ConnectForDownload());
-    EXPECT_TRUE(protocol->CancelDownload());
-    EXPECT_EQ(gateway.Steps(), "open 5, 212, sleep 2000, 207, 202, 206, reset");
-    EXPECT_EQ(console.Take(),
-              "sleeping...\nStatus: OK\nAbort download DONE\nFinalize downloading DONE\n");
+    EXPECT_EQ(gateway.Steps(), "open 5, 212, sleep 2000");
+    EXPECT_EQ(console.Take(), "sleeping...\n");
     gateway.trace.clear();
     WriteFile(dir.File("bad.hex"), ":0000000G\n");
     CProgramImage bad(1, 5, dir.File("bad.hex").c_str(), MODE_PUC, 0);
@@ -138,173 +129,70 @@ TEST_F(NodeGatewayTest, DownloadHtPausesLongEveryFifthSubblock) {
     EXPECT_TRUE(first < last && text.find("long", first + 10) == last + 9) << text;
 }
 
-class DownloadHtPdoTest : public NodeGatewayTest {
-  protected:
-    // Sub-block 33 of a PDO image: page 1, address 0x0800, 2048 bytes of 0x22 (checksum 0x1000).
-    void SetUp() override {
-        gateway.AddNode(5);
-        WithImage(MODE_HT_PDO, {{33, 0x22}});
-        console.Take();
-    }
-};
-
+// Sub-block 33 of a PDO image: page 1, address 0x0800, 2048 bytes of 0x22 (checksum 0x1000).
+using DownloadHtPdoTest = NodeGatewayTest;
 constexpr const char* kInitialised = "Dnl. initialization: DONE\nDnl. initialization 2: DONE\n";
-constexpr const char* kDownloaded =
-    "sleeping...\nWrite enable DONE\nSubblock starting at 0x10800 ... SENT\nWrite enable DONE\n"
-    "ProgramSubblock DONE\nWrite enable DONE\nValidating descriptors DONE\n"
-    "Jump to application DONE\nFinalize downloading DONE\n";
 
 TEST_F(DownloadHtPdoTest, ASubblockTravelsAsOneHeaderAnd293DataFrames) {
+    gateway.AddNode(5);
+    WithImage(MODE_HT_PDO, {{33, 0x22}});
+    console.Take();
     EXPECT_TRUE(protocol->DownloadHtPdo());
     EXPECT_EQ(gateway.Steps(),
               "200 node 5, 207, sleep 100, 203, sleep 10, sleep 10, 207, 203, "
               "210, 207, 203, 209, sleep 1000, 207, sleep 5000, 205, sleep "
               "1000, 206, reset");
     EXPECT_EQ(std::count(gateway.trace.begin(), gateway.trace.end(), "sleep 1"), 294);
-    std::vector<std::vector<uint8_t>> frames;
+    std::string frames;  // the data bytes of each frame
     for (const GatewayCall& call : gateway.CallsOf(CCB_CMD_SEND_FRAME)) {
         CanFrameRequest frame;
         ASSERT_EQ(call.payload.size(), sizeof frame);
         std::memcpy(&frame, call.payload.data(), sizeof frame);
-        EXPECT_TRUE(call.capacity == 12 && call.timeoutMs == 200000 && call.replyCleared);
+        EXPECT_TRUE(call.capacity == 12 && call.timeoutMs == 200000);
         EXPECT_TRUE(frame.nodeId == 5 && frame.baseId == 0x200);
         EXPECT_EQ(frame.dataLengthCode, frames.empty() ? 1 : 8);
-        frames.emplace_back(frame.data, frame.data + 8);
+        frames += HexBytes(frame.data, 8) + ",";
     }
-    ASSERT_EQ(frames.size(), 3u + 294u);
+    ASSERT_EQ(frames.size(), (3u + 294u) * 25);
     // Address low, address high, page in the header: not the descriptor's own order.
     EXPECT_EQ(
-        std::vector(frames.begin(), frames.begin() + 5),
-        (std::vector<std::vector<uint8_t>>{{0xFF, 0, 0, 0, 0, 0, 0, 0},
-                                           {0, 0, 8, 0, 0, 8, 0, 0},
-                                           {1, 0, 0, 0x10, 0, 8, 0, 0},
-                                           {0x10, 0, 8, 1, 0, 8, 0, 0x10},
-                                           {0x27, 0x22, 0x22, 0x22, 0x22, 0x22, 0x22, 0x22}}));
-    EXPECT_EQ(frames[5][0], 0x2F);
-    EXPECT_EQ(frames.back(),
-              (std::vector<uint8_t>{0x24, 0x22, 0x22, 0x22, 0x22, 0xFF, 0xFF, 0xFF}));
-    EXPECT_EQ(console.Take(), std::string(kInitialised) + kDownloaded);
+        frames.substr(0, 5 * 25 + 3),
+        " FF 00 00 00 00 00 00 00, 00 00 08 00 00 08 00 00, 01 00 00 10 00 08 00 00, 10 00 08 "
+        "01 00 08 00 10, 27 22 22 22 22 22 22 22, 2F");
+    EXPECT_TRUE(frames.ends_with(" 24 22 22 22 22 FF FF FF,"));
+    EXPECT_EQ(
+        console.Take(),
+        std::string(kInitialised) +
+            "sleeping...\nWrite enable DONE\nSubblock starting at 0x10800 ... SENT\n"
+            "Write enable DONE\nProgramSubblock DONE\nWrite enable DONE\n"
+            "Validating descriptors DONE\nJump to application DONE\nFinalize downloading DONE\n");
 }
 
 TEST_F(DownloadHtPdoTest, TheStatusWaitRetriesTenTimesASecondApart) {
-    gateway.nodes[0].statusByte = 3;
+    gateway.AddNode(5).statusByte = 3;
+    WithImage(MODE_HT_PDO, {{33, 0x22}});
+    console.Take();
     EXPECT_FALSE(protocol->DownloadHtPdo());
     std::string steps = "200 node 5, 207";
     for (int retry = 0; retry < 10; ++retry)
         steps += ", sleep 1000, 207";
     EXPECT_EQ(gateway.Steps(), steps);
     EXPECT_EQ(console.Take(), std::string(kInitialised) + "Status: Error 0x3\n");
-    // A wait that succeeds on a retry says so; a failed exchange reads as status 0xFF.
-    gateway.nodes[0].statusByte = 0;
-    gateway.faults = {MissingDataFault(CCB_CMD_GET_STATUS, 1),
-                      StatusFault(CCB_CMD_GET_STATUS, 101, 2)};
-    EXPECT_TRUE(protocol->DownloadHtPdo());
-    EXPECT_EQ(console.Take(),
-              std::string(kInitialised) + "Error: Get status FAILED\nStatus: OK\n" + kDownloaded);
-    // A failing data frame fails the sub-block at once.
-    gateway.faults = {TransportFault(CCB_CMD_SEND_FRAME, 3)};
-    gateway.calls.clear();
-    protocol->currentSubblock = 33;
-    EXPECT_FALSE(protocol->SendSubblockPdo());
-    EXPECT_EQ(gateway.CallsOf(CCB_CMD_SEND_FRAME).size(), 3u);
-    EXPECT_EQ(console.Take(), "Subblock starting at 0x10800 ... FAILED\n");
 }
 
-// A transport that writes no reply must not leave success behind from an earlier frame.
-TEST_F(DownloadHtPdoTest, OnlyTheFirstRawInitialisationFrameIsJudged) {
-    const std::string tcp = "Error in TCP/IP communication\n";
-    for (const auto& [step, fault, result, text] :
-         {std::tuple{2, Fault{}, true, std::string("Dnl. initialization 2: DONE\n")},
-          {2, MissingDataFault(CCB_CMD_SEND_FRAME), false, "Dnl. initialization 2: FAILED\n"},
-          {2, TransportFault(CCB_CMD_SEND_FRAME), false, tcp},
-          {4, MissingDataFault(CCB_CMD_SEND_FRAME), true, ""},
-          {4, TransportFault(CCB_CMD_SEND_FRAME), false, tcp},
-          {5, TransportFault(CCB_CMD_SEND_FRAME), true, ""}}) {
-        SCOPED_TRACE(step);
-        gateway.faults.clear();
-        protocol->DnlInitialization2(2);
-        console.Take();
-        gateway.faults = {fault};
-        EXPECT_EQ(protocol->DnlInitialization2(step), result);
-        EXPECT_EQ(console.Take(), text);
-    }
-    for (const GatewayCall& call : gateway.CallsOf(CCB_CMD_SEND_FRAME))
-        EXPECT_TRUE(call.replyCleared);
-}
-
-class ReadBackTest : public NodeGatewayTest {
-  protected:
-    // Node 5 holding what the image of sub-blocks 10 (0x5000) and 36 (0x12000) holds.
-    void SetUp() override {
-        node = &gateway.AddNode(5);
-        WithImage(MODE_PUC, {{10, 0x11}, {36, 0x22}});
-        std::memcpy(node->memory.data(), image->data, CProgramImage::kImageSize);
-        console.Take();
-    }
-    size_t Reads() const { return gateway.CallsOf(CCB_CMD_READ_CODE).size(); }
-    std::string Dump(const char* extension) const { return ReadFile(dir.File("prog") + extension); }
-    BootNode* node = nullptr;
-};
-
-// A matching verification, its texts and its dumps are shown by the end-to-end suite.
-TEST_F(ReadBackTest, AMismatchOrFailedReadStopsAtItsSubblockAndStillClosesTheDownload) {
-    const std::string opened = "Dnl. initialization: DONE\nUploading subblock starting at 0x5000 ";
-    const std::string closing =
-        "Abort download DONE\nJump to application DONE\nFinalize downloading DONE\n";
-    node->memory[0x57FF] = 0;
+// A matching verification and its dumps are shown end to end.
+TEST_F(NodeGatewayTest, AMismatchStopsTheVerificationAtItsSubblockAndStillClosesTheDownload) {
+    BootNode& node = gateway.AddNode(5);
+    WithImage(MODE_PUC, {{10, 0x11}, {36, 0x22}});
+    node.memory.assign(image->data, image->data + CProgramImage::kImageSize);
+    node.memory[0x57FF] = 0;
+    console.Take();
     EXPECT_FALSE(protocol->VerifyPuc());
-    EXPECT_EQ(Reads(), 256u);
-    EXPECT_EQ(console.Take(), opened + "Checking... Failed!\n" + closing);
-    // The read-back dump shows what was read, and the fill value where nothing was.
-    EXPECT_EQ(Dump(".res")[0x57FF], '\0');
-    EXPECT_EQ(Dump(".res").substr(0x12000, 2048), std::string(2048, '\xFF'));
-    gateway.calls.clear();
-    node->inBootMode = true;
-    gateway.faults = {MissingDataFault(CCB_CMD_READ_CODE, 3)};
-    EXPECT_FALSE(protocol->VerifyPuc());
-    EXPECT_EQ(Reads(), 3u);
-    EXPECT_EQ(console.Take(), opened + closing);
-    // A failed opening leaves only the image dump.
-    gateway.trace.clear();
-    gateway.faults = {StatusFault(CCB_CMD_BOOT_INIT, 101)};
-    std::filesystem::remove(dir.File("prog.res"));
-    std::filesystem::remove(dir.File("prog.ori"));
-    EXPECT_FALSE(protocol->VerifyPuc());
-    EXPECT_EQ(gateway.Steps(), "open 5, 212, 200 node 5");
-    EXPECT_EQ(Dump(".ori").size(), 0x20000u);
-    EXPECT_EQ(Dump(".res"), "");
-}
-
-TEST_F(ReadBackTest, UploadWrapsTheAddressButNotTheReadBackOffset) {
-    node->memory[0x1FFFF] = 0x77;  // the last byte of page 6
-    node->memory[0x0000] = 0x66;
-    EXPECT_TRUE(protocol->UploadSubblock(0xF800, 1, false, false));
-    EXPECT_EQ(image->readBack[0x1FFFF], 0x77);
-    EXPECT_EQ(gateway.calls[0].payload, (std::vector<uint8_t>{0x60, 0, 0x00, 0xF8, 6, 0, 0, 0}));
-    EXPECT_TRUE(protocol->UploadSubblock(0xFC00, 0, false, false));
-    EXPECT_EQ(gateway.trace.back(), "204 0:03F8");
-    EXPECT_EQ(image->readBack[0x10000], 0x66);
-    EXPECT_EQ(console.Take(), "");
-}
-
-TEST_F(ReadBackTest, DebugControllerPrintsThePageArgumentAsPassed) {
-    const uint8_t cell[8] = {0xA5, 0x00, 0x12, 0x0F, 1, 2, 3, 4};
-    std::memcpy(node->memory.data() + 0x14000, cell, sizeof cell);
-    uint8_t out[8] = {};
-    EXPECT_TRUE(protocol->DebugController(0x4000, 1, 1, out));
-    EXPECT_EQ(0, std::memcmp(out, cell, sizeof cell));
-    EXPECT_EQ(gateway.trace.back(), "204 6:4000");
-    EXPECT_EQ(console.Take(),
-              "CODE: (Address:0x4000, Bank:1, Data: 0xA5 0x0 0x12 0xF 0x1 0x2 0x3 0x4 )\n");
-    gateway.faults = {StatusFault(CCB_CMD_READ_CODE, 101)};
-    EXPECT_FALSE(protocol->DebugController(0x4000, 0, 1, nullptr));
-    EXPECT_EQ(console.Take(), "Error: Debug controller FAILED\n");
-    // HT boards are never asked.
-    const size_t calls = gateway.calls.size();
-    EXPECT_FALSE(
-        CPucDownloadProtocol(&gateway, nullptr, 5, MODE_HT).DebugController(0x4000, 0, 1, out));
-    EXPECT_EQ(gateway.calls.size(), calls);
-    EXPECT_EQ(console.Take(), "");
+    EXPECT_EQ(gateway.CallsOf(CCB_CMD_READ_CODE).size(), 256u);
+    EXPECT_EQ(
+        console.Take(),
+        "Dnl. initialization: DONE\nUploading subblock starting at 0x5000 Checking... Failed!\n"
+        "Abort download DONE\nJump to application DONE\nFinalize downloading DONE\n");
 }
 
 }  // namespace

@@ -6,15 +6,17 @@
 #include <algorithm>
 #include <string>
 
-#include "DownloadPucTest.h"
+#include "support/NodeGateway.h"
 
 namespace orv::test {
 namespace {
 
+using DownloadPucTest = NodeGatewayTest;
+
 // On a terminal the progress shows the sub-block to come and the time left at the pace so far;
 // in a child process, as the first look at the terminal decides for the whole process.
 TEST_F(DownloadPucTest, ProgressOnATerminalEstimatesTheTimeLeft) {
-    Prepare("3.10");
+    PreparePuc("3.10");
     const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
     const int shown = open(ptsname(terminal), O_RDWR | O_NOCTTY);

@@ -8,15 +8,16 @@
 #include "transport/GatewayRecords.h"
 
 namespace orv::test {
-namespace {
 
-std::string Hex(const uint8_t* bytes, size_t count) {
+std::string HexBytes(const uint8_t* bytes, size_t count) {
     std::string text;
     char pair[4];
     for (size_t i = 0; i < count; ++i)
         text += (std::snprintf(pair, sizeof pair, " %02X", bytes[i]), pair);
     return text;
 }
+
+namespace {
 
 std::string Describe(uint32_t command, const std::vector<uint8_t>& p) {
     char detail[32] = "";
@@ -27,7 +28,7 @@ std::string Describe(uint32_t command, const std::vector<uint8_t>& p) {
     } else if (command == CCB_CMD_READ_CODE && p.size() >= 5) {
         std::snprintf(detail, sizeof detail, " %u:%04X", p[4], p[2] | p[3] << 8);
     } else if (command == CCB_CMD_SEND_DATA) {
-        return std::to_string(command) + Hex(p.data(), p.size());
+        return std::to_string(command) + HexBytes(p.data(), p.size());
     }
     return std::to_string(command) + detail;
 }
@@ -41,9 +42,8 @@ uint8_t& At(BootNode& node, uint8_t page, uint8_t low, uint8_t high, size_t i) {
 }  // namespace
 
 BootNode& NodeGateway::AddNode(uint8_t bootId, const std::string& version) {
-    nodes.emplace_back();
+    nodes.emplace_back().version = version;
     nodes.back().bootId = nodes.back().applicationId = bootId;
-    nodes.back().version = version;
     return nodes.back();
 }
 
@@ -54,11 +54,11 @@ std::vector<GatewayCall> NodeGateway::CallsOf(uint32_t command) const {
     return found;
 }
 
-std::string NodeGateway::Steps(size_t from) const {
+std::string NodeGateway::Steps() const {
     std::string text;
-    for (size_t i = from; i < trace.size(); ++i) {
-        if (trace[i].rfind("raw", 0) != 0 && trace[i] != "sleep 1")
-            text += (text.empty() ? "" : ", ") + trace[i];
+    for (const std::string& step : trace) {
+        if (step.rfind("raw", 0) != 0 && step != "sleep 1")
+            text += (text.empty() ? "" : ", ") + step;
     }
     return text;
 }
@@ -90,21 +90,15 @@ int NodeGateway::Reset() {
 int NodeGateway::SendRaw(const void* request, int requestLength, void* reply, int replyCapacity,
                          uint32_t timeoutMs) {
     const auto* bytes = static_cast<const uint8_t*>(request);
-    const auto* replyBytes = static_cast<const uint8_t*>(reply);
-    calls.push_back(
-        {CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
-         static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs,
-         std::all_of(replyBytes, replyBytes + replyCapacity, [](uint8_t b) { return b == 0; })});
-    trace.push_back("raw" + Hex(static_cast<const CanFrameRequest*>(request)->data, 1));
+    calls.push_back({CCB_CMD_SEND_FRAME, std::vector<uint8_t>(bytes, bytes + requestLength),
+                     static_cast<uint32_t>(requestLength), replyCapacity, timeoutMs});
+    trace.push_back("raw" + HexBytes(static_cast<const CanFrameRequest*>(request)->data, 1));
     const Fault* fault = FaultFor(CCB_CMD_SEND_FRAME);
     if (fault != nullptr && fault->transportResult != 0)
         return fault->transportResult;
-    if (fault == nullptr || !fault->dropData) {
-        const uint32_t answer[3] = {
-            kShortReplySize, CCB_CMD_SEND_FRAME,
-            fault != nullptr && fault->status ? *fault->status : CCB_STATUS_OK};
-        std::memcpy(reply, answer, sizeof answer);
-    }
+    const uint32_t answer[3] = {kShortReplySize, CCB_CMD_SEND_FRAME,
+                                fault != nullptr && fault->status ? *fault->status : CCB_STATUS_OK};
+    std::memcpy(reply, answer, sizeof answer);
     return 0;
 }
 
@@ -120,8 +114,6 @@ int NodeGateway::Transact(const CCcbMessage* request, CCcbMessage* reply, int re
     Execute(request->command, payload, *reply);
     if (fault != nullptr && fault->status)
         reply->status = *fault->status;
-    if (fault != nullptr && fault->dropData)
-        reply->SetData(nullptr, 0);
     return 0;
 }
 
@@ -160,7 +152,6 @@ void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
     } else if (command == CCB_CMD_GET_STATUS) {
         answer = {node.statusByte, 0, 0, 0, 0, 0, 0, 0};
     } else if (command == CCB_CMD_GET_INFO) {
-        // Version in bytes 1..4, hardware ID 0x11 in byte 7; or an identification text.
         answer = {0, 0, 0, 0, 0, 0, 0, 0x11};
         std::memcpy(answer.data() + 1, node.version.data(), 4);
         if (!node.identification.empty())
@@ -180,6 +171,19 @@ CPucDownloadProtocol& NodeGatewayTest::WithImage(
     image = std::make_unique<CProgramImage>(1, 5, dir.File("prog.hex").c_str(), mode, 0);
     protocol = std::make_unique<CPucDownloadProtocol>(&gateway, image.get(), 5, mode);
     return *protocol;
+}
+
+BootNode& NodeGatewayTest::PreparePuc(const std::string& version,
+                                      std::vector<std::pair<uint16_t, uint8_t>> blocks) {
+    gateway = NodeGateway();
+    BootNode& node = gateway.AddNode(5, version);
+    const uint8_t head[6] = {0xA5, 0xA5, 0x12, 0x34, 0x50, 0x00};
+    std::memcpy(node.memory.data() + 0x4000, head, sizeof head);
+    WithImage(MODE_PUC, blocks);
+    std::strcpy(image->fileDate, "01.02.24");
+    std::strcpy(image->loadDate, "03.04.25");
+    console.Take();
+    return node;
 }
 
 }  // namespace orv::test

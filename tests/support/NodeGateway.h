@@ -30,37 +30,32 @@ struct BootNode {
 };
 
 // Spoils the n-th exchange of one command (every one when occurrence is 0): a transport
-// failure, a status, or a reply without data.
+// failure or a status.
 struct Fault {
     uint32_t command = 0;
     unsigned occurrence = 0;
     int transportResult = 0;
     std::optional<uint32_t> status;
-    bool dropData = false;
     unsigned seen = 0;
 };
 inline Fault StatusFault(uint32_t command, uint32_t status, unsigned occurrence = 0) {
-    return {command, occurrence, 0, status, false, 0};
+    return {command, occurrence, 0, status, 0};
 }
 inline Fault TransportFault(uint32_t command, unsigned occurrence = 0) {
-    return {command, occurrence, 7, std::nullopt, false, 0};
+    return {command, occurrence, 7, std::nullopt, 0};
 }
-inline Fault MissingDataFault(uint32_t command, unsigned occurrence = 0) {
-    return {command, occurrence, 0, std::nullopt, true, 0};
-}
+std::string HexBytes(const uint8_t* bytes, size_t count);  // " 0A 1B …"
 
 struct GatewayCall {
-    uint32_t command;  // CCB_CMD_OPEN, CCB_CMD_RESET and CCB_CMD_SEND_FRAME for those calls
+    uint32_t command;  // also CCB_CMD_OPEN, CCB_CMD_RESET and CCB_CMD_SEND_FRAME
     std::vector<uint8_t> payload;
     uint32_t length;
     int capacity;
     uint32_t timeoutMs;
-    bool replyCleared = true;  // raw frames: the reply buffer held only zeros when handed over
 };
 
-// Carries gateway commands out on a small model of boot-loader nodes and records every call,
-// and every step in a line of the trace: "open 5", "200 node 5", "201 6:2000" (page:address),
-// "215 95 10 40 …" (data bytes), "raw 10" (a frame's first byte), "sleep 1000", "reset".
+// Carries gateway commands out on boot-loader nodes, records every call and traces every step:
+// "open 5", "200 node 5", "201 6:2000" (page:address), "215 95 10 …" (data), "raw 10", "reset".
 class NodeGateway : public CCommAdapter {
   public:
     int Open(uint8_t nodeId) override;
@@ -72,9 +67,8 @@ class NodeGateway : public CCommAdapter {
 
     BootNode& AddNode(uint8_t bootId, const std::string& version = "V3.0");
     std::vector<GatewayCall> CallsOf(uint32_t command) const;
-    // The trace from step `from` on as one text, steps separated by ", ", without the raw
-    // frames and their 1 ms pauses.
-    std::string Steps(size_t from = 0) const;
+    // The trace without the raw frames and their 1 ms pauses.
+    std::string Steps() const;
 
     std::vector<BootNode> nodes;
     std::vector<Fault> faults;
@@ -87,33 +81,23 @@ class NodeGateway : public CCommAdapter {
     void Execute(uint32_t command, const std::vector<uint8_t>& payload, CCcbMessage& reply);
 };
 
-// Puts every pause into the gateway's trace, between the requests around it.
-class TracingClock : public FakeClock {
-  public:
-    explicit TracingClock(NodeGateway& gateway) : gateway_(gateway) {}
-    void SleepMs(uint32_t ms) override {
-        FakeClock::SleepMs(ms);
-        gateway_.trace.push_back("sleep " + std::to_string(ms));
-    }
-
-  private:
-    NodeGateway& gateway_;
-};
-
-// A gateway with its nodes, a clock whose pauses join the gateway's trace, captured console.
 class NodeGatewayTest : public ::testing::Test {
   protected:
-    // A protocol for node 5, with an image whose sub-blocks (image offsets index * 2048) are
-    // filled with their byte.
+    // A protocol for node 5 and an image of sub-blocks (index, fill byte).
     CPucDownloadProtocol& WithImage(TargetMode mode,
                                     const std::vector<std::pair<uint16_t, uint8_t>>& blocks);
     CPucDownloadProtocol& WithoutImage(TargetMode mode = MODE_PUC) {
         protocol = std::make_unique<CPucDownloadProtocol>(&gateway, nullptr, 5, mode);
         return *protocol;
     }
+    // A fresh node 5 in boot mode with a valid application (checksum 0x1234) and an erased
+    // extended block; a PUC download of sub-blocks 10 (0x5000) and 36 (page 6, 0x2000).
+    BootNode& PreparePuc(const std::string& version,
+                         std::vector<std::pair<uint16_t, uint8_t>> blocks = {{10, 0x11},
+                                                                             {36, 0x22}});
 
     NodeGateway gateway;
-    TracingClock clock{gateway};
+    LoggingClock clock{gateway.trace};
     ConsoleCapture console;
     TempDir dir;
     std::unique_ptr<CProgramImage> image;
