@@ -277,7 +277,6 @@ struct Driver {
     void (*hand)(uint32_t id, const Bytes& data);
     bool polled;  // a thread of the driver takes the records
     std::vector<Step> life;
-    const char* firstAfterOverflow;  // NI-CAN drops the newest frame, the USB adapter the oldest
 };
 void PrintTo(const Driver& driver, std::ostream* out) {
     *out << driver.name;
@@ -295,50 +294,37 @@ class CardDriverTest : public testing::TestWithParam<Driver> {
         std::string verb;
         in >> verb >> std::hex;
         const std::vector<long> n{std::istream_iterator<long>(in), {}};
-        if (verb == "hand" || verb == "queue") {
-            const size_t first = verb == "hand" ? 1 : 3;
-            const Bytes data(n.begin() + first, n.end());
-            verb == "hand" ? GetParam().hand(n[0], data) : QueueRecord(n[0], n[1], n[2], data);
-            return 0;
-        }
-        if (verb == "drain") {
-            const int before = Lib().emptyAnswers;  // bounded wait
-            for (int i = 0; GetParam().polled && Lib().emptyAnswers == before; ++i) {
-                if (i == 5000) {
-                    return 1;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            return 0;
-        }
-        if (verb == "settle") {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            return 0;
-        }
-        return ActOnCard(verb, n);
-    }
-    int ActOnCard(const std::string& verb, const std::vector<long>& n) {
         static const uint8_t kData[8] = {0x50, 1, 2, 3, 4, 5, 6, 7};
         CanCardFrame frame;
-        if (verb == "new" || verb == "end") {
+        if (verb == "hand" || verb == "queue") {
+            verb == "hand" ? GetParam().hand(n[0], Bytes(n.begin() + 1, n.end()))
+                           : QueueRecord(n[0], n[1], n[2], Bytes(n.begin() + 3, n.end()));
+        } else if (verb == "drain") {
+            const int before = Lib().emptyAnswers;  // bounded wait
+            for (int i = 0; GetParam().polled && Lib().emptyAnswers == before && i < 5000; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            return Lib().emptyAnswers == before && GetParam().polled;
+        } else if (verb == "settle") {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } else if (verb == "new" || verb == "end") {
             card.reset();
             card = verb == "new" ? GetParam().make() : nullptr;
             const std::string said = fakes.console.Take();
             return said.empty() ? 0 : Lib().Call("says", said, 0);
-        }
-        if (verb == "notify") {
+        } else if (verb == "notify") {
             return static_cast<int>(Notify(n[0]));
-        }
-        if (verb == "write") {
+        } else if (verb == "write") {
             return card->Write(n[0], n[1] < 0 ? nullptr : kData, std::abs(n[1]));
-        }
-        if (verb == "read") {
+        } else if (verb == "read") {
             const int result = card->Read(&frame, n[0]);
             const std::string data = "[" + Hex(frame.data, std::min(frame.length, 8u)) + "]";
             return result != 0 ? result
                                : Lib().Call("got", Hex({frame.id, frame.length}) + "," + data, 0);
+        } else {
+            return verb == "open" ? card->Open() : verb == "close" ? card->Close() : card->Reset();
         }
-        return verb == "open" ? card->Open() : verb == "close" ? card->Close() : card->Reset();
+        return 0;
     }
     Fakes fakes;
     std::unique_ptr<CCanCard> card;
@@ -372,10 +358,8 @@ const Driver kDrivers[] = {
         {"missing=ncAction", "new", 0, {"load nican.dll", "unload", kNiError}},
         {"", "open", CARD_ERR_NO_LIBRARY, {}},
         {"missing=", "new", 0, {"load nican.dll"}},
-        {"", "close", CARD_ERR_DRIVER, {}},  // never opened
         {"ncConfig=-1074388983", "open", -1074388983, {kConfig}},
-        {"ncConfig=0 ncOpenObject=-5", "open", -5, {kConfig, "ncOpenObject CAN0"}},
-        {"ncOpenObject=0 ncCreateNotification=-9", "open", CARD_ERR_DRIVER, kNiOpen},
+        {"ncConfig=0 ncCreateNotification=-9", "open", CARD_ERR_DRIVER, kNiOpen},
         {"ncCreateNotification=0", "open", 0, kNiOpen},
         {"", "write 212 8", 0, {"ncWrite 5a17,e,[12,2,0,0,0,8,50,1,2,3,4,5,6,7]"}},
         {"", "write 7ff -3", 0, {"ncWrite 5a17,e,[ff,7,0,0,0,3,0,0,0,0,0,0,0,0]"}},
@@ -383,10 +367,7 @@ const Driver kDrivers[] = {
         {"ack=0", "notify 2", 2, {}},
         {"", "write 212 0", 0, {kNoFrame}},
         {"", "write 212 0", CARD_ERR_TIMEOUT, {kNoFrame}},
-        {"ncWrite=-1074388985", "write 212 0", CARD_ERR_DRIVER, {kNoFrame}},
-        {"ncReset=-1074388000", "reset", CARD_ERR_DRIVER, {"ncReset CAN0,0"}},
         {"ncReset=0", "reset", 0, {"ncReset CAN0,0"}},
-        {"", "notify 1", 1, {"ncRead 5a17,16"}},  // nothing to read: nothing stored
         {"", "read 0", CARD_ERR_TIMEOUT, {}},
         {"", "notify 5", 0, {}},  // stopped
         {"", "hand 192 1 2", 0, {"ncRead 5a17,16"}},
@@ -395,33 +376,23 @@ const Driver kDrivers[] = {
         {"", "read 14", 0, {"got 192,2,[1,2]"}},
         {"", "read 14", CARD_ERR_TIMEOUT, {}},
         {"", "open", 0, kNiOpen},
-        {"ncCloseObject=-1", "close", CARD_ERR_DRIVER, kNiClose},
-        {"ncCloseObject=0", "open", 0, kNiOpen},
         {"", "end", 0, {kNiClose[0], kNiClose[1], kNiClose[2], "unload"}},
-     }, "got 192,8,[1,2,3,4,5,6,7,8]"},
+     }},
     {"UsbLight", [] { return std::make_unique<USBLight>(); }, HandToUsb, true, {
         {"missing=library", "new", 0, {"load CANAPI.DLL"}},
         {"missing=ca_CloseApi", "new", 0, {"load CANAPI.DLL", "unload"}},
         {"", "open", CARD_ERR_NO_LIBRARY, {}},
-        {"missing= ca_InitApi_1=0", "new", 0, {"load CANAPI.DLL", kApi}},
-        {"", "open", CARD_ERR_NO_LIBRARY, {}},
-        {"ca_InitApi_1=1", "new", 0, {"unload", "load CANAPI.DLL", kApi}},
-        {"", "close", 0, {}},
-        {"ca_InitCanCard_1=0", "open", CARD_ERR_NO_LIBRARY, kInitCard},
-        {"ca_ResetCanCard_1=0", "reset", CARD_ERR_NO_LIBRARY, {"ca_ResetCanCard_1"}},
-        {"ca_ResetCanCard_1=1 ca_InitCanCard_1=1", "open", 0, kInitCard},
+        {"missing=", "new", 0, {"load CANAPI.DLL", kApi}},
+        {"", "open", 0, kInitCard},
         {"", "write 212 8", 0, {"ca_TransmitCanCard_1 1,0,[212,8,50,1,2,3,4,5,6,7,0,0]"}},
         {"", "write 7ff -3", 0, {"ca_TransmitCanCard_1 1,0,[7ff,3,0,0,0,0,0,0,0,0,0,0]"}},
         {"ca_TransmitCanCard_1=0,0,1", "write 212 1", 0, Retries(2)},
         {"ca_TransmitCanCard_1=0", "write 212 1", CARD_ERR_NO_LIBRARY, Retries(100)},
-        {"", "queue 7002 7001 2 9 9", 0, {}},  // not a frame
-        {"", "queue 7001 abc192 a8 1 2 3 4 5 6 7 8", 0, {}},  // the id is the low 16 bits
-        {"", "queue 7001 194 f 1 2 3 4 5 6 7 8", 0, {}},  // a length over 8 is cut to 8
-        {"", "queue 0 192 1 1", 0, {}},
+        {"", "queue 7002 7001 2 9 9", 0, {}},  // not a frame; then an id of 16 bits, a length over 8
+        {"", "queue 7001 abc192 af 1 2 3 4 5 6 7 8", 0, {}},
         {"", "hand 193", 0, {}},
-        {"", "drain", 0, Log(5, "ca_GetData_1")},
+        {"", "drain", 0, Log(3, "ca_GetData_1")},
         {"", "read 0", 0, {"got c192,8,[1,2,3,4,5,6,7,8]"}},
-        {"", "read 0", 0, {"got 194,8,[1,2,3,4,5,6,7,8]"}},
         {"", "read 0", 0, {"got 193,0,[]"}},
         {"", "read 0", CARD_ERR_TIMEOUT, {}},
         {"", "reset", 0, {"sleep 100", kInitCard[0], kInitCard[1], kInitCard[2]}},
@@ -433,7 +404,7 @@ const Driver kDrivers[] = {
         {"", "hand 192 2", 0, {}},
         {"", "read 14", CARD_ERR_TIMEOUT, {}},  // no longer polled
         {"", "end", 0, {"sleep 100", "sleep 400", "ca_CloseApi", "unload"}},
-     }, "got 100,0,[]"},
+     }},
 };
 // clang-format on
 
@@ -449,25 +420,6 @@ TEST_P(CardDriverTest, CallsItsLibraryAsScripted) {
             EXPECT_EQ(Lib().Take(), step.log);
         }
     }
-}
-
-// Frames come out in order, zero length included, until the 257th finds the ring full; the last
-// read, of an empty ring, answers without waiting.
-TEST_P(CardDriverTest, AFullRingLosesOneFrameOfTheTwoHundredAndFiftySeventh) {
-    Act("new"), Act("open");
-    Act("hand 192 1 2 3 4 5 6 7 8"), Act("hand 193"), Act("hand 0 80 12");
-    for (uint32_t id = 3; id < 257; ++id) {
-        Act("hand " + Hex({id}));
-    }
-    ASSERT_EQ(Act("drain"), 0);
-    Lib().Take();
-    for (int i = 0; i < 257 && Act("read 0") == 0; ++i) {
-    }
-    const Log got = Lib().Take();
-    ASSERT_EQ(got.size(), 256u);
-    EXPECT_EQ(Log(got.begin(), got.begin() + 3),
-              (Log{GetParam().firstAfterOverflow, "got 193,0,[]", "got 0,2,[80,12]"}));
-    EXPECT_EQ(got.back(), "got ff,0,[]");
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, CardDriverTest, testing::ValuesIn(kDrivers),
@@ -489,146 +441,11 @@ TEST(PcCommAdapter, MakesTheCardItsChannelNames) {
     }
 }
 
-// A card whose every call is logged and answered from the script; a read answered 0 hands out
-// the next frame, or times out when there is none.
-class FakeCard : public CCanCard {
-  public:
-    ~FakeCard() override { Lib().Call("card destroyed", "", 0); }
-    int Open() override { return Lib().Call("open", "", 0); }
-    int Close() override { return Lib().Call("close", "", 0); }
-    int Reset() override { return Lib().Call("reset", "", 0); }
-    int Write(uint16_t id, const uint8_t* data, int length) override {
-        return Lib().Call("write", Hex({id}) + " " + Hex(data, length), 0);
-    }
-    int Read(CanCardFrame* frame, uint32_t timeoutMs) override {
-        const int result = Lib().Call("read", std::to_string(timeoutMs), 0);
-        return result == 0 && !Lib().Next(frame, sizeof *frame) ? CARD_ERR_TIMEOUT : result;
-    }
-};
-CanCardFrame Frame(uint32_t id, const Bytes& data = {}) {
-    CanCardFrame frame{id, static_cast<uint32_t>(data.size())};
-    std::copy(data.begin(), data.end(), frame.data);
-    return frame;
-}
-template <typename Record>
-Bytes Raw(const Record& record, size_t tail = 0) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&record);
-    Bytes raw(bytes, bytes + sizeof record);
-    raw.resize(raw.size() + tail, 0xAB);
-    return raw;
-}
-Bytes BootParams(uint32_t timeoutMs) {
-    return Raw(BootInitParams{.nodeId = 0x12,
-                              .page = 1,
-                              .startAddress = 0x1234,
-                              .length = 0x800,
-                              .checksum = 0xBEEF,
-                              .replyTimeoutMs = timeoutMs});
-}
-Log Reads(Log head, int count, const std::string& read = "read 100", const Log& tail = {}) {
-    head.insert(head.end(), count, read);
-    head.insert(head.end(), tail.begin(), tail.end());
-    return head;
-}
-
-class PcCommAdapterTest : public ::testing::Test {
-  protected:
-    uint32_t Run(uint32_t command, const Bytes& payload = {}) {
-        request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
-        reply.status = 0xFFFFFFFF;
-        EXPECT_EQ(adapter->Transact(&request, &reply, 24, 20000), 0);
-        EXPECT_EQ(reply.command, command);
-        return reply.status;
-    }
-
-    Fakes fakes;
-    std::unique_ptr<CPcCommAdapter> adapter = std::make_unique<CPcCommAdapter>(new FakeCard);
-    CCcbMessage request, reply;
-};
-
-// Node 0x12 (requests 0x212, replies 0x192): a wait reads a fifth of the reply timeout at a time,
-// gives up after five silent reads in a row, skips foreign frames, ends at a read error; a reply
-// fills only its own bytes; a drain goes on while the node answers; a failed write ends the
-// segments.
-TEST_F(PcCommAdapterTest, WaitsForTheNodesRepliesInTheCardsRing) {
-    const Bytes kAnswer = {0x11, 0x00, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
-    const std::string kInfo = "write 212 70,0,0,0,0,0,0,0";
-    // clang-format off
-    const struct {
-        uint32_t timeoutMs, command;
-        const char* script;
-        std::vector<CanCardFrame> frames;  // handed out by the reads answered 0
-        uint32_t status;
-        Log log;
-        Bytes data;
-    } cases[] = {
-        {1999, CCB_CMD_GET_INFO, "", {}, CCB_STATUS_NO_REPLY, Reads({kInfo}, 5, "read 399"), {}},
-        {500, CCB_CMD_GET_INFO, "read=0,106,0,0,106,106,0,106,0",
-         {Frame(0x193, kAnswer), Frame(0x000, {1, 0x12}), Frame(0x212, kAnswer),
-          Frame(0x092, kAnswer), Frame(0x192, kAnswer)}, CCB_STATUS_OK, Reads({kInfo}, 9), kAnswer},
-        {500, CCB_CMD_GET_INFO, "read=107,0", {Frame(0x192, kAnswer)}, CCB_STATUS_NO_REPLY,
-         Reads({kInfo}, 1), {}},
-        {500, CCB_CMD_GET_INFO, "", {Frame(0x192, {0xA1, 0xA2, 0xA3})}, CCB_STATUS_OK,
-         Reads({kInfo}, 1), {0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}},
-        {500, CCB_CMD_SELECT_VARIANT_1, "", {}, CCB_STATUS_OK, {"write 0 80,0"}, {}},
-        {500, CCB_CMD_BOOT_INIT, "read=0,106,0,0,106",
-         {Frame(0x192, kAnswer), Frame(0x192, kAnswer), Frame(0x300, kAnswer)}, CCB_STATUS_OK,
-         Reads({"write 0 96,12", "sleep 2000", "write 212 ff,0,0,0,0,0,0,0"}, 4 + 5, "read 100",
-               {"write 212 0,1,34,12,0,8,ef,be"}), {}},
-        {500, CCB_CMD_WRITE_SUBBLOCK, "write=0,0,107", {Frame(0x192, kAnswer)}, CCB_STATUS_OK,
-         {"write 212 10,0,0,0,10,0,0,0", "write 212 50,0,0,0,0,0,0,0", "sleep 300", "read 100",
-          "sleep 300", "write 212 27,ab,ab,ab,ab,ab,ab,ab"}, kAnswer},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.script);
-        Lib().Reset();
-        Run(CCB_CMD_CONFIGURE, BootParams(c.timeoutMs));
-        Lib().Take();
-        SetScript(fakes, c.script);
-        for (const CanCardFrame& frame : c.frames) {
-            Lib().Push(frame);
-        }
-        EXPECT_EQ(Run(c.command, c.command == CCB_CMD_BOOT_INIT ? BootParams(500)
-                                 : c.command == CCB_CMD_WRITE_SUBBLOCK
-                                     ? Raw(SubblockDescriptor{.length = 16}, 16)
-                                     : Bytes{}),
-                  c.status);
-        EXPECT_EQ(Lib().Take(), c.log);
-        EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
-    }
-}
-
-// Opens the card at the first success only; closes it at each reset; sends no raw frame and
-// writes no reply; at the end destroys the card, then pauses.
-TEST_F(PcCommAdapterTest, OpensTheCardOnceResetClosesItSendRawDoesNothing) {
-    SetScript(fakes, "open=108,0 close=0,107");
-    const int results[] = {adapter->Open(0x12), adapter->Open(0x12), adapter->Open(0x13),
-                           adapter->Reset(),    adapter->Reset(),    adapter->Open(0x12)};
-    EXPECT_EQ(Bytes(std::begin(results), std::end(results)), (Bytes{1, 0, 0, 0, 1, 0}));
-    CanFrameRequest raw;
-    uint8_t rawReply[12] = {};
-    EXPECT_EQ(adapter->SendRaw(&raw, sizeof raw, rawReply, sizeof rawReply, 1000), 0);
-    EXPECT_EQ(Bytes(std::begin(rawReply), std::end(rawReply)), Bytes(12));
-    adapter.reset();
-    EXPECT_EQ(Lib().Take(), (Log{"open", "open", "close", "close", "card destroyed", "sleep 100"}));
-}
-
 TEST(LibraryLoader, TriesTheNamesBesideTheToolThenInItsPrivateFolderThenThroughTheLinker) {
-    // clang-format off
-    const struct {
-        std::string windowsName, directory, privateFolder;
-        Log expected;
-    } cases[] = {
-        {"nican.dll", "", "../lib/orvflashpuc", {"nican.dll", "libnican.so"}},
-        {"CANAPI.DLL", "/usr/bin", "../lib/orvflashpuc",
-         {"/usr/bin/CANAPI.DLL", "/usr/bin/libcanapi.so", "/usr/bin/../lib/orvflashpuc/CANAPI.DLL",
-          "/usr/bin/../lib/orvflashpuc/libcanapi.so", "CANAPI.DLL", "libcanapi.so"}},
-    };
-    // clang-format on
-    for (const auto& c : cases) {
-        EXPECT_EQ(LibraryCandidates(c.windowsName, c.directory, c.privateFolder), c.expected);
-    }
+    EXPECT_EQ(LibraryCandidates("CANAPI.DLL", "/bin", "../lib"),
+              (Log{"/bin/CANAPI.DLL", "/bin/libcanapi.so", "/bin/../lib/CANAPI.DLL",
+                   "/bin/../lib/libcanapi.so", "CANAPI.DLL", "libcanapi.so"}));
+    EXPECT_EQ(LibraryCandidates("nican.dll", "", "../lib"), (Log{"nican.dll", "libnican.so"}));
 }
 
 }  // namespace
