@@ -15,8 +15,6 @@ namespace {
 using testing::EndsWith;
 using testing::HasSubstr;
 
-constexpr int kExitFailure = 255;
-
 // Raw frames have no way through a card, whichever it is, so an HT download over PDOs fails at
 // its second initialisation step, cleaned up and in bounded time. The run goes through the boot
 // loader's pauses, so it takes one card and a one-subblock image.
@@ -33,7 +31,7 @@ TEST(ToolWithCards, AnHtDownloadOverPdosFailsSoundly) {
     const ToolResult r = RunTool({"NICAN", "0", "DnlHTpdo", "5", "list.txt"}, options);
 
     EXPECT_FALSE(r.timedOut);
-    EXPECT_EQ(r.exitCode, kExitFailure) << r.out;
+    EXPECT_EQ(r.exitCode, 255) << r.out;
     EXPECT_THAT(r.out, HasSubstr("BusId: 0 NodeId: 5 HW: HT-0001\n"));
     EXPECT_THAT(r.out, HasSubstr("Dnl. initialization 2: FAILED\n"));
     EXPECT_THAT(r.out, EndsWith("Download failed!"));
