@@ -190,15 +190,8 @@ const std::map<std::string, EntryPoint> kEntries = {
 // one the drivers never call. Time passes by the pauses alone, a yield counting as 1 ms.
 class Fakes : public ILibraryOpener, public IClock {
   public:
-    Fakes() {
-        current = &library;
-        SetLibraryOpener(this);
-        SetClock(this);
-    }
-    ~Fakes() override {
-        SetClock(nullptr);
-        SetLibraryOpener(nullptr);
-    }
+    Fakes() { current = &library, SetLibraryOpener(this), SetClock(this); }
+    ~Fakes() override { SetClock(nullptr), SetLibraryOpener(nullptr); }
     std::unique_ptr<LoadedLibrary> Open(const std::string& name) override {
         Lib().Call("load", name, 0);
         return Lib().missing == "library" ? nullptr : std::make_unique<Loaded>();

@@ -85,8 +85,7 @@ struct Transport {
     std::string name;
     const ExecutionPolicy& policy;
     uint32_t pollAnswerDelayMs, pollWaitExtraMs, beforeJumpMs, variant1SegmentGapMs;
-    bool zeroTail;  // else a short segment keeps the bytes of the one before
-    bool repollsMisses;
+    bool zeroTail, repollsMisses;  // zeroTail: else a short segment keeps the last one's bytes
 };
 const Transport kRoute{"Route", kRouteExecution, 0, 10000, 0, 1, true, true};
 const Transport kCard{"Card", kCardExecution, 300, 0, 50, 0, false, false};

@@ -6,6 +6,7 @@
 #include <deque>
 #include <numeric>
 #include <thread>
+#include <tuple>
 
 #include "support/FakeClock.h"
 #include "support/InertCanOpenEngine.h"
@@ -93,18 +94,16 @@ std::vector<uint16_t> Drain(CE2CCommAdapter& adapter, size_t most) {
 // middle of its 64 first slots.
 TEST(E2CAdapter, ReceiveStoreKeepsEveryFrameInOrderAcrossGrowth) {
     CE2CCommAdapter adapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
-    const struct {
-        int pushed;
-        size_t taken;
-        uint16_t first, count;
-    } rounds[] = {{50, 30, 0, 30}, {150, 30, 30, 30}, {250, 1000, 60, 390}};
+    // Frames pushed, most taken, and the first and count of those taken.
+    const std::tuple<int, size_t, uint16_t, uint16_t> rounds[] = {
+        {50, 30, 0, 30}, {150, 30, 30, 30}, {250, 1000, 60, 390}};
     uint16_t next = 0;
-    for (const auto& round : rounds) {
-        for (int i = 0; i < round.pushed; ++i)
+    for (const auto& [pushed, taken, first, count] : rounds) {
+        for (int i = 0; i < pushed; ++i)
             adapter.PushFrame(Record(kStoreNode, next++).data());
-        std::vector<uint16_t> expected(round.count);
-        std::iota(expected.begin(), expected.end(), round.first);
-        EXPECT_EQ(Drain(adapter, round.taken), expected);
+        std::vector<uint16_t> expected(count);
+        std::iota(expected.begin(), expected.end(), first);
+        EXPECT_EQ(Drain(adapter, taken), expected);
     }
 }
 
