@@ -12,9 +12,6 @@
 namespace orv::test {
 namespace {
 
-using testing::EndsWith;
-using testing::HasSubstr;
-
 // Raw frames have no way through a card, whichever it is, so an HT download over PDOs fails at
 // its second initialisation step, cleaned up and in bounded time. The run goes through the boot
 // loader's pauses, so it takes one card and a one-subblock image.
@@ -32,9 +29,9 @@ TEST(ToolWithCards, AnHtDownloadOverPdosFailsSoundly) {
 
     EXPECT_FALSE(r.timedOut);
     EXPECT_EQ(r.exitCode, 255) << r.out;
-    EXPECT_THAT(r.out, HasSubstr("BusId: 0 NodeId: 5 HW: HT-0001\n"));
-    EXPECT_THAT(r.out, HasSubstr("Dnl. initialization 2: FAILED\n"));
-    EXPECT_THAT(r.out, EndsWith("Download failed!"));
+    EXPECT_THAT(r.out, testing::HasSubstr("BusId: 0 NodeId: 5 HW: HT-0001\n"));
+    EXPECT_THAT(r.out, testing::HasSubstr("Dnl. initialization 2: FAILED\n"));
+    EXPECT_THAT(r.out, testing::EndsWith("Download failed!"));
     EXPECT_FALSE(std::filesystem::exists(dir.File("FLASH.LOG")));
 }
 

@@ -242,6 +242,7 @@ struct Driver {
     const char* name;
     std::function<std::unique_ptr<CCanCard>()> make;
     std::vector<Step> life;
+    friend void PrintTo(const Driver& driver, std::ostream* out) { *out << driver.name; }
 };
 
 // Steps, each one word and its hexadecimal numbers. "write ID N" writes N bytes of 50 01 02 ...,

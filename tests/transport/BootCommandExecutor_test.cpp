@@ -172,6 +172,7 @@ struct Case {
     std::string data = {};  // the reply's, as hex text (padded to 8 bytes)
     int failSendsFrom = 0;  // 1 = the request's first frame
     const ExecutionPolicy* policy = nullptr;
+    friend void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 };
 
 // clang-format off

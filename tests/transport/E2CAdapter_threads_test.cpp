@@ -94,7 +94,6 @@ std::vector<uint16_t> Drain(CE2CCommAdapter& adapter, size_t most) {
 // middle of its 64 first slots.
 TEST(E2CAdapter, ReceiveStoreKeepsEveryFrameInOrderAcrossGrowth) {
     CE2CCommAdapter adapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{});
-    // Frames pushed, most taken, and the first and count of those taken.
     const std::tuple<int, size_t, uint16_t, uint16_t> rounds[] = {
         {50, 30, 0, 30}, {150, 30, 30, 30}, {250, 1000, 60, 390}};
     uint16_t next = 0;
