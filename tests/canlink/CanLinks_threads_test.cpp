@@ -64,16 +64,10 @@ TEST(SocketCanLink, ReceivesDataFramesSkipsTheRestAndSendsOneRecordPerFrame) {
 }
 
 TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"vcan0", "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE"},
-        {"SOCKETCAND:127.0.0.1/a<b", "socketcand: 'a<b' is no channel name"},
-        {"socketcan:an-interface-name-far-too-long",
-         "SocketCAN: 'an-interface-name-far-too-long' is no interface name"}};
-    for (const auto& [description, expected] : cases) {
-        std::string error;
-        EXPECT_EQ(orv::OpenCanLink(description, error), nullptr) << description;
-        EXPECT_EQ(error, expected);
-    }
+    std::string error;
+    EXPECT_EQ(orv::OpenCanLink("vcan0", error), nullptr);
+    EXPECT_EQ(error,
+              "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE");
 }
 
 TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
@@ -100,16 +94,11 @@ TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
     }
 }
 
-// Each reply follows what the client says at that step ("" = silence, "CLOSE" = hang up). Without
-// a step time it opens by a description in capitals and without a channel: the default's.
-std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error,
-                                    int stepMs = 0) {
+// Each reply follows what the client says at that step ("CLOSE" = hang up). It opens by a
+// description in capitals and without a channel: the default's.
+std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error) {
     auto opening = std::async(std::launch::async, [&] {
-        const std::string port = std::to_string(peer.Port());
-        return stepMs == 0
-                   ? orv::OpenCanLink("SocketCAND:127.0.0.1:" + port, error)
-                   : orv::OpenSocketcandLink("127.0.0.1", static_cast<uint16_t>(peer.Port()),
-                                             "can0", stepMs, error);
+        return orv::OpenCanLink("SocketCAND:127.0.0.1:" + std::to_string(peer.Port()), error);
     });
     EXPECT_TRUE(peer.Accept());
     const char* heard[] = {"", "< open can0 >", "< rawmode >"};
@@ -117,22 +106,17 @@ std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, s
         EXPECT_EQ(peer.Hear(strlen(heard[step])), heard[step]);
         if (replies[step] == "CLOSE")
             peer.CloseConnection();
-        else if (!replies[step].empty())
+        else
             peer.Say(replies[step]);
     }
     return opening.get();
 }
 
-TEST(SocketcandLink, RefusedHandshakesFailWithOneLineThatSaysWhy) {
-    const std::pair<Texts, std::string> cases[] = {
-        {{""}, "no reply to the greeting within 200 ms"},
-        {{"< hi >", "< ok >", "CLOSE"}, "the server closed the connection at rawmode"}};
-    for (const auto& [replies, expected] : cases) {
-        TcpSocketPeer peer;
-        std::string error;
-        EXPECT_EQ(Open(peer, replies, error, 200), nullptr);
-        EXPECT_EQ(error, "socketcand: " + expected);
-    }
+TEST(SocketcandLink, ARefusedHandshakeFailsWithOneLineThatSaysWhy) {
+    TcpSocketPeer peer;
+    std::string error;
+    EXPECT_EQ(Open(peer, {"< hi >", "< ok >", "CLOSE"}, error), nullptr);
+    EXPECT_EQ(error, "socketcand: the server closed the connection at rawmode");
 }
 
 TEST(SocketcandLink, ReceivesFramesCutAnywhereSkipsWhatIsNoFrameAndEndsWhenClosed) {

@@ -6,7 +6,6 @@
 #include "frontend/CommandDriver.h"
 #include "frontend/DownloadFlows.h"
 #include "frontend/ExitCodes.h"
-#include "frontend/FlashLog.h"
 #include "frontend/HardwareIdentification.h"
 #include "support/HexWriter.h"
 #include "support/NodeGateway.h"
@@ -76,7 +75,6 @@ TEST_F(FlowTest, DispatchRunsTheCommandOfTheModeOrRefusesIt) {
     }
 }
 
-// Another node, and two in boot mode, are proven end to end.
 TEST_F(FlowTest, TheBootModeSearchAcceptsTheNamedNodeOrFindsNobody) {
     WritePucImage();
     for (const bool answers : {false, true}) {
@@ -109,64 +107,49 @@ TEST_F(FlowTest, AFailedPucDownloadCancelsAndLogsNothing) {
 }
 
 // DnlHTpdo takes its firmware from the list; a base address fills the gaps between the used
-// sub-blocks, so three sub-blocks go out where the file fills two. An unlisted board goes back.
-// The board gets its settling pause after any HT download; DnlHT runs end to end.
+// sub-blocks, so three sub-blocks go out where the file fills two. An unlisted board goes back,
+// one that does not answer is not identified. The board gets its settling pause after any HT
+// download; DnlHT runs end to end, and so does a listed board's identification.
 TEST_F(FlowTest, HtPdoDownloadsTheListedFirmwareAndFillsGapsOnlyWithABase) {
-    for (const auto& [identification, offset, headers] :
-         {std::tuple{"HT-0001", "0x10000", 3}, {"HT-0001", "0", 2}, {"HT-0009", "0", 0}}) {
-        SCOPED_TRACE(offset);
+    for (const auto& [identification, offset, headers, ending] :
+         {std::tuple<std::string, std::string, int, std::string>{"HT-0001", "0x10000", 3, ""},
+          {"HT-0001", "0", 2, ""},
+          {"HT-0009", "0", 0, "Firmware: HT-0009 -> no file found\n"},
+          {"", "0", 0, "BOOT mode!\nBusId: 0 NodeId: 12 -> can't identify HW\n"}}) {
+        SCOPED_TRACE(identification + offset);
         const auto base = static_cast<uint32_t>(std::stoul(offset, nullptr, 16));
         gateway = NodeGateway();
-        gateway.AddNode(12).inBootMode = false;
-        gateway.nodes[0].identification = identification;
+        if (!identification.empty()) {
+            gateway.AddNode(12).inBootMode = false;
+            gateway.nodes[0].identification = identification;
+        }
         HexWriter()
             .Bytes(base, std::vector<uint8_t>(2048, 1))
             .Bytes(base + 4096, std::vector<uint8_t>(2048, 2))
             .EndOfFile()
             .Save(dir.File("ht.hex"));
-        WriteFile(dir.File("firmware.lst"), std::string("HT-0001\tht.hex\t") + offset + "\n");
+        WriteFile(dir.File("firmware.lst"), "HT-0001\tht.hex\t" + offset + "\n");
         RunSettings settings = Settings(MODE_HT_PDO, CMD_DOWNLOAD, "firmware.lst");
         EXPECT_EQ(RunHtDownload(settings, gateway), headers > 0 ? kExitSuccess : kExitFailure);
-        const std::string out = console.Take();
+        EXPECT_TRUE(console.Take().ends_with(headers > 0 ? "Download successful!\n" : ending));
         int sent = 0;
         for (const GatewayCall& call : gateway.CallsOf(CCB_CMD_SEND_FRAME))
             sent += call.payload.at(offsetof(CanFrameRequest, data)) == 0x10;  // a sub-block header
         EXPECT_EQ(sent, headers);
         // The board is asked back into its application after the download, or at once.
+        const std::string back = identification.empty() ? "" : ", 205";
         EXPECT_TRUE(gateway.Steps().ends_with(
             headers > 0 ? "reset, open 12, 213, 218 node 12, 208, sleep 5000"
-                        : "open 12, 213, 218 node 12, 208, 205"));
-        if (headers == 0) {
-            EXPECT_TRUE(out.ends_with("Firmware: HT-0009 -> no file found\n")) << out;
-        } else {
-            EXPECT_STREQ(settings.hexFileName, dir.File("ht.hex").c_str());
-        }
+                        : "open 12, 213, 218 node 12, 208" + back))
+            << gateway.Steps();
+        EXPECT_EQ(settings.hexFileName == dir.File("ht.hex"), headers > 0);
     }
-}
-
-// What a listed board shows is proven end to end.
-TEST_F(FlowTest, IdentifySendsAListedBoardBackAndFailsOtherwise) {
-    WriteFile(dir.File("firmware.lst"), "HT-0001\tht.hex\t0x01010000\n");
-    for (const bool listed : {true, false}) {
-        gateway = NodeGateway();
-        if (listed)
-            gateway.AddNode(12).identification = "HT-0001";
-        RunSettings settings = Settings(MODE_HT_PDO, CMD_IDENTIFY, "firmware.lst");
-        EXPECT_EQ(RunIdentify(settings, gateway), listed ? kExitSuccess : kExitFailure);
-        EXPECT_EQ(gateway.calls.back().command == CCB_CMD_JUMP_TO_APP, listed);
-    }
-    EXPECT_TRUE(console.Take().ends_with("BOOT mode!\nBusId: 0 NodeId: 12 -> can't identify HW\n"));
 }
 
 // The list as the boards have always been listed, quirks included.
 TEST(FindFirmwareFile, ReadsTheList) {
-    struct Case {
-        std::string list;
-        std::wstring hardware;
-        std::wstring firmware;  // empty: not found
-        uint32_t base;          // as left in a variable preset to 0xDEAD
-    };
-    const Case cases[] = {
+    // The base address is as left in a variable preset to 0xDEAD; no firmware: not found.
+    const std::tuple<std::string, std::wstring, std::wstring, uint32_t> cases[] = {
         {"HT-A\ta.hex\t0x2000\nHT-B\tb.hex\t0x4000\n", L"HT-B", L"b.hex", 0x4000},
         {"HT-A\ta.hex\t2000\n", L"HT-A", L"a.hex", 0x2000},
         // The key is found anywhere, here as the tail of an earlier first column.
@@ -177,27 +160,16 @@ TEST(FindFirmwareFile, ReadsTheList) {
         {"", L"", L"", 0xDEAD},  // no list at all
     };
     TempDir dir;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.list);
-        const std::string path = dir.File(c.list.empty() ? "missing" : "firmware.lst");
-        if (!c.list.empty())
-            WriteFile(path, c.list);
+    for (const auto& [list, hardware, firmware, expectedBase] : cases) {
+        const std::string path = dir.File(list.empty() ? "missing" : "firmware.lst");
+        if (!list.empty())
+            WriteFile(path, list);
         uint32_t base = 0xDEAD;
-        EXPECT_EQ(FindFirmwareFile(std::wstring(path.begin(), path.end()), c.hardware, base),
-                  c.firmware);
-        EXPECT_EQ(base, c.base);
+        EXPECT_EQ(FindFirmwareFile(std::wstring(path.begin(), path.end()), hardware, base),
+                  firmware)
+            << list;
+        EXPECT_EQ(base, expectedBase);
     }
-}
-
-// Each record is appended behind what is there, in the fixed columns; a log that cannot be
-// written fails.
-TEST(FlashLog, AppendsRecordsInTheirColumns) {
-    TempDir dir;
-    const std::string path = dir.File("FLASH.LOG");
-    WriteFile(path, "older line\n");
-    EXPECT_TRUE(CFlashLog(path.c_str()).Append("", 0x5, "01.02.23", "03.04.24", 127, 0x12345678));
-    EXPECT_EQ(ReadFile(path), "older line\n    5 01.02.23 03.04.24 7F 12345678\n");
-    EXPECT_FALSE(CFlashLog("/dev/full").Append("a.hex", 1, "d", "d", 1, 0));
 }
 
 }  // namespace

@@ -1,4 +1,3 @@
-// The HEX loader's messages, reasons on standard error, and the bytes it stores.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -14,13 +14,12 @@ using Bytes = std::vector<uint8_t>;
 using Clock = std::chrono::steady_clock;
 constexpr uint8_t kLoopback[4] = {127, 0, 0, 1};
 
-// A gateway reply: u32 LE byte count, then the words (LE) and bytes.
-Bytes Reply(const std::vector<uint32_t>& words, const Bytes& data = {}) {
+// A gateway reply: u32 LE byte count, then the words (LE).
+Bytes Reply(const std::vector<uint32_t>& words) {
     Bytes reply(4);
     for (uint32_t word : words)
         for (int i = 0; i < 4; ++i)
             reply.push_back(static_cast<uint8_t>(word >> (8 * i)));
-    reply.insert(reply.end(), data.begin(), data.end());
     const uint32_t count = static_cast<uint32_t>(reply.size());
     std::memcpy(reply.data(), &count, 4);
     return reply;
@@ -47,8 +46,7 @@ class TcpSocketTest : public testing::Test {
         return result;
     }
 
-    // The gateway's side: each reply goes out once a request came in, since bytes that wait
-    // before a request answer nothing.
+    // The gateway's side: each reply goes out once a request came in.
     std::future<void> Answer(std::vector<Bytes> replies) {
         return std::async(std::launch::async, [this, replies] {
             for (const Bytes& reply : replies) {
@@ -99,7 +97,7 @@ TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
 // be dropped rather than taken for the answer to the next request; one that never comes ends
 // the connection before the next request goes out.
 TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
-    const Bytes late = Reply({204, 100, 8}, Bytes(8, 1));
+    const Bytes late = Reply({204, 100, 8, 0x01010101, 0x01010101});
     auto gateway = Answer({{late.begin(), late.begin() + 6}});
     Bytes reply(24);
     const auto start = Clock::now();
