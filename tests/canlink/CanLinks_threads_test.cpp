@@ -8,7 +8,6 @@
 #include <cstring>
 #include <future>
 #include <thread>
-#include <utility>
 
 #include "canlink/CanLink.h"
 #include "canlink/SocketCanLink.h"

@@ -23,8 +23,7 @@ TEST(HexLoader, FilesThatCannotBeRead) {
     TempDir dir;
     for (const auto& [path, output, reason] :
          {std::tuple<std::string, std::string, std::string>{
-              dir.File("absent.hex"), "Error: Can not find HEX file\n", "not found"},
-          {dir.Path(), "Error: Can not open HEX file\n", "is a directory"},
+              dir.Path(), "Error: Can not open HEX file\n", "is a directory"},
           {"/proc/self/mem", "Error reading hex file\nError: Error when reading HEX file\n",
            "read error"}}) {
         ConsoleCapture capture;
