@@ -1,4 +1,3 @@
-// The CAN links: SocketCAN over a socket pair, socketcand against a scripted server on loopback.
 #include <gtest/gtest.h>
 #include <linux/can.h>
 #include <sys/socket.h>
@@ -93,8 +92,7 @@ TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
     }
 }
 
-// Each reply follows what the client says at that step ("CLOSE" = hang up). It opens by a
-// description in capitals and without a channel: the default's.
+// Each reply follows what the client says ("CLOSE" = hang up); opened in capitals, no channel.
 std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error) {
     auto opening = std::async(std::launch::async, [&] {
         return orv::OpenCanLink("SocketCAND:127.0.0.1:" + std::to_string(peer.Port()), error);

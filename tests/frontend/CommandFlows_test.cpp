@@ -104,9 +104,8 @@ TEST_F(FlowTest, TheBootModeSearchAcceptsTheNamedNodeOrFindsNobody) {
 }
 
 // DnlHTpdo takes its firmware from the list; a base address fills the gaps between the used
-// sub-blocks, so three sub-blocks go out where the file fills two. An unlisted board goes back,
-// one that does not answer is not identified. The board gets its settling pause after any HT
-// download; DnlHT runs end to end, and so does a listed board's identification.
+// sub-blocks (three go out where the file fills two). An unlisted board goes back. The board
+// gets its settling pause after any HT download; DnlHT and identification run end to end.
 TEST_F(FlowTest, HtPdoDownloadsTheListedFirmwareAndFillsGapsOnlyWithABase) {
     for (const auto& [identification, offset, headers, ending] :
          {std::tuple<std::string, std::string, int, std::string>{"HT-0001", "0x10000", 3, ""},

@@ -62,8 +62,6 @@ TEST(ProgramImage, PucSingleSubblockOnTheWire) {
                                     0, 0x80, 0x01, 0x00, 0x02}));
     EXPECT_EQ(Wire(&image.subblocks[10], 11),
               (std::vector<uint8_t>{0, 0x00, 0x50, 0x00, 0x08, 0x00, 0x18, 0xE8, 0x03, 0, 0}));
-    image.SetNodeId(0x7F);
-    EXPECT_EQ(+image.bootParams.nodeId, 0x7F);
 }
 
 // Of a full PUC image only sub-blocks 10-29 (page 0) and 36-61 (page 6) go out.
@@ -88,8 +86,7 @@ TEST(ProgramImage, PucDownloadsOnlyItsAreas) {
     EXPECT_EQ(+image.bootParams.startAddress, 0x2000);
 }
 
-// HT images use page 6 throughout; PDO pages and addresses follow the base address. The one
-// sub-block's address is also where the image starts.
+// HT images use page 6; PDO pages and addresses follow the base address. The image starts there.
 TEST(ProgramImage, HtAndPdoPagesAndAddresses) {
     const struct {
         uint32_t mode, base, block, blockBase;

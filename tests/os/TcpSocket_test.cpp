@@ -11,7 +11,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 constexpr uint8_t kLoopback[4] = {127, 0, 0, 1};
 
 // A gateway reply: u32 LE byte count, then the words (LE).
@@ -60,9 +59,8 @@ class TcpSocketTest : public testing::Test {
     CTcpSocket socket_;
 };
 
-// A count that covers itself and the echoed command is a reply, however short: the caller
-// judges it, and the stream stays in step. The buffer is cleared up to its capacity, so that
-// nothing of an earlier reply reads as this one's; of a long reply the rest is read and dropped.
+// A count that covers itself and the echoed command is a reply, however short. The buffer is
+// cleared up to its capacity; of a long reply the rest is read and dropped.
 TEST_F(TcpSocketTest, ByteCountsOutsideTheGatewayRangeCloseTheConnection) {
     const Bytes next = Reply({205, 100, 0});
     for (uint32_t count : {7u, 11u, 4016u, 4017u}) {
@@ -100,9 +98,10 @@ TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
     const Bytes late = Reply({204, 100, 8, 0x01010101, 0x01010101});
     auto gateway = Answer({{late.begin(), late.begin() + 6}});
     Bytes reply(24);
-    const auto start = Clock::now();
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Exchange(reply, 2), CTcpSocket::kTimedOut);
-    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(CTcpSocket::kMinReplyWaitMs));
+    EXPECT_GE(std::chrono::steady_clock::now() - start,
+              std::chrono::milliseconds(CTcpSocket::kMinReplyWaitMs));
     gateway.get();
     peer_.Write({late.begin() + 6, late.end()});
     const auto next = Answer({Reply({205, 100, 0})});
