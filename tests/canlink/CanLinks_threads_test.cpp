@@ -1,5 +1,3 @@
-// The CAN links: SocketCAN over one end of a sequenced-packet socket pair, socketcand against a
-// scripted server on loopback.
 #include <gtest/gtest.h>
 #include <linux/can.h>
 #include <sys/socket.h>
@@ -9,7 +7,6 @@
 #include <cstring>
 #include <future>
 #include <thread>
-#include <utility>
 
 #include "canlink/CanLink.h"
 #include "canlink/SocketCanLink.h"
@@ -34,76 +31,41 @@ std::string Next(orv::ICanLink& link, int timeoutMs = 2000) {
            std::to_string(f.length ? f.data[f.length - 1] : 0);
 }
 
-struct LinkOverPair {
-    std::unique_ptr<orv::ICanLink> link;
-    int bus = -1;
-
-    LinkOverPair() {
-        int fds[2];
-        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) == 0) {
-            link = orv::MakeSocketCanLink(fds[0]);
-            bus = fds[1];
-        }
-    }
-    ~LinkOverPair() { close(bus); }
-    void Put(canid_t id, uint8_t length, size_t size = sizeof(can_frame)) const {
+// The link over one end of a sequenced-packet socket pair; the bus is the other end.
+TEST(SocketCanLink, ReceivesDataFramesSkipsTheRestAndSendsOneRecordPerFrame) {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
+    const std::unique_ptr<orv::ICanLink> link = orv::MakeSocketCanLink(fds[0]);
+    for (const auto& [id, length, size] : {std::tuple<canid_t, uint8_t, size_t>{0x192, 3, 16},
+                                           {0x123 | CAN_ERR_FLAG, 8, 16},
+                                           {0x193 | CAN_RTR_FLAG, 0, 16},
+                                           {0x194, 1, 5},  // a short record
+                                           {0x1ABCDEF | CAN_EFF_FLAG, 1, 16},
+                                           {0x7FF, 8, 16}}) {
         can_frame raw{};
         raw.can_id = id;
         raw.len = length;
         for (uint8_t i = 0; i < length; ++i)
             raw.data[i] = static_cast<uint8_t>(id + i);
-        ASSERT_EQ(write(bus, &raw, size), static_cast<ssize_t>(size));
+        ASSERT_EQ(write(fds[1], &raw, size), static_cast<ssize_t>(size));
     }
-};
-
-TEST(SocketCanLink, ReceivesDataFramesSkipsTheRestAndSendsOneRecordPerFrame) {
-    LinkOverPair pair;
-    ASSERT_NE(pair.link, nullptr);
-    pair.Put(0x192, 3);
-    pair.Put(0x123 | CAN_ERR_FLAG, 8);
-    pair.Put(0x193 | CAN_RTR_FLAG, 0);
-    pair.Put(0x194, 1, 5);  // a short record
-    pair.Put(0x1ABCDEF | CAN_EFF_FLAG, 1);
-    pair.Put(0x7FF, 8);
-    for (const char* expected : {"402:3:148", "28036591:1:239", "2047:8:6"})
-        EXPECT_EQ(Next(*pair.link), expected);
-    EXPECT_EQ(Next(*pair.link, 50), "timeout");
-
+    for (const char* expected : {"402:3:148", "28036591:1:239", "2047:8:6", "timeout"})
+        EXPECT_EQ(Next(*link, 50), expected);
     CanFrame frame{.id = 0x212, .length = 2, .data = {0, 0x55}};
-    ASSERT_TRUE(pair.link->Send(frame));
+    ASSERT_TRUE(link->Send(frame));
     can_frame raw{};
-    ASSERT_EQ(read(pair.bus, &raw, sizeof raw), static_cast<ssize_t>(sizeof raw));
+    ASSERT_EQ(read(fds[1], &raw, sizeof raw), static_cast<ssize_t>(sizeof raw));
     EXPECT_EQ(std::make_tuple(raw.can_id, raw.len, raw.data[1]), std::make_tuple(0x212u, 2, 0x55));
     frame.length = 9;
-    EXPECT_FALSE(pair.link->Send(frame));
-}
-
-// The one check that needs a real interface: it runs where vcan0 exists and skips elsewhere.
-TEST(SocketCanLink, RealVirtualInterface) {
-    std::string error;
-    std::unique_ptr<orv::ICanLink> sender = orv::OpenSocketCanLink("vcan0", error);
-    if (sender == nullptr)
-        GTEST_SKIP() << "no vcan0 here: " << error;
-    std::unique_ptr<orv::ICanLink> receiver = orv::OpenSocketCanLink("vcan0", error);
-    ASSERT_NE(receiver, nullptr) << error;
-    ASSERT_TRUE(sender->Send(CanFrame{.id = 0x212, .length = 1, .data = {0x70}}));
-    EXPECT_EQ(Next(*receiver), "530:1:112");
+    EXPECT_FALSE(link->Send(frame));
+    close(fds[1]);
 }
 
 TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
-    const std::pair<std::string, std::string> cases[] = {
-        {"vcan0", "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE"},
-        {"socketcand:", "socketcand: the route names no host (HOST[:PORT][/CHANNEL])"},
-        {"socketcand:127.0.0.1:65536", "socketcand: '65536' is no port number"},
-        {"socketcand:127.0.0.1:12ab", "socketcand: '12ab' is no port number"},
-        {"SOCKETCAND:127.0.0.1/a<b", "socketcand: 'a<b' is no channel name"},
-        {"socketcan:an-interface-name-far-too-long",
-         "SocketCAN: 'an-interface-name-far-too-long' is no interface name"}};
-    for (const auto& [description, expected] : cases) {
-        std::string error;
-        EXPECT_EQ(orv::OpenCanLink(description, error), nullptr) << description;
-        EXPECT_EQ(error, expected);
-    }
+    std::string error;
+    EXPECT_EQ(orv::OpenCanLink("vcan0", error), nullptr);
+    EXPECT_EQ(error,
+              "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE");
 }
 
 TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
@@ -112,9 +74,7 @@ TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
     const struct {
         Texts pieces, expected;
     } cases[] = {
-        {{"< hi ><  ok   >"}, {"hi", "ok"}},
         {{"< fra", "me 1 2.0", " >", "<", " ok >"}, {"frame 1 2.0", "ok"}},
-        {{"x > y < ok > z"}, {"ok"}},
         {{"< frame 1 < ok >"}, {"ok"}},  // a message cut off by the next
         {{strays, strays + "< ok", " >"}, {"ok"}},
         {{"< " + std::string(kMax, 'x'), "x >< ok >"}, {"ok"}},  // too long without its end
@@ -132,16 +92,10 @@ TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
     }
 }
 
-// Each reply follows what the client says at that step ("" = silence, "CLOSE" = hang up). Without
-// a step time it opens by a description in capitals and without a channel: the default's.
-std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error,
-                                    int stepMs = 0) {
+// Each reply follows what the client says ("CLOSE" = hang up); opened in capitals, no channel.
+std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error) {
     auto opening = std::async(std::launch::async, [&] {
-        const std::string port = std::to_string(peer.Port());
-        return stepMs == 0
-                   ? orv::OpenCanLink("SocketCAND:127.0.0.1:" + port, error)
-                   : orv::OpenSocketcandLink("127.0.0.1", static_cast<uint16_t>(peer.Port()),
-                                             "can0", stepMs, error);
+        return orv::OpenCanLink("SocketCAND:127.0.0.1:" + std::to_string(peer.Port()), error);
     });
     EXPECT_TRUE(peer.Accept());
     const char* heard[] = {"", "< open can0 >", "< rawmode >"};
@@ -149,24 +103,17 @@ std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, s
         EXPECT_EQ(peer.Hear(strlen(heard[step])), heard[step]);
         if (replies[step] == "CLOSE")
             peer.CloseConnection();
-        else if (!replies[step].empty())
+        else
             peer.Say(replies[step]);
     }
     return opening.get();
 }
 
-TEST(SocketcandLink, RefusedHandshakesFailWithOneLineThatSaysWhy) {
-    const std::pair<Texts, std::string> cases[] = {
-        {{""}, "no reply to the greeting within 200 ms"},
-        {{"< nope >"}, "unexpected reply to the greeting: < nope >"},
-        {{"< hi >", "< error no such channel >"}, "open can0 refused: no such channel"},
-        {{"< hi >", "< ok >", "CLOSE"}, "the server closed the connection at rawmode"}};
-    for (const auto& [replies, expected] : cases) {
-        TcpSocketPeer peer;
-        std::string error;
-        EXPECT_EQ(Open(peer, replies, error, 200), nullptr);
-        EXPECT_EQ(error, "socketcand: " + expected);
-    }
+TEST(SocketcandLink, ARefusedHandshakeFailsWithOneLineThatSaysWhy) {
+    TcpSocketPeer peer;
+    std::string error;
+    EXPECT_EQ(Open(peer, {"< hi >", "< ok >", "CLOSE"}, error), nullptr);
+    EXPECT_EQ(error, "socketcand: the server closed the connection at rawmode");
 }
 
 TEST(SocketcandLink, ReceivesFramesCutAnywhereSkipsWhatIsNoFrameAndEndsWhenClosed) {

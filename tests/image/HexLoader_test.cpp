@@ -1,8 +1,5 @@
-// The HEX loader's messages, reasons on standard error, and the bytes it stores.
 #include <gtest/gtest.h>
 
-#include <cctype>
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,16 +16,8 @@ const std::string kSum = "Check summ error\n";
 const std::string kEof = HexRecord(0x01, 0, {});
 const std::string kData = HexRecord(0x00, 0x5000, {0x01, 0x02, 0x03});
 const std::string kNoEnd = "the file ends without an end-of-file record";
-const std::string kNoColon = "a record must start with ':'";
 const std::string kBadSum = "the record fails its checksum";
 
-// The same record with its checksum one off.
-std::string Broken(std::string record) {
-    char pair[3];
-    const unsigned sum = std::stoul(record.substr(record.size() - 2), nullptr, 16) + 1;
-    std::snprintf(pair, sizeof pair, "%02X", sum & 0xFFu);
-    return record.replace(record.size() - 2, 2, pair);
-}
 std::string Ela(uint16_t upper) {
     return HexRecord(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
 }
@@ -46,55 +35,34 @@ struct LoadCase {
 };
 
 std::vector<LoadCase> LoadCases() {
-    std::string lower = kData;
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    std::string letterG = HexRecord(0x00, 0x5000, {0xAB});
-    letterG.replace(9, 2, "AG");
     const uint32_t pdo = 0x01010000;
     // clang-format off
     return {
         {"empty file", "", kRead, "line 1: " + kNoEnd},
         {"no end record, last line without line end", kData + "\n" + kData, ""},
         {"no end record, last line with line end", kData + "\n", kRead, "line 2: " + kNoEnd},
-        {"end record without line end", kData + "\n" + kEof, ""},
         {"CR LF line ends", Ela(1) + "\r\n" + kData + "\r\n" + kEof + "\r\n", "", "", {{0x15001, 2}}},
-        {"lone CR is one line end", kData + "\r" + kEof, ""},
-        {"blank line between records", kData + "\n\n" + kEof + "\n", kRead, "line 2: " + kNoColon},
-        {"trailing blank after a record", kData + " \n" + kEof + "\n", kRead},
-        {"record not starting with a colon", Rec(0x10, {1}) + " " + kData, kRead, "line 2: " + kNoColon},
-        {"text after the end record is not read", kEof + "\ngarbage", ""},
+        {"blank line between records", kData + "\n\n" + kEof + "\n", kRead, "line 2: a record must start with ':'"},
         {"a type other than 00 and 04 ends the load",
          HexRecord(0x03, 0, {0, 0, 0, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
         // A failed load keeps what it stored and derives nothing from it.
-        {"data checksum wrong", Rec(0x5000, {0x42}) + Broken(HexRecord(0, 0x5800, {0x43})) + "\n",
+        {"data checksum wrong", Rec(0x5000, {0x42}) + ":015800004365\n",
          kSum, "line 2: " + kBadSum, {{0x5000, 0x42}}},
-        {"lower-case digits", lower + "\n" + kEof, "", "", {{0x5000, 0x01}}},
-        {"letter beyond F", letterG + "\n" + kEof, kSum},
         {"cut inside the data", kData + "\n" + kData.substr(0, 13), kRead,
          "line 2: the record is cut short"},
         {"last image byte", Ela(1) + "\n" + Rec(0xFFFF, {0x5A}) + kEof, "", "", {{0x1FFFF, 0x5A}}},
         {"first byte beyond the image", Ela(2) + "\n" + Rec(0, {0x5A}), kHigh,
          "line 2: data beyond the 128 KiB image"},
-        {"record running past the image", Ela(1) + "\n" + Rec(0xFFFF, {1, 2}), kHigh},
         {"type 04 with count 3", HexRecord(0x04, 0, {0, 1, 2}) + "\n",
          "Invalid extended linear address record\n"},
-        {"type 04 checksum wrong", Broken(Ela(1)) + "\n" + kEof,
+        {"type 04 checksum wrong", ":020000040001FA\n" + kEof,
          "Invalid extended linear address check sum\n", "line 1: " + kBadSum},
-        // The address field of a type-04 record is neither checked nor summed.
-        {"type 04 address field ignored", ":021234040001F9\n" + kEof, ""},
-        {"type 04 at the end without line end", Ela(1), ""},
         {"PDO: the base is image offset 0",
          HexWriter().Bytes(pdo, {0xA1}).Bytes(pdo + 0x14000, {0xB2}).EndOfFile().Text(), "", "",
          {{0, 0xA1}, {0x14000, 0xB2}}, pdo},
         {"PDO: below the base is skipped", Ela(0x0100) + "\n" + Rec(0, {1, 2}) + kEof, "", "",
          {{0, 0xFF}}, pdo},
-        {"PDO: skipped bytes still have their checksum checked",
-         Ela(0x0100) + "\n" + Broken(HexRecord(0x00, 0, {1, 2})) + "\n", kSum, "", {}, pdo},
         {"PDO: just beyond the image is rejected", Ela(0x0103) + "\n" + Rec(0, {1}), kHigh, "", {}, pdo},
-        {"PDO: offset 0x300000 is rejected", Ela(0x0131) + "\n" + Rec(0, {1}), kHigh, "", {}, pdo},
-        {"PDO: offset 0x300001 is skipped", Ela(0x0131) + "\n" + Rec(1, {1}) + kEof, "", "", {}, pdo},
-        {"PUC: below the base is not skipped", Ela(0xFFFF) + "\n" + Rec(0xFFFF, {1}), kHigh},
     };
     // clang-format on
 }
@@ -111,9 +79,8 @@ TEST(HexLoader, MessagesReasonsResultsAndStoredBytes) {
             const std::string where = "HEX file " + dir.File("test1.hex") + ", ";
             EXPECT_EQ(r.reason, c.reason.empty() ? "" : where + c.reason + "\n");
         }
-        for (const auto& [offset, byte] : c.holds) {
+        for (const auto& [offset, byte] : c.holds)
             EXPECT_EQ(r.image->data[offset], byte) << std::hex << offset;
-        }
         if (!c.output.empty()) {
             EXPECT_EQ(r.image->totalUsedBytes, 0u);
             EXPECT_EQ(+r.image->bootParams.checksum, 0);
