@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "support/HexWriter.h"
-
 namespace orv::test {
 namespace {
 
@@ -26,7 +24,6 @@ Transport CardTransport(const std::string& name, const std::string& card) {
             },
         .carriesRawFrames = false,
         .announcement = "CAN card based communication\n",
-        .reopensAfterReset = false,
     };
 }
 
@@ -73,20 +70,6 @@ std::string CrLfAsLineEnd(const std::string& text) {
     return lines;
 }
 
-std::vector<uint8_t> Program(size_t count, uint8_t seed) {
-    std::vector<uint8_t> bytes(count);
-    for (size_t i = 0; i < count; ++i)
-        bytes[i] = static_cast<uint8_t>(seed ^ (i * 31 + i / 7));
-    return bytes;
-}
-
-std::string WritePucProgram(const TempDir& dir, const std::string& lineEnd) {
-    HexWriter hex(lineEnd);
-    hex.Bytes(0x5000, Program(2048, 0x11)).Bytes(0x12000, Program(2048, 0x22)).EndOfFile();
-    hex.Save(dir.File("app.hex"));
-    return dir.File("app.hex");
-}
-
 const std::vector<Transport>& AllTransports() {
     static const std::vector<Transport> transports = [] {
         std::vector<Transport> linux = {
@@ -99,7 +82,6 @@ const std::vector<Transport>& AllTransports() {
                     },
                 // The tool takes a port that is a multiple of 100 for a board number.
                 .usable = [](const SimProcess& sim) { return sim.GatewayPort(0) % 100 != 0; },
-                .connectionCanBeCut = true,
                 .announcement = "TCP/IP (CCB based communication)\n",
             },
             {
