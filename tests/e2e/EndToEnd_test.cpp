@@ -96,7 +96,6 @@ class EndToEnd : public testing::TestWithParam<Transport> {
     std::string ToolPath(const std::string& path) const {
         return GetParam().toolPath ? GetParam().toolPath(path) : path;
     }
-    bool HasFlashLog() const { return std::filesystem::exists(dir_.File("FLASH.LOG")); }
 
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
@@ -147,7 +146,7 @@ TEST_P(EndToEnd, FailuresEndTheRunWithoutFlashing) {
     EXPECT_THAT(Tool({"DnlPUC", "12", PucProgram(), "31"}, kExitFailure,
                      "Checking boot mode NodeId ... More than 2 nodes in boot mode !\n"),
                 testing::Not(HasSubstr("flashing")));
-    EXPECT_FALSE(HasFlashLog());
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("FLASH.LOG")));
 }
 
 TEST_P(EndToEnd, DownloadAnHtBoardAndWhereRawFramesPassItsListedFirmware) {
@@ -157,7 +156,7 @@ TEST_P(EndToEnd, DownloadAnHtBoardAndWhereRawFramesPassItsListedFirmware) {
     HexWriter().Bytes(0x0000, Program(2048, 0x33)).EndOfFile().Save(dir_.File("ht.hex"));
     EXPECT_THAT(Tool({"DnlHT", "5", ToolPath(dir_.File("ht.hex"))}, 0, "Download successful!\n"),
                 HasSubstr(sent));
-    EXPECT_FALSE(HasFlashLog());
+    EXPECT_FALSE(std::filesystem::exists(dir_.File("FLASH.LOG")));
     if (!GetParam().carriesRawFrames)
         return;
     // In a folder of its own, so that the firmware is found beside the list, not in ours.

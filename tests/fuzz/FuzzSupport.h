@@ -45,17 +45,15 @@ inline void Require(bool holds) {
 }
 bool SameFrame(const CanFrame& a, const CanFrame& b);
 
-// Feeds the rest of the input to a socketcand splitter in reads of up to 64 bytes, as a socket
-// would deliver them, and hands on every message it yields.
+// Feeds the rest of the input to a socketcand splitter in reads of up to 64 bytes, as from a
+// socket, and hands on every message it yields.
 void ForEachSocketcandMessage(FuzzInput& input,
                               const std::function<void(const std::string&)>& take);
 
-// An Ethernet-to-CAN adapter whose bus answers every frame sent with the next bytes of the
-// input, handed to the adapter's byte-stream receive path.
+// An Ethernet-to-CAN adapter whose bus answers every frame sent with more of the input.
 std::unique_ptr<CE2CCommAdapter> AdapterOnFuzzBus(FuzzInput& input);
 
-// The adapter waits for its receive event in real time; a node reply time-out of 0 keeps an
-// input's time bounded (poll waits end on the clock instead).
+// The adapter waits for its receive event in real time: a reply time-out of 0 bounds an input.
 void HoldReplyTimeoutAtZero(CCcbMessage& request);
 
 // Writes a file in a directory of the process's own, removed at exit, and gives its path.
