@@ -3,14 +3,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <set>
 
 #include "canlink/SocketcandText.h"
 #include "os/Clock.h"
+#include "os/Console.h"
+#include "sim/SimLog.h"
 #include "support/InertCanOpenEngine.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
@@ -18,7 +21,7 @@
 namespace orv::fuzz {
 namespace {
 
-// Every command code the gateway knows (transport/GatewayCodes.h), reserved ones aside.
+// Every command code the gateway knows, reserved ones aside.
 constexpr uint32_t kCommands[] = {100, 108, 109, 200, 201, 202, 203, 204, 205, 206,
                                   207, 208, 209, 210, 212, 213, 215, 217, 218};
 
@@ -31,7 +34,6 @@ class FuzzClock : public IClock {
     uint64_t now_ = 0;
 };
 
-// A CAN engine whose every frame sent is answered with the next bytes of the input.
 class FuzzEngine : public orv::test::InertCanOpenEngine {
   public:
     explicit FuzzEngine(FuzzInput& input) : input_(input) {}
@@ -59,16 +61,6 @@ class FuzzEngine : public orv::test::InertCanOpenEngine {
 };
 
 }  // namespace
-
-uint16_t FuzzInput::U16() {
-    const uint8_t low = Byte();
-    return static_cast<uint16_t>(low | Byte() << 8);
-}
-
-uint32_t FuzzInput::U32() {
-    const uint16_t low = U16();
-    return low | static_cast<uint32_t>(U16()) << 16;
-}
 
 std::string FuzzInput::Bytes(size_t count) {
     const size_t taken = std::min(count, Remaining());
@@ -116,23 +108,17 @@ void HoldReplyTimeoutAtZero(CCcbMessage& request) {
         std::memset(request.data + offsetof(BootInitParams, replyTimeoutMs), 0, sizeof(uint32_t));
 }
 
-void InstallFuzzClock() {
-    static FuzzClock clock;
-    SetClock(&clock);
-}
-
 std::string ScratchFile(const std::string& name, const std::string& content) {
-    // Plain characters, not a string: the removal at exit runs after static objects are gone.
-    // Memory-backed when the machine has it: a file is written for every input.
+    // Plain characters: the removal at exit runs after static objects are gone. Memory-backed
+    // where the machine has it, as a file is written for every input.
     static char directory[32];
     static const bool made = [] {
         std::snprintf(directory, sizeof directory, "%s/orvfuzz-XXXXXX",
                       access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        Require(mkdtemp(directory) != nullptr);
-        return std::atexit([] {
-                   std::error_code ignored;
-                   std::filesystem::remove_all(directory, ignored);
-               }) == 0;
+        return mkdtemp(directory) != nullptr && std::atexit([] {
+                                                    std::error_code ignored;
+                                                    std::filesystem::remove_all(directory, ignored);
+                                                }) == 0;
     }();
     const std::string path = std::string(directory) + "/" + name;
     FILE* file = std::fopen(path.c_str(), "wb");
@@ -142,3 +128,36 @@ std::string ScratchFile(const std::string& name, const std::string& content) {
 }
 
 }  // namespace orv::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static orv::fuzz::FuzzClock clock;
+    static const bool once = (orv::SetClock(&clock), orv::sim::SetSimLogSink([](auto&) {}), true);
+    (void)once;
+    orv::ConsoleCapture quiet;
+    orv::fuzz::FuzzInput input(data, size);
+    orv::fuzz::FuzzOne(input);
+    return 0;
+}
+
+#ifndef ORV_LIBFUZZER
+// Without libFuzzer, a target replays its corpus, so that every build flavour checks the seeds
+// and past findings: each argument is an input file or a directory of them.
+int main(int argc, char** argv) {
+    std::set<std::filesystem::path> files;  // in order, so that a run repeats
+    for (int i = 1; i < argc; ++i)
+        if (std::filesystem::is_directory(argv[i]))
+            for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
+                files.insert(entry.path());
+        else
+            files.insert(argv[i]);
+    for (const std::filesystem::path& file : files) {
+        std::ifstream stream(file, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(stream), {}};
+        if (!stream)
+            return std::fprintf(stderr, "cannot read %s\n", file.c_str()), 1;
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::fprintf(stderr, "replayed %zu inputs\n", files.size());
+    return files.empty() ? 1 : 0;  // a corpus gone missing must not pass as a clean run
+}
+#endif

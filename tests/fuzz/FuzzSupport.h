@@ -1,13 +1,12 @@
 #pragma once
-// What the fuzz targets share: one way of cutting the input into the pieces a target needs, a
-// clock that never waits, and a scratch directory for surfaces that read files.
-#include <cstddef>
+// What the fuzz targets share. Each target defines FuzzOne; the entry point around it silences
+// the console and the simulator's log and installs a clock whose every deadline has passed, so
+// that no wait for a reply lasts.
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "canlink/CanLink.h"
 #include "transport/CcbMessage.h"
@@ -15,8 +14,7 @@
 
 namespace orv::fuzz {
 
-// Hands the input out front to back. Reading past the end gives zeros and empty pieces, so a
-// target never has to check before it takes.
+// Hands the input out front to back; past the end come zeros and empty pieces.
 class FuzzInput {
   public:
     FuzzInput(const uint8_t* data, size_t size) : data_(data), size_(size) {}
@@ -24,16 +22,13 @@ class FuzzInput {
     bool Empty() const { return position_ >= size_; }
     size_t Remaining() const { return Empty() ? 0 : size_ - position_; }
     uint8_t Byte() { return Empty() ? 0 : data_[position_++]; }
-    // Little-endian, the low byte taken first.
-    uint16_t U16();
-    uint32_t U32();
-    // Up to count bytes (fewer at the end).
+    uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }  // low byte first
+    uint32_t U32() { return U16() | static_cast<uint32_t>(U16()) << 16; }
     std::string Bytes(size_t count);
     // A piece whose length (0..maxCount) comes from the input first.
     std::string Piece(size_t maxCount) { return Bytes(Byte() % (maxCount + 1)); }
     std::string Rest() { return Bytes(Remaining()); }
-    // A gateway request as a client may send it: one of the commands, or any number, with
-    // data of the length the input gives.
+    // A gateway request: one of the commands or any number, with data of the length given.
     void Request(CCcbMessage& request);
 
   private:
@@ -42,32 +37,26 @@ class FuzzInput {
     size_t position_ = 0;
 };
 
+void FuzzOne(FuzzInput& input);
+
 inline void Require(bool holds) {
     if (!holds)
         std::abort();
 }
 bool SameFrame(const CanFrame& a, const CanFrame& b);
 
-// Feeds the rest of the input to a socketcand splitter in reads of up to 64 bytes, as a socket
-// would deliver them, and hands on every message it yields.
+// Feeds the rest of the input to a socketcand splitter in reads of up to 64 bytes, as from a
+// socket, and hands on every message it yields.
 void ForEachSocketcandMessage(FuzzInput& input,
                               const std::function<void(const std::string&)>& take);
 
-// An Ethernet-to-CAN adapter whose bus answers every frame sent with the next bytes of the
-// input, handed to the adapter's byte-stream receive path.
+// An Ethernet-to-CAN adapter whose bus answers every frame sent with more of the input.
 std::unique_ptr<CE2CCommAdapter> AdapterOnFuzzBus(FuzzInput& input);
 
-// The adapter waits for a frame on its receive event in real time, and after a match it waits
-// for the next arrival even with frames still queued; the node's reply time-out is held at 0
-// so that an input's time stays bounded. Poll waits, 10 s longer, end on the clock instead.
+// The adapter waits for its receive event in real time: a reply time-out of 0 bounds an input.
 void HoldReplyTimeoutAtZero(CCcbMessage& request);
 
-// Sleeps return at once and every clock read lies far beyond the last, so each deadline has
-// passed by the time it is checked and no wait for a reply lasts. Installed for the process.
-void InstallFuzzClock();
-
-// Writes a file of this name in a directory of the process's own, removed when the process
-// ends, and gives its path.
+// Writes a file in a directory of the process's own, removed at exit, and gives its path.
 std::string ScratchFile(const std::string& name, const std::string& content);
 
 }  // namespace orv::fuzz

@@ -1,19 +1,15 @@
-// Card frames arriving while the PC card transport carries gateway requests out: the card
-// answers each frame written to it with frames from the input, stored in a receive ring the
-// way either driver stores them, and the transport reads them back through the card.
-#include <memory>
-
+// Card frames arriving while the PC card transport carries gateway requests out: the card answers
+// each frame written to it with frames from the input, stored in a receive ring the way either
+// driver stores them, and the transport reads them back through the card.
 #include "FuzzSupport.h"
 #include "pccard/PcCommAdapter.h"
 #include "pccard/ReceiveRing.h"
 
 namespace {
 
-using orv::fuzz::FuzzInput;
-
 class FuzzCard : public CCanCard {
   public:
-    explicit FuzzCard(FuzzInput& input) : input_(input) {}
+    explicit FuzzCard(orv::fuzz::FuzzInput& input) : input_(input) {}
 
     int Open() override { return input_.Byte() & 1; }
     int Close() override { return 0; }
@@ -21,9 +17,7 @@ class FuzzCard : public CCanCard {
     int Write(uint16_t, const uint8_t*, int) override {
         const bool overwriting = (input_.Byte() & 1) != 0;
         for (uint8_t count = input_.Byte() % 4; count > 0; --count) {
-            CanCardFrame frame;
-            frame.id = input_.U16();
-            frame.length = input_.Byte();
+            CanCardFrame frame{.id = input_.U16(), .length = input_.Byte()};
             const std::string bytes = input_.Bytes(sizeof frame.data);
             std::copy(bytes.begin(), bytes.end(), frame.data);
             if (overwriting)
@@ -39,15 +33,13 @@ class FuzzCard : public CCanCard {
     }
 
   private:
-    FuzzInput& input_;
+    orv::fuzz::FuzzInput& input_;
     ReceiveRing ring_;
 };
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    orv::fuzz::InstallFuzzClock();
-    FuzzInput input(data, size);
+void orv::fuzz::FuzzOne(FuzzInput& input) {
     CPcCommAdapter adapter(new FuzzCard(input));
     const auto request = std::make_unique<CCcbMessage>(), reply = std::make_unique<CCcbMessage>();
     adapter.Open(0);
@@ -56,5 +48,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         adapter.Transact(request.get(), reply.get(), sizeof(CCcbMessage), 0);
     }
     adapter.Reset();
-    return 0;
 }

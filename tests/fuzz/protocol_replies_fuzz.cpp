@@ -6,53 +6,42 @@
 
 #include "FuzzSupport.h"
 #include "image/ProgramImage.h"
-#include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 #include "transport/CommAdapter.h"
 
 namespace {
 
-using orv::fuzz::FuzzInput;
-
 class FuzzGateway : public CCommAdapter {
   public:
-    explicit FuzzGateway(FuzzInput& input) : input_(input) {}
+    explicit FuzzGateway(orv::fuzz::FuzzInput& input) : input_(input) {}
 
     int Open(uint8_t) override { return input_.Byte(); }
     int Reset() override { return input_.Byte(); }
-    int SendRaw(const void*, int, void* reply, int replyCapacity, uint32_t) override {
-        return Answer(reply, replyCapacity);
+    int SendRaw(const void*, int, void* reply, int capacity, uint32_t) override {
+        return Answer(reply, capacity);
     }
-    int Transact(const CCcbMessage*, CCcbMessage* reply, int replyCapacity, uint32_t) override {
-        return Answer(reply, replyCapacity);
+    int Transact(const CCcbMessage*, CCcbMessage* reply, int capacity, uint32_t) override {
+        return Answer(reply, capacity);
     }
 
   private:
     // A result (0: the exchange went through) and a reply of any length, cut at the capacity.
-    int Answer(void* reply, int replyCapacity) {
+    int Answer(void* reply, int capacity) {
         if (input_.Empty())
             return 1;
         const int result = input_.Byte();
         const std::string bytes = input_.Piece(255);
-        std::memcpy(reply, bytes.data(), std::min<size_t>(bytes.size(), replyCapacity));
+        std::memcpy(reply, bytes.data(), std::min<size_t>(bytes.size(), capacity));
         return result;
     }
 
-    FuzzInput& input_;
+    orv::fuzz::FuzzInput& input_;
 };
 
 // Sub-blocks 10 and 36 (PUC download blocks, one in each page) and the end record.
 constexpr const char* kImageHex =
-    ":10500000000102030405060708090A0B0C0D0E0F28\n"
-    ":020000040001F9\n"
-    ":10200000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF58\n"
-    ":00000001FF\n";
-
-// Built in the same storage for every input, as in the loader's target.
-CProgramImage& LoadImage(std::optional<CProgramImage>& image, uint32_t mode) {
-    static const std::string path = orv::fuzz::ScratchFile("protocol.hex", kImageHex);
-    return image.emplace(0, 5, path.c_str(), mode, 0);
-}
+    ":10500000000102030405060708090A0B0C0D0E0F28\n:020000040001F9\n"
+    ":10200000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF58\n:00000001FF\n";
 
 using Operation = void (*)(CPucDownloadProtocol&, uint8_t node);
 constexpr Operation kOperations[] = {
@@ -68,17 +57,15 @@ constexpr Operation kOperations[] = {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    orv::fuzz::InstallFuzzClock();
-    FuzzInput input(data, size);
+void orv::fuzz::FuzzOne(FuzzInput& input) {
     const uint8_t operation = input.Byte();
     const uint8_t node = input.Byte();
     const uint32_t mode = input.Byte() % 3;
-
-    orv::ConsoleCapture quiet;
+    // Built in the same storage for every input, as in the loader's target.
+    static const std::string path = ScratchFile("protocol.hex", kImageHex);
     static std::optional<CProgramImage> image;
     FuzzGateway gateway(input);
-    CPucDownloadProtocol protocol(&gateway, &LoadImage(image, mode), node, mode);
+    CPucDownloadProtocol protocol(&gateway, &image.emplace(0, 5, path.c_str(), mode, 0), node,
+                                  mode);
     kOperations[operation % std::size(kOperations)](protocol, node);
-    return 0;
 }

@@ -5,7 +5,6 @@
 
 #include "FuzzSupport.h"
 #include "sim/GatewayRequest.h"
-#include "sim/SimLog.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
@@ -13,9 +12,7 @@ namespace {
 
 // False where the gateway would close the connection instead of carrying a request out.
 bool NextRequest(orv::fuzz::FuzzInput& input, CCcbMessage& request) {
-    if (input.Remaining() < sizeof request.length)
-        return false;
-    const uint32_t length = input.U32();
+    const uint32_t length = input.Remaining() < sizeof(uint32_t) ? 0 : input.U32();
     if (!orv::sim::IsAcceptedRequestLength(length))
         return false;
     request.Clear();
@@ -25,34 +22,25 @@ bool NextRequest(orv::fuzz::FuzzInput& input, CCcbMessage& request) {
     return rest.size() == length - sizeof length && orv::sim::IsWellFormed(request, "fuzz");
 }
 
-// The gateway writes the answer as it stands and logs its status word: the answer must hold
-// the short reply at least, say its own byte count and command, and, where it carries data,
-// agree with its data length.
-void CheckAnswer(uint32_t command, const std::vector<uint8_t>& answer) {
-    uint32_t word[4] = {};
-    std::memcpy(word, answer.data(), std::min(answer.size(), sizeof word));
-    const size_t size = answer.size();
-    orv::fuzz::Require(size >= kShortReplySize && size <= sizeof(CCcbMessage) && word[0] == size &&
-                       word[1] == command);
-    orv::fuzz::Require(size < CCcbMessage::kHeaderSize ||
-                       word[3] == size - CCcbMessage::kHeaderSize);
-    orv::fuzz::Require(command != CCB_CMD_SEND_FRAME || word[2] == CCB_STATUS_OK ||
-                       word[2] == CCB_STATUS_NOT_EXECUTED);
-}
-
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    orv::fuzz::InstallFuzzClock();
-    static const bool quiet = (orv::sim::SetSimLogSink([](const std::string&) {}), true);
-    (void)quiet;
-    orv::fuzz::FuzzInput input(data, size);
-    const auto adapter = orv::fuzz::AdapterOnFuzzBus(input);
+// The gateway writes the answer as it stands and logs its status word: the answer holds the
+// short reply at least, says its own byte count and command, agrees with its data length where
+// it carries data, and a frame sent is either done or not executed.
+void orv::fuzz::FuzzOne(FuzzInput& input) {
+    const auto adapter = AdapterOnFuzzBus(input);
     const auto request = std::make_unique<CCcbMessage>();
     while (NextRequest(input, *request)) {
-        orv::fuzz::HoldReplyTimeoutAtZero(*request);
+        HoldReplyTimeoutAtZero(*request);
         const uint32_t command = request->command;
-        CheckAnswer(command, orv::sim::CarryOut(*adapter, *request));
+        const std::vector<uint8_t> answer = sim::CarryOut(*adapter, *request);
+        uint32_t word[4] = {};
+        std::memcpy(word, answer.data(), std::min(answer.size(), sizeof word));
+        const size_t size = answer.size();
+        Require(size >= kShortReplySize && size <= sizeof(CCcbMessage) && word[0] == size &&
+                word[1] == command);
+        Require(size < CCcbMessage::kHeaderSize || word[3] == size - CCcbMessage::kHeaderSize);
+        Require(command != CCB_CMD_SEND_FRAME || word[2] == CCB_STATUS_OK ||
+                word[2] == CCB_STATUS_NOT_EXECUTED);
     }
-    return 0;
 }

@@ -6,22 +6,20 @@
 #include "sim/BoardConfig.h"
 #include "sim/ScenarioFile.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    std::istringstream stream(std::string(reinterpret_cast<const char*>(data), size));
+void orv::fuzz::FuzzOne(FuzzInput& input) {
+    std::istringstream stream(input.Rest());
     std::vector<CLI::ConfigItem> items;
     try {
-        items = orv::sim::ScenarioFile().from_config(stream);
+        items = sim::ScenarioFile().from_config(stream);
     } catch (const CLI::ConfigError&) {
-        return 0;
+        return;
     }
-    for (const CLI::ConfigItem& item : items) {
-        if (item.name != "puc" && item.name != "ht")
-            continue;
-        const auto kind = item.name == "puc" ? orv::sim::BoardKind::Puc : orv::sim::BoardKind::Ht;
-        for (const std::string& description : item.inputs) {
-            orv::sim::BoardConfig config;
-            orv::sim::ParseBoardDescription(kind, description, config);
-        }
-    }
-    return 0;
+    for (const CLI::ConfigItem& item : items)
+        for (const std::string& description : item.inputs)
+            if (item.name == "puc" || item.name == "ht") {
+                sim::BoardConfig config;
+                sim::ParseBoardDescription(
+                    item.name == "puc" ? sim::BoardKind::Puc : sim::BoardKind::Ht, description,
+                    config);
+            }
 }

@@ -7,24 +7,19 @@ failures=0
 
 # Completes the line (cursor at its end) and compares the offers, sorted, with the expectation.
 expect() {
-    local line=$1 expected=$2
-    COMP_LINE=$line COMP_POINT=${#line}
+    COMP_LINE=$1 COMP_POINT=${#1}
     _orvflashpuc
     local got
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' ')
-    if [ "$got" != "$expected" ]; then
-        echo "FAIL: '$line' offers '$got', expected '$expected'"
-        failures=$((failures + 1))
-    fi
+    [ "$got" = "$2" ] || { echo "FAIL: '$1' offers '$got', expected '$2'"; failures=$((failures + 1)); }
 }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/net/eth0" "$work/net/can0" "$work/net/vcan1" "$work/files/sub"
-echo 1 >"$work/net/eth0/type"
-echo 280 >"$work/net/can0/type"
-echo 280 >"$work/net/vcan1/type"
-touch "$work/files/"{a.hex,B.HEX,fw.lst,notes.txt}
+for link in eth0:1 can0:280 vcan1:280; do
+    mkdir -p "$work/net/${link%:*}" && echo "${link#*:}" >"$work/net/${link%:*}/type"
+done
+mkdir -p "$work/files/sub" && touch "$work/files/"{a.hex,B.HEX,fw.lst,notes.txt}
 _orvflashpuc_net_dir=$work/net
 cd "$work/files"
 
@@ -35,7 +30,6 @@ expect "OrvFlashPuc so" "SocketCAN:can0 SocketCAN:vcan1"
 expect "OrvFlashPuc SocketCAN:v" "vcan1"
 expect "OrvFlashPuc NICAN " "0"
 expect "OrvFlashPuc NICAN 0 dnl" "DnlHT DnlHTpdo DnlPUC"
-expect "OrvFlashPuc NICAN 0 i" "IDENTIFY"
 expect "OrvFlashPuc NICAN 0 s" "Scan SetIdPUC"
 expect "OrvFlashPuc NICAN 0 GetInfoPUC " ""
 expect "OrvFlashPuc NICAN 0 verpuc 12 " "B.HEX a.hex sub"

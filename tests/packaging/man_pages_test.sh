@@ -6,10 +6,6 @@ pages=("$ORV_BINARY_DIR"/man/*.1)
 failures=0
 for page in "${pages[@]}"; do
     warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
-    if [ -n "$warnings" ]; then
-        echo "FAIL: $page:"
-        echo "$warnings"
-        failures=$((failures + 1))
-    fi
+    [ -z "$warnings" ] || { echo "FAIL: $page:"; echo "$warnings"; failures=$((failures + 1)); }
 done
 [ "$failures" -eq 0 ]

@@ -108,8 +108,6 @@ TEST(BootBoard, AnswersEveryRequestAsTheToolExpects) {
         {"12,mode=boot", init + "1000004000080000" + poll, "18C:05 18C:05 18C:"},  // boot code
         {"30,mode=boot", "00060000000E0069 10060000000E0069 AA55" + poll,
          "19E:0601 19E:06 19E:"},                                     // erasing
-        {"12,mode=boot", "55" + poll, "18C:07 18C:07 18C:"},          // unknown command
-        {"12,mode=boot", "20C#600000" + poll, "18C:07 18C:07 18C:"},  // too short
         {"12,mode=boot,status-error=210:0x85", init + "30" + poll, "18C:85 18C:85 18C:"},
         {"30,mode=boot,status-error=207:3", poll, "19E:03 19E:03 19E:03"},
         // A stuck board stays busy and takes nothing, not even an abort.

@@ -19,10 +19,14 @@ namespace {
 // True once the child has ended; its status then lands in status.
 bool Reaped(pid_t pid, int& status) {
     int raw = 0;
-    if (waitpid(pid, &raw, WNOHANG) != pid)
+    if (pid <= 0 || waitpid(pid, &raw, WNOHANG) != pid)
         return false;
     status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return true;
+}
+
+void Pause() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
 }
 
 }  // namespace
@@ -51,20 +55,19 @@ SimProcess::SimProcess(const std::vector<std::string>& args) {
     close(outFd);
     close(errFd);
     std::string output;
-    int status = 0;
-    for (int waited = 0; output.find("READY\n") == std::string::npos; waited += 5) {
-        if (pid_ < 0 || Reaped(pid_, status))
-            pid_ = -1;
-        if (pid_ < 0 || waited > 15000) {
+    for (int waited = 0, status = 0; output.find("READY\n") == std::string::npos; waited += 5) {
+        if (Reaped(pid_, status))
+            pid_ = -1;  // nothing left to stop
+        if (pid_ <= 0 || waited > 15000) {
             const std::string log = Log();
             Stop(SIGKILL);  // the destructor does not run: the directory goes here
             std::filesystem::remove_all(directory_);
             throw std::runtime_error("OrvCanSim did not get ready:\n" + log);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Pause();
         output = ReadFile(directory_ + "/stdout");
     }
-    std::istringstream lines(output);
+    std::istringstream lines(output);  // "LISTEN gateway BOARD PORT", "LISTEN bridge PORT"
     for (std::string first, kind; lines >> first >> kind && first == "LISTEN";) {
         if (int board = 0; kind == "gateway" && lines >> board)
             lines >> gatewayPorts_[board];
@@ -79,11 +82,6 @@ SimProcess::~SimProcess() {
     std::filesystem::remove_all(directory_, ignored);
 }
 
-int SimProcess::GatewayPort(int board) const {
-    const auto found = gatewayPorts_.find(board);
-    return found == gatewayPorts_.end() ? -1 : found->second;
-}
-
 std::string SimProcess::Log() const {
     return ReadFile(directory_ + "/stderr");
 }
@@ -94,7 +92,7 @@ int SimProcess::Stop(int signal) {
     kill(pid_, signal);
     int status = -1;
     for (int waited = 0; !Reaped(pid_, status) && waited < 5000; waited += 5)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        Pause();
     if (status == -1) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);

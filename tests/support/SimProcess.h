@@ -9,10 +9,8 @@
 
 namespace orv::test {
 
-// OrvCanSim as a child process of one test. The constructor starts it with the given arguments
-// and waits (at most 15 s) until it has printed READY; it throws std::runtime_error with the
-// simulator's log when that does not happen. The destructor ends it: SIGTERM, a bounded wait,
-// then SIGKILL.
+// OrvCanSim as a child process of one test. The constructor starts it and waits (at most 15 s)
+// for its READY, else throws std::runtime_error with its log; the destructor stops it.
 class SimProcess {
   public:
     explicit SimProcess(const std::vector<std::string>& args);
@@ -20,13 +18,13 @@ class SimProcess {
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
 
-    // -1 when the simulator runs no such listener.
-    int GatewayPort(int board) const;
+    int GatewayPort(int board) const {
+        return gatewayPorts_.count(board) ? gatewayPorts_.at(board) : -1;
+    }
     int BridgePort() const { return bridgePort_; }
-    // Its standard error so far.
-    std::string Log() const;
-    // Sends the signal and waits (bounded) for the end. Returns the exit status, or 128 + the
-    // signal number when a signal ended it; -1 when it had to be killed.
+    std::string Log() const;  // its standard error so far
+    // Sends the signal and waits (bounded) for the end: the exit status, 128 + the signal that
+    // ended it, or -1 when it had to be killed.
     int Stop(int signal = SIGTERM);
 
   private:

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,7 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <functional>
 
 extern char** environ;
 
@@ -26,27 +24,26 @@ std::vector<char*> PointersOf(std::vector<std::string>& texts) {
     return pointers;
 }
 
-// A pipe, or a pseudo-terminal whose master end reads what the child writes to the other.
-bool OpenChannel(int (&fds)[2], bool terminal) {
-    if (!terminal)
-        return pipe2(fds, O_CLOEXEC) == 0;
-    fds[0] = posix_openpt(O_RDWR | O_NOCTTY);
-    if (fds[0] < 0 || fcntl(fds[0], F_SETFD, FD_CLOEXEC) != 0 || grantpt(fds[0]) != 0 ||
-        unlockpt(fds[0]) != 0)
-        return false;
-    fds[1] = open(ptsname(fds[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    return fds[1] >= 0;
+// Ours, less what the options replace, then theirs.
+std::vector<std::string> EnvironmentOf(const ToolRunOptions& options) {
+    std::vector<std::string> envp;
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        if (std::none_of(options.env.begin(), options.env.end(), [&](const auto& set) {
+                return std::string(*entry).rfind(set.first + "=", 0) == 0;
+            }))
+            envp.push_back(*entry);
+    for (const auto& [key, value] : options.env)
+        envp.push_back(key + "=" + value);
+    return envp;
 }
 
 // Collects both streams until they end or the time is up (then the child is killed).
-void Collect(int out, int err, pid_t child, const std::function<int64_t()>& leftMs,
-             ToolResult& result) {
+template <typename LeftMs>
+void Collect(int out, int err, pid_t child, const LeftMs& leftMs, ToolResult& result) {
     pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
     char buffer[4096];
-    for (int open = child < 0 ? 0 : 2; open > 0 && !result.timedOut;) {
-        if ((result.timedOut = leftMs() <= 0))
-            kill(child, SIGKILL);
-        else if (poll(fds, 2, static_cast<int>(leftMs())) < 0 && errno != EINTR)
+    for (int open = 2; open > 0 && !(result.timedOut = leftMs() <= 0);) {
+        if (poll(fds, 2, static_cast<int>(leftMs())) < 0 && errno != EINTR)
             return;
         for (pollfd& fd : fds) {
             if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
@@ -58,26 +55,17 @@ void Collect(int out, int err, pid_t child, const std::function<int64_t()>& left
                 fd.fd = -1, --open;
         }
     }
+    if (result.timedOut)
+        kill(child, SIGKILL);
 }
 
 }  // namespace
 
 ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& options) {
-    std::vector<std::string> argv = options.launcher;
+    std::vector<std::string> argv = options.launcher, envp = EnvironmentOf(options);
     argv.push_back(options.program);
     argv.insert(argv.end(), args.begin(), args.end());
-    // Ours, less what the options replace, then theirs.
-    std::vector<std::string> envp;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        if (std::none_of(options.env.begin(), options.env.end(),
-                         [&](const auto& set) { return text.rfind(set.first + "=", 0) == 0; }))
-            envp.push_back(text);
-    }
-    for (const auto& [key, value] : options.env)
-        envp.push_back(key + "=" + value);
     std::vector<char*> argvPointers = PointersOf(argv), envPointers = PointersOf(envp);
-
     const auto start = std::chrono::steady_clock::now();
     const auto elapsedMs = [start] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -85,8 +73,10 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
             .count();
     };
     int out[2] = {-1, -1}, err[2] = {-1, -1};
-    const pid_t child =
-        OpenChannel(out, false) && OpenChannel(err, options.errorOnTerminal) ? fork() : -1;
+    ToolResult result;
+    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+        return result;
+    const pid_t child = fork();
     if (child == 0) {
         // Only async-signal-safe calls between fork and exec.
         if (options.workDir.empty() || chdir(options.workDir.c_str()) == 0) {
@@ -98,9 +88,9 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
     }
     close(out[1]);
     close(err[1]);
-    ToolResult result;
-    Collect(
-        out[0], err[0], child, [&] { return options.timeoutMs - elapsedMs(); }, result);
+    if (child > 0)
+        Collect(
+            out[0], err[0], child, [&] { return options.timeoutMs - elapsedMs(); }, result);
     close(out[0]);
     close(err[0]);
     int status = 0;
