@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "os/Socket.h"
 #include "sim/SimLog.h"
 #include "sim/SocketIo.h"
 #include "sim/SocketcandCommands.h"
@@ -148,7 +149,7 @@ void BridgeSession::Forward() {
 
 bool BridgeSession::Write(const std::string& text) {
     std::lock_guard<std::mutex> lock(writeMutex_);
-    return WriteAll(fd_, text.data(), text.size());
+    return SendAll(fd_, text.data(), text.size());
 }
 
 }  // namespace orv::sim

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "os/Clock.h"
+#include "os/Socket.h"
 #include "sim/BusPort.h"
 #include "sim/GatewayRequest.h"
 #include "sim/SimLog.h"
@@ -56,7 +57,7 @@ void GatewayServer::Serve(int fd, const std::string& peer, ConnectionActivity& a
         activity.EndCommand();
         SimLog("%s: command %u -> status %u", who.c_str(), request.command,
                U32At(answer.data() + 8));
-        if (!WriteAll(fd, answer.data(), answer.size())) {
+        if (!SendAll(fd, answer.data(), answer.size())) {
             return;
         }
     }

@@ -43,20 +43,4 @@ bool ReadExactlyBefore(int fd, void* buffer, size_t count, uint64_t deadlineMs) 
     return true;
 }
 
-bool WriteAll(int fd, const void* buffer, size_t count) {
-    const auto* bytes = static_cast<const uint8_t*>(buffer);
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t sent = send(fd, bytes + done, count - done, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) {
-            continue;
-        }
-        if (sent <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(sent);
-    }
-    return true;
-}
-
 }  // namespace orv::sim

@@ -8,7 +8,5 @@ namespace orv::sim {
 // Reads exactly count bytes unless the clock (NowMs) reaches deadlineMs first. False at the end
 // of the stream, on an error or when the deadline passes.
 bool ReadExactlyBefore(int fd, void* buffer, size_t count, uint64_t deadlineMs);
-// False when the peer is gone.
-bool WriteAll(int fd, const void* buffer, size_t count);
 
 }  // namespace orv::sim
