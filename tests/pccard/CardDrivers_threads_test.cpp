@@ -20,6 +20,9 @@
 #include "pccard/NiCanCard.h"
 #include "pccard/PcCommAdapter.h"
 #include "pccard/UsbLight.h"
+#include "transport/CcbMessage.h"
+#include "transport/GatewayCodes.h"
+#include "transport/GatewayRecords.h"
 
 namespace orv::test {
 namespace {
@@ -372,6 +375,75 @@ TEST(PcCommAdapter, MakesTheCardItsChannelNames) {
         Lib().missing = "library";
         delete new CPcCommAdapter(channel);
         EXPECT_EQ(Lib().Take(), log) << (channel ? channel : "null");
+    }
+}
+
+// A card that logs what the adapter asks of it; its reads answer as the script says ("read=..."),
+// a read answered 0 handing out the next frame queued, or a time-out when there is none.
+class LoggingCard : public CCanCard {
+  public:
+    int Open() override { return 0; }
+    int Close() override { return 0; }
+    int Reset() override { return 0; }
+    int Write(uint16_t id, const uint8_t* data, int length) override {
+        return Lib().Call("write", Hex({id}) + " " + Hex(data, length), 0);
+    }
+    int Read(CanCardFrame* frame, uint32_t timeoutMs) override {
+        const int result = Lib().Call("read", std::to_string(timeoutMs), 0);
+        return result == 0 && !Lib().Next(frame, sizeof *frame) ? CARD_ERR_TIMEOUT : result;
+    }
+};
+
+// Node 0x12 asks on 0x212 and answers on 0x192. A wait reads a fifth of the reply timeout at a
+// time and gives up after five silent reads in a row; other nodes' frames do not count, a read
+// error ends the wait, and a short reply fills only its own bytes.
+TEST(PcCommAdapter, WaitsForTheNodesReplyInFifthsOfItsTimeout) {
+    const Bytes kAnswer = {0x11, 0x00, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
+    const auto frame = [](uint32_t id, const Bytes& data) {
+        CanCardFrame f{id, static_cast<uint32_t>(data.size())};
+        std::copy(data.begin(), data.end(), f.data);
+        return f;
+    };
+    const struct {
+        const char* script;
+        std::vector<CanCardFrame> frames;
+        uint32_t status;
+        int reads;
+        Bytes data;
+    } cases[] = {
+        {"", {}, CCB_STATUS_NO_REPLY, 5, {}},
+        {"read=0,106,0,0,106,106,0,106,0",
+         {frame(0x193, kAnswer), frame(0x000, {1, 0x12}), frame(0x212, kAnswer),
+          frame(0x092, kAnswer), frame(0x192, kAnswer)},
+         CCB_STATUS_OK,
+         9,
+         kAnswer},
+        {"read=107,0", {frame(0x192, kAnswer)}, CCB_STATUS_NO_REPLY, 1, {}},
+        {"",
+         {frame(0x192, {0xA1, 0xA2, 0xA3})},
+         CCB_STATUS_OK,
+         1,
+         {0xA1, 0xA2, 0xA3, 0, 0, 0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        Fakes fakes;
+        CPcCommAdapter adapter(new LoggingCard);
+        CCcbMessage request, reply;
+        const BootInitParams params{.nodeId = 0x12, .replyTimeoutMs = 1999};
+        request.SetAll(sizeof params, &params, CCB_CMD_CONFIGURE, 0);
+        adapter.Transact(&request, &reply, 24, 20000);
+        Lib().Script(c.script);
+        for (const CanCardFrame& f : c.frames)
+            Lib().Push(f);
+        Lib().Take();
+        request.SetAll(0, nullptr, CCB_CMD_GET_INFO, 0);
+        adapter.Transact(&request, &reply, 24, 20000);
+        EXPECT_EQ(reply.status, c.status);
+        Log log = {"write 212 70,0,0,0,0,0,0,0"};
+        log.insert(log.end(), c.reads, "read 399");
+        EXPECT_EQ(Lib().Take(), log);
+        EXPECT_EQ(Bytes(reply.data, reply.data + reply.dataLength), c.data);
     }
 }
 
