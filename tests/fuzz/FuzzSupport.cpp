@@ -22,8 +22,25 @@ namespace orv::fuzz {
 namespace {
 
 // Every command code the gateway knows, reserved ones aside.
-constexpr uint32_t kCommands[] = {100, 108, 109, 200, 201, 202, 203, 204, 205, 206,
-                                  207, 208, 209, 210, 212, 213, 215, 217, 218};
+constexpr uint32_t kCommands[] = {CCB_CMD_OPEN,
+                                  CCB_CMD_RESET,
+                                  CCB_CMD_SEND_FRAME,
+                                  CCB_CMD_BOOT_INIT,
+                                  CCB_CMD_WRITE_SUBBLOCK,
+                                  CCB_CMD_ABORT,
+                                  CCB_CMD_WRITE_ENABLE,
+                                  CCB_CMD_READ_CODE,
+                                  CCB_CMD_JUMP_TO_APP,
+                                  CCB_CMD_FINALIZE,
+                                  CCB_CMD_GET_STATUS,
+                                  CCB_CMD_GET_INFO,
+                                  CCB_CMD_VALIDATE,
+                                  CCB_CMD_PROGRAM_SUBBLOCK,
+                                  CCB_CMD_SELECT_VARIANT_1,
+                                  CCB_CMD_SELECT_VARIANT_2,
+                                  CCB_CMD_SEND_DATA,
+                                  CCB_CMD_INIT_EXT_INFO,
+                                  CCB_CMD_CONFIGURE};
 
 class FuzzClock : public IClock {
   public:

@@ -22,8 +22,15 @@ class FuzzInput {
     bool Empty() const { return position_ >= size_; }
     size_t Remaining() const { return Empty() ? 0 : size_ - position_; }
     uint8_t Byte() { return Empty() ? 0 : data_[position_++]; }
-    uint16_t U16() { return static_cast<uint16_t>(Byte() | Byte() << 8); }  // low byte first
-    uint32_t U32() { return U16() | static_cast<uint32_t>(U16()) << 16; }
+    // Low byte first: the reads are sequenced, as the operands of | are not.
+    uint16_t U16() {
+        const uint8_t low = Byte();
+        return static_cast<uint16_t>(low | Byte() << 8);
+    }
+    uint32_t U32() {
+        const uint16_t low = U16();
+        return low | static_cast<uint32_t>(U16()) << 16;
+    }
     std::string Bytes(size_t count);
     // A piece whose length (0..maxCount) comes from the input first.
     std::string Piece(size_t maxCount) { return Bytes(Byte() % (maxCount + 1)); }

@@ -93,8 +93,10 @@ class Library {
     // The next record, in a buffer longer than the fields we know; false, counted, when none.
     bool Next(void* buffer, size_t capacity) {
         std::lock_guard lock(mutex_);
-        if (pending_.empty())
-            return !++emptyAnswers;
+        if (pending_.empty()) {
+            ++emptyAnswers;
+            return false;
+        }
         std::memset(buffer, 0xEE, capacity);
         std::memcpy(buffer, pending_.front().data(), std::min(capacity, pending_.front().size()));
         pending_.pop_front();

@@ -12,8 +12,10 @@ namespace orv::test {
 std::string HexBytes(const uint8_t* bytes, size_t count) {
     std::string text;
     char pair[4];
-    for (size_t i = 0; i < count; ++i)
-        text += (std::snprintf(pair, sizeof pair, " %02X", bytes[i]), pair);
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(pair, sizeof pair, " %02X", bytes[i]);
+        text += pair;
+    }
     return text;
 }
 

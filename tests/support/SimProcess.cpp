@@ -33,7 +33,9 @@ void Pause() {
 
 SimProcess::SimProcess(const std::vector<std::string>& args) {
     char pattern[] = "/tmp/orvsim-XXXXXX";
-    directory_ = mkdtemp(pattern) ? pattern : throw std::runtime_error("SimProcess: no mkdtemp");
+    if (mkdtemp(pattern) == nullptr)
+        throw std::runtime_error("SimProcess: no mkdtemp");
+    directory_ = pattern;
     std::vector<std::string> argv = {ORV_CAN_SIM_BIN};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> pointers;

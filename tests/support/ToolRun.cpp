@@ -42,8 +42,14 @@ template <typename LeftMs>
 void Collect(int out, int err, pid_t child, const LeftMs& leftMs, ToolResult& result) {
     pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
     char buffer[4096];
-    for (int open = 2; open > 0 && !(result.timedOut = leftMs() <= 0);) {
-        if (poll(fds, 2, static_cast<int>(leftMs())) < 0 && errno != EINTR)
+    for (int open = 2; open > 0;) {
+        const auto left = leftMs();
+        if (left <= 0) {
+            result.timedOut = true;
+            kill(child, SIGKILL);
+            return;
+        }
+        if (poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR)
             return;
         for (pollfd& fd : fds) {
             if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
@@ -51,12 +57,12 @@ void Collect(int out, int err, pid_t child, const LeftMs& leftMs, ToolResult& re
             const ssize_t got = read(fd.fd, buffer, sizeof buffer);
             if (got > 0)
                 (fd.fd == out ? result.out : result.err).append(buffer, static_cast<size_t>(got));
-            else if (got == 0 || errno != EINTR)
-                fd.fd = -1, --open;
+            else if (got == 0 || errno != EINTR) {
+                fd.fd = -1;
+                --open;
+            }
         }
     }
-    if (result.timedOut)
-        kill(child, SIGKILL);
 }
 
 }  // namespace
