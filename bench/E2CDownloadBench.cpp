@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "BenchFigures.h"
-#include "sim/CanBitTiming.h"
+#include "OrvCanSim/bus/CanBitTiming.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"

@@ -23,6 +23,6 @@ endif()
 
 install(FILES completion/OrvFlashPuc.bash RENAME OrvFlashPuc
   DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
-install(FILES README.md sim/BOARDS.md DESTINATION ${ORV_INSTALL_DOCDIR})
+install(FILES README.md OrvCanSim/BOARDS.md DESTINATION ${ORV_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${ORV_INSTALL_DOCDIR} PATTERN man EXCLUDE)
 install(DIRECTORY examples/ DESTINATION ${ORV_INSTALL_DOCDIR}/examples)

@@ -3,7 +3,7 @@
 # (whose end-to-end table includes the Windows executable's rows; and checks the .deb made from
 # that build by installing it), then with clang++ under
 # AddressSanitizer + UndefinedBehaviorSanitizer, then the threaded test programs
-# (tests/*/*_threads_test.cpp) and the fuzz targets' corpus replays under ThreadSanitizer, and
+# (tests/**/*_threads_test.cpp) and the fuzz targets' corpus replays under ThreadSanitizer, and
 # fuzzes every fuzz target for 10 s. Last, the optimised release build of the programs and card
 # libraries must build without a warning.
 set -euo pipefail
@@ -34,7 +34,8 @@ scripts/build.sh asan
     { ctest --output-on-failure -j 6 || ctest --rerun-failed --output-on-failure; })
 
 stage "ThreadSanitizer: threaded test programs"
-threaded=$(cd tests && ls */*_threads_test.cpp | sed 's|/|_|; s|\.cpp$||')
+# A test program is named by its folder's last component and its file: transport_X_threads_test.
+threaded=$(find tests -name '*_threads_test.cpp' | sed -E 's|.*/([^/]+)/([^/]+)\.cpp$|\1_\2|' | sort)
 fuzzers=$(ls tests/fuzz/corpus | sed 's/^/fuzz_/')
 scripts/build.sh tsan $threaded $fuzzers orv_card_nican orv_card_canapi
 failed=0

@@ -16,17 +16,17 @@ target_link_libraries(orv_test_support PUBLIC orv_frontend gtest)
 
 # Whole folders, and single programs of folders whose other programs need the OS: the HEX
 # loader reads files through the Windows CRT, the command line runs on a Windows console.
-set(windows_tests protocol/download_test protocol/requests_test standins startup
+set(windows_tests protocol/Downloads_test protocol/Requests_test standins startup
   transport/BootCommandExecutor_test
   transport/E2CAdapter_threads_test image/HexLoader_test frontend/CommandLine_test)
 include(TestPrograms.cmake)
 foreach(entry ${windows_tests})
   string(REGEX MATCH "^[^/]+" folder_name ${entry})
-  set(folder ${CMAKE_CURRENT_SOURCE_DIR}/${folder_name})
+  set(folder ${CMAKE_CURRENT_SOURCE_DIR}/OrvFlashPuc/${folder_name})
   if(entry STREQUAL folder_name)
     orv_folder_test_sources(${folder})
   else()
-    set(folder_tests ${CMAKE_CURRENT_SOURCE_DIR}/${entry}.cpp)
+    set(folder_tests ${CMAKE_CURRENT_SOURCE_DIR}/OrvFlashPuc/${entry}.cpp)
     set(folder_helpers "")
   endif()
   foreach(test_source ${folder_tests})

@@ -13,7 +13,7 @@
 #include "canlink/SocketcandText.h"
 #include "os/Clock.h"
 #include "os/Console.h"
-#include "sim/SimLog.h"
+#include "OrvCanSim/bus/SimLog.h"
 #include "support/InertCanOpenEngine.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
