@@ -18,7 +18,7 @@ std::unique_ptr<LinkReceiver> LinkReceiver::OpenFromEnvironment(const char* libr
         return nullptr;
     }
     std::string error;
-    std::unique_ptr<orv::ICanLink> link = orv::OpenCanLink(description, error);
+    std::unique_ptr<orv::CanLink> link = orv::OpenCanLink(description, error);
     if (!link) {
         std::fprintf(stderr, "%s: %s\n", libraryName, error.c_str());
         return nullptr;
@@ -26,7 +26,7 @@ std::unique_ptr<LinkReceiver> LinkReceiver::OpenFromEnvironment(const char* libr
     return std::make_unique<LinkReceiver>(std::move(link), capacity);
 }
 
-LinkReceiver::LinkReceiver(std::unique_ptr<orv::ICanLink> link, size_t capacity)
+LinkReceiver::LinkReceiver(std::unique_ptr<orv::CanLink> link, size_t capacity)
     : link_(std::move(link)), capacity_(capacity), thread_(&LinkReceiver::Receive, this) {}
 
 LinkReceiver::~LinkReceiver() {
@@ -72,11 +72,11 @@ void LinkReceiver::Receive() {
     const auto opened = std::chrono::steady_clock::now();
     for (;;) {
         ReceivedFrame received;
-        const orv::ICanLink::ReceiveResult result = link_->Receive(received.frame, -1);
-        if (result == orv::ICanLink::ReceiveResult::Closed) {
+        const orv::CanLink::ReceiveResult result = link_->Receive(received.frame, -1);
+        if (result == orv::CanLink::ReceiveResult::Closed) {
             return;
         }
-        if (result != orv::ICanLink::ReceiveResult::Frame) {
+        if (result != orv::CanLink::ReceiveResult::Frame) {
             continue;
         }
         received.timestampUs =

@@ -28,7 +28,7 @@ class LinkReceiver {
     static std::unique_ptr<LinkReceiver> OpenFromEnvironment(const char* libraryName,
                                                              size_t capacity);
 
-    LinkReceiver(std::unique_ptr<orv::ICanLink> link, size_t capacity);
+    LinkReceiver(std::unique_ptr<orv::CanLink> link, size_t capacity);
     ~LinkReceiver();
     LinkReceiver(const LinkReceiver&) = delete;
     LinkReceiver& operator=(const LinkReceiver&) = delete;
@@ -45,7 +45,7 @@ class LinkReceiver {
   private:
     void Receive();
 
-    std::unique_ptr<orv::ICanLink> link_;
+    std::unique_ptr<orv::CanLink> link_;
     const size_t capacity_;
     mutable std::mutex mutex_;
     std::deque<ReceivedFrame> queue_;

@@ -9,7 +9,7 @@ namespace orv::test {
 
 // Loads the card libraries from the build's cardlibs folder while alive, and lets them reach
 // the CAN link given (unset when empty).
-class BuiltCardLibraries : public ILibraryOpener {
+class BuiltCardLibraries : public LibraryOpener {
   public:
     explicit BuiltCardLibraries(const std::string& canLink) {
         if (canLink.empty()) {

@@ -9,7 +9,7 @@ namespace orv::sim {
 
 // A board attached to the bus: it sees every frame and puts its answers on the bus after the
 // reply delay, unless it is silent.
-class BoardNode : private IBusNode {
+class BoardNode : private BusNode {
   public:
     BoardNode(VirtualBus& bus, const BoardConfig& config, std::chrono::milliseconds replyDelay);
     ~BoardNode() override;

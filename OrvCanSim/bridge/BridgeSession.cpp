@@ -136,7 +136,7 @@ bool BridgeSession::Unknown(const std::string& message) {
 // Every bus frame from elsewhere, until the port closes or the client cannot take more.
 void BridgeSession::Forward() {
     StampedFrame received;
-    while (port_->Receive(received, -1) == ICanLink::ReceiveResult::Frame) {
+    while (port_->Receive(received, -1) == CanLink::ReceiveResult::Frame) {
         // The line end before each frame keeps frames apart for readers that cut the stream at
         // fixed sizes.
         if (!Write("\n" + FormatFrameMessage(received.frame, received.when))) {

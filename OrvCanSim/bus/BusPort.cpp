@@ -23,7 +23,7 @@ bool BusPort::Send(const CanFrame& frame) {
     return bus_.Transmit(port_, frame);
 }
 
-ICanLink::ReceiveResult BusPort::Receive(CanFrame& frame, int timeoutMs) {
+CanLink::ReceiveResult BusPort::Receive(CanFrame& frame, int timeoutMs) {
     StampedFrame stamped;
     const ReceiveResult result = Receive(stamped, timeoutMs);
     if (result == ReceiveResult::Frame) {
@@ -32,7 +32,7 @@ ICanLink::ReceiveResult BusPort::Receive(CanFrame& frame, int timeoutMs) {
     return result;
 }
 
-ICanLink::ReceiveResult BusPort::Receive(StampedFrame& frame, int timeoutMs) {
+CanLink::ReceiveResult BusPort::Receive(StampedFrame& frame, int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     const auto ready = [this] { return closed_ || !received_.empty(); };
     if (timeoutMs < 0) {

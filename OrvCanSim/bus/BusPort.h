@@ -19,7 +19,7 @@ struct StampedFrame {
 // A client's attachment to the virtual bus, seen as a CAN link. Received frames wait in a
 // bounded queue: when its reader falls behind, the oldest frames are dropped (as a CAN
 // controller overruns), so a slow client never holds up the bus.
-class BusPort : public ICanLink, private IBusNode {
+class BusPort : public CanLink, private BusNode {
   public:
     static constexpr size_t kDefaultCapacity = 4096;
 

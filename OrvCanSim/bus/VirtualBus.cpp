@@ -22,7 +22,7 @@ VirtualBus::~VirtualBus() {
     Stop();
 }
 
-int VirtualBus::Attach(IBusNode* node) {
+int VirtualBus::Attach(BusNode* node) {
     std::lock_guard<std::mutex> lock(nodesMutex_);
     const int port = nextPort_++;
     nodes_[port] = node;

@@ -19,9 +19,9 @@ using WallTime = std::chrono::system_clock::time_point;
 
 // Anything attached to the bus. Deliver runs on the bus thread, for every frame that another
 // node sent, in the order the frames went out; it must not block.
-class IBusNode {
+class BusNode {
   public:
-    virtual ~IBusNode() = default;
+    virtual ~BusNode() = default;
     virtual void Deliver(const CanFrame& frame, WallTime when) = 0;
 };
 
@@ -41,7 +41,7 @@ class VirtualBus {
     VirtualBus& operator=(const VirtualBus&) = delete;
 
     // Returns the node's port number, which names it as a sender.
-    int Attach(IBusNode* node);
+    int Attach(BusNode* node);
     // After Detach returns, the node receives nothing more.
     void Detach(int port);
 
@@ -74,7 +74,7 @@ class VirtualBus {
     std::mt19937_64 random_;
 
     std::mutex nodesMutex_;  // taken before queueMutex_ when both are needed
-    std::map<int, IBusNode*> nodes_;
+    std::map<int, BusNode*> nodes_;
     int nextPort_ = 1;
     std::function<void(const CanFrame&, WallTime)> observer_;
 

@@ -17,7 +17,7 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
 }
 
 // HOST[:PORT][/CHANNEL]
-std::unique_ptr<ICanLink> OpenSocketcand(const std::string& address, std::string& error) {
+std::unique_ptr<CanLink> OpenSocketcand(const std::string& address, std::string& error) {
     std::string endpoint = address;
     std::string channel = "can0";
     const size_t slash = endpoint.find('/');
@@ -56,7 +56,7 @@ std::unique_ptr<ICanLink> OpenSocketcand(const std::string& address, std::string
 
 }  // namespace
 
-std::unique_ptr<ICanLink> OpenCanLink(const std::string& description, std::string& error) {
+std::unique_ptr<CanLink> OpenCanLink(const std::string& description, std::string& error) {
     const std::string socketcand = "socketcand:";
     const std::string socketcan = "socketcan:";
     if (StartsWithNoCase(description, socketcand)) {

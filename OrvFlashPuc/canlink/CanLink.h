@@ -10,11 +10,11 @@
 // Used by the Ethernet-to-CAN engine and by the stand-in card driver libraries.
 namespace orv {
 
-class ICanLink {
+class CanLink {
   public:
     enum class ReceiveResult { Frame, Timeout, Closed };
 
-    virtual ~ICanLink() = default;
+    virtual ~CanLink() = default;
     // False when the frame could not be handed to the link.
     virtual bool Send(const CanFrame& frame) = 0;
     // Blocks up to timeoutMs (negative: no limit) for the next received frame.
@@ -28,6 +28,6 @@ class ICanLink {
 //   socketcan:IFACE
 // Returns null and sets error to one line that says why when the link cannot be reached
 // within a bounded time.
-std::unique_ptr<ICanLink> OpenCanLink(const std::string& description, std::string& error);
+std::unique_ptr<CanLink> OpenCanLink(const std::string& description, std::string& error);
 
 }  // namespace orv

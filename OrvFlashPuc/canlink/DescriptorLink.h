@@ -11,7 +11,7 @@ namespace orv {
 
 // A CAN link over one socket that it owns: Close from any thread wakes a Receive blocked in
 // WaitReadable, and a link once closed stays closed.
-class DescriptorLink : public ICanLink {
+class DescriptorLink : public CanLink {
   public:
     explicit DescriptorLink(SocketHandle socket) : socket_(socket) {}
     ~DescriptorLink() override { CloseSocket(socket_); }

@@ -33,11 +33,11 @@ class SocketCanLink : public DescriptorLink {
 
 }  // namespace
 
-std::unique_ptr<ICanLink> MakeSocketCanLink(SocketHandle socket) {
+std::unique_ptr<CanLink> MakeSocketCanLink(SocketHandle socket) {
     return std::make_unique<SocketCanLink>(socket);
 }
 
-std::unique_ptr<ICanLink> OpenSocketCanLink(const std::string& interfaceName, std::string& error) {
+std::unique_ptr<CanLink> OpenSocketCanLink(const std::string& interfaceName, std::string& error) {
     const SocketHandle socket = OpenRawCanSocket(interfaceName, error);
     return socket == kNoSocket ? nullptr : MakeSocketCanLink(socket);
 }

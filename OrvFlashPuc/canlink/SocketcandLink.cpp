@@ -84,14 +84,14 @@ bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& 
             std::string& error) {
     std::string message;
     switch (link.ReceiveMessage(message, timeoutMs)) {
-        case ICanLink::ReceiveResult::Timeout:
+        case CanLink::ReceiveResult::Timeout:
             error =
                 "socketcand: no reply to " + step + " within " + std::to_string(timeoutMs) + " ms";
             return false;
-        case ICanLink::ReceiveResult::Closed:
+        case CanLink::ReceiveResult::Closed:
             error = "socketcand: the server closed the connection at " + step;
             return false;
-        case ICanLink::ReceiveResult::Frame:
+        case CanLink::ReceiveResult::Frame:
             break;
     }
     if (message == wanted) {
@@ -107,7 +107,7 @@ bool Expect(SocketcandLink& link, const std::string& wanted, const std::string& 
 
 }  // namespace
 
-std::unique_ptr<ICanLink> OpenSocketcandLink(const std::string& host, uint16_t port,
+std::unique_ptr<CanLink> OpenSocketcandLink(const std::string& host, uint16_t port,
                                              const std::string& channel, int stepTimeoutMs,
                                              std::string& error) {
     std::string reason;

@@ -5,14 +5,14 @@
 namespace orv {
 namespace {
 SystemClock systemClock;
-std::atomic<IClock*> current{&systemClock};
+std::atomic<Clock*> current{&systemClock};
 }  // namespace
 
-IClock& Clock() {
+Clock& CurrentClock() {
     return *current.load();
 }
 
-void SetClock(IClock* clock) {
+void SetClock(Clock* clock) {
     current.store(clock != nullptr ? clock : &systemClock);
 }
 

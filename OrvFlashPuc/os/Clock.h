@@ -6,30 +6,30 @@
 // that tests can assert the exact pauses of a sequence without waiting for them.
 namespace orv {
 
-class IClock {
+class Clock {
   public:
-    virtual ~IClock() = default;
+    virtual ~Clock() = default;
     virtual void SleepMs(uint32_t ms) = 0;
     // Milliseconds on a monotonic clock with an arbitrary origin.
     virtual uint64_t NowMs() = 0;
 };
 
-class SystemClock : public IClock {
+class SystemClock : public Clock {
   public:
     void SleepMs(uint32_t ms) override;
     uint64_t NowMs() override;
 };
 
-IClock& Clock();
+Clock& CurrentClock();
 
 // Installs a clock for the whole process; nullptr restores the system clock.
-void SetClock(IClock* clock);
+void SetClock(Clock* clock);
 
 inline void SleepMs(uint32_t ms) {
-    Clock().SleepMs(ms);
+    CurrentClock().SleepMs(ms);
 }
 inline uint64_t NowMs() {
-    return Clock().NowMs();
+    return CurrentClock().NowMs();
 }
 
 }  // namespace orv

@@ -9,7 +9,7 @@ namespace {
 // configuration fixes it from the install directories.
 constexpr const char* kPrivateLibraryFolder = ORV_PRIVATE_LIBRARY_FOLDER;
 
-class SystemLoader : public ILibraryOpener {
+class SystemLoader : public LibraryOpener {
   public:
     std::unique_ptr<LoadedLibrary> Open(const std::string& windowsName) override {
         return LoadFirstOf(
@@ -18,7 +18,7 @@ class SystemLoader : public ILibraryOpener {
 };
 
 SystemLoader systemLoader;
-std::atomic<ILibraryOpener*> currentOpener{&systemLoader};
+std::atomic<LibraryOpener*> currentOpener{&systemLoader};
 
 }  // namespace
 
@@ -26,7 +26,7 @@ std::unique_ptr<LoadedLibrary> LoadLibraryByWindowsName(const std::string& windo
     return currentOpener.load()->Open(windowsName);
 }
 
-void SetLibraryOpener(ILibraryOpener* opener) {
+void SetLibraryOpener(LibraryOpener* opener) {
     currentOpener.store(opener != nullptr ? opener : &systemLoader);
 }
 

@@ -20,9 +20,9 @@ class LoadedLibrary {
     virtual EntryPoint Find(const char* name) const = 0;
 };
 
-class ILibraryOpener {
+class LibraryOpener {
   public:
-    virtual ~ILibraryOpener() = default;
+    virtual ~LibraryOpener() = default;
     // Null when no library of that name can be loaded.
     virtual std::unique_ptr<LoadedLibrary> Open(const std::string& windowsName) = 0;
 };
@@ -31,7 +31,7 @@ class ILibraryOpener {
 std::unique_ptr<LoadedLibrary> LoadLibraryByWindowsName(const std::string& windowsName);
 
 // Installs an opener for the whole process; nullptr restores the dynamic loader.
-void SetLibraryOpener(ILibraryOpener* opener);
+void SetLibraryOpener(LibraryOpener* opener);
 
 // The directory of the running program; empty when unknown.
 std::string ExecutableDirectory();

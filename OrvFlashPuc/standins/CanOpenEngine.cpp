@@ -24,7 +24,7 @@ class CanOpenEngine : public ICanOpenEngine {
             return 1;
         }
         std::string error;
-        std::unique_ptr<orv::ICanLink> link = connector->OpenRoute(routeLeft, routeRight, error);
+        std::unique_ptr<orv::CanLink> link = connector->OpenRoute(routeLeft, routeRight, error);
         if (link == nullptr) {
             SetError(error);
             return 1;
@@ -60,7 +60,7 @@ class CanOpenEngine : public ICanOpenEngine {
         }
     }
 
-    int Attach(std::unique_ptr<orv::ICanLink> link) override {
+    int Attach(std::unique_ptr<orv::CanLink> link) override {
         if (link == nullptr || thread_.joinable()) {
             return 1;
         }
@@ -121,11 +121,11 @@ class CanOpenEngine : public ICanOpenEngine {
     void Deliver() {
         orv::CanFrame frame;
         for (;;) {
-            const orv::ICanLink::ReceiveResult result = link_->Receive(frame, -1);
-            if (result == orv::ICanLink::ReceiveResult::Closed) {
+            const orv::CanLink::ReceiveResult result = link_->Receive(frame, -1);
+            if (result == orv::CanLink::ReceiveResult::Closed) {
                 break;
             }
-            if (result == orv::ICanLink::ReceiveResult::Timeout || frame.id > kLargestStandardId) {
+            if (result == orv::CanLink::ReceiveResult::Timeout || frame.id > kLargestStandardId) {
                 continue;
             }
             FrameRecord record;
@@ -159,7 +159,7 @@ class CanOpenEngine : public ICanOpenEngine {
         lastError_ = error;
     }
 
-    std::unique_ptr<orv::ICanLink> link_;
+    std::unique_ptr<orv::CanLink> link_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
     std::atomic<bool> running_{false};

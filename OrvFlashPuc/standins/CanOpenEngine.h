@@ -44,7 +44,7 @@ class ICanOpenEngine {
     // 6: first shutdown step: asks the delivery thread to end and unblocks it.
     virtual void Stop() = 0;
     // 7: binds to a link that is already open; 0 on success.
-    virtual int Attach(std::unique_ptr<orv::ICanLink> link) = 0;
+    virtual int Attach(std::unique_ptr<orv::CanLink> link) = 0;
     // 8: why the last Connect failed or the link was lost; empty when neither happened.
     virtual std::string LastError() const = 0;
     // 9: true while the delivery thread receives.

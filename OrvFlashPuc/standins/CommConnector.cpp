@@ -20,7 +20,7 @@ std::string Narrow(const std::wstring& text) {
 
 class OrvCommDriverConnector : public ICommConnector {
   public:
-    std::unique_ptr<orv::ICanLink> OpenRoute(const std::wstring& routeLeft,
+    std::unique_ptr<orv::CanLink> OpenRoute(const std::wstring& routeLeft,
                                              const std::wstring& routeRight,
                                              std::string& error) override {
         const std::string left = Narrow(routeLeft);

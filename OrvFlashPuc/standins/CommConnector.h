@@ -17,7 +17,7 @@ class ICommConnector {
   public:
     virtual ~ICommConnector() = default;
     // Null with error set to one line that says why, when the route is unknown or unreachable.
-    virtual std::unique_ptr<orv::ICanLink> OpenRoute(const std::wstring& routeLeft,
+    virtual std::unique_ptr<orv::CanLink> OpenRoute(const std::wstring& routeLeft,
                                                      const std::wstring& routeRight,
                                                      std::string& error) = 0;
 };

@@ -31,7 +31,7 @@ CE2CCommAdapter::CE2CCommAdapter(const std::wstring& left, const std::wstring& r
     CreateConnection();
 }
 
-CE2CCommAdapter::CE2CCommAdapter(std::unique_ptr<orv::ICanLink> link)
+CE2CCommAdapter::CE2CCommAdapter(std::unique_ptr<orv::CanLink> link)
     : CommandExecutingAdapter(kRouteExecution), engine_(CanOpenLibrary::CreateCanOpenEngine()) {
     if (engine_->Attach(std::move(link)) == 0) {
         StartEngine();

@@ -28,7 +28,7 @@ class CE2CCommAdapter : public CommandExecutingAdapter {
     CE2CCommAdapter(const std::wstring& routeLeft, const std::wstring& routeRight);
     // Over a link that is already open, through an engine of its own (the simulator's gateways
     // give each connection one over an in-process bus port).
-    explicit CE2CCommAdapter(std::unique_ptr<orv::ICanLink> link);
+    explicit CE2CCommAdapter(std::unique_ptr<orv::CanLink> link);
     // Over a given engine, which it starts.
     explicit CE2CCommAdapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine> engine);
     ~CE2CCommAdapter() override;

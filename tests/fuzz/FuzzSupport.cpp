@@ -42,7 +42,7 @@ constexpr uint32_t kCommands[] = {CCB_CMD_OPEN,
                                   CCB_CMD_INIT_EXT_INFO,
                                   CCB_CMD_CONFIGURE};
 
-class FuzzClock : public IClock {
+class FuzzClock : public Clock {
   public:
     void SleepMs(uint32_t) override {}
     uint64_t NowMs() override { return now_ += uint64_t{1} << 33; }

@@ -10,7 +10,7 @@
 namespace orv::test {
 
 // Records every requested pause and returns at once; time advances by the pauses alone.
-class FakeClock : public IClock {
+class FakeClock : public Clock {
   public:
     FakeClock() { SetClock(this); }
     ~FakeClock() override { SetClock(nullptr); }

@@ -19,7 +19,7 @@ class InertCanOpenEngine : public CanOpenLibrary::ICanOpenEngine {
     void Join() override {}
     int Start() override { return 0; }
     void Stop() override {}
-    int Attach(std::unique_ptr<orv::ICanLink>) override { return 0; }
+    int Attach(std::unique_ptr<orv::CanLink>) override { return 0; }
     std::string LastError() const override { return {}; }
     bool IsRunning() const override { return true; }
     int SendNmt(const uint8_t*, const uint8_t*, uint8_t*) override { return 0; }

@@ -26,7 +26,7 @@ bool MemoryCanLink::Send(const CanFrame& /*frame*/) {
     return !wire_->closed;
 }
 
-ICanLink::ReceiveResult MemoryCanLink::Receive(CanFrame& frame, int timeoutMs) {
+CanLink::ReceiveResult MemoryCanLink::Receive(CanFrame& frame, int timeoutMs) {
     std::unique_lock<std::mutex> lock(wire_->mutex);
     auto ready = [this] { return wire_->closed || !wire_->incoming.empty(); };
     if (timeoutMs < 0)

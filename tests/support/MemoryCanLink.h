@@ -11,7 +11,7 @@ namespace orv::test {
 
 // A CAN link held in memory: the test injects frames to be received and hangs it up.
 // Safe to use from several threads at once.
-class MemoryCanLink : public ICanLink {
+class MemoryCanLink : public CanLink {
   public:
     // Shared state, so the test keeps a handle after the link moved into its owner.
     struct Wire {

@@ -17,12 +17,12 @@
 namespace {
 
 using orv::CanFrame;
-using Result = orv::ICanLink::ReceiveResult;
+using Result = orv::CanLink::ReceiveResult;
 using Texts = std::vector<std::string>;
 using orv::test::TcpSocketPeer;
 
 // "id:length:last data byte" of the next frame, or how the wait ended.
-std::string Next(orv::ICanLink& link, int timeoutMs = 2000) {
+std::string Next(orv::CanLink& link, int timeoutMs = 2000) {
     CanFrame f;
     const Result result = link.Receive(f, timeoutMs);
     if (result != Result::Frame)
@@ -35,7 +35,7 @@ std::string Next(orv::ICanLink& link, int timeoutMs = 2000) {
 TEST(SocketCanLink, ReceivesDataFramesSkipsTheRestAndSendsOneRecordPerFrame) {
     int fds[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds), 0);
-    const std::unique_ptr<orv::ICanLink> link = orv::MakeSocketCanLink(fds[0]);
+    const std::unique_ptr<orv::CanLink> link = orv::MakeSocketCanLink(fds[0]);
     for (const auto& [id, length, size] : {std::tuple<canid_t, uint8_t, size_t>{0x192, 3, 16},
                                            {0x123 | CAN_ERR_FLAG, 8, 16},
                                            {0x193 | CAN_RTR_FLAG, 0, 16},
@@ -64,10 +64,10 @@ TEST(SocketCanLink, ReceivesDataFramesSkipsTheRestAndSendsOneRecordPerFrame) {
 // The one check that needs a real interface: it runs where vcan0 exists and skips elsewhere.
 TEST(SocketCanLink, RealVirtualInterface) {
     std::string error;
-    const std::unique_ptr<orv::ICanLink> sender = orv::OpenSocketCanLink("vcan0", error);
+    const std::unique_ptr<orv::CanLink> sender = orv::OpenSocketCanLink("vcan0", error);
     if (sender == nullptr)
         GTEST_SKIP() << "no vcan0 here: " << error;
-    const std::unique_ptr<orv::ICanLink> receiver = orv::OpenSocketCanLink("vcan0", error);
+    const std::unique_ptr<orv::CanLink> receiver = orv::OpenSocketCanLink("vcan0", error);
     ASSERT_NE(receiver, nullptr) << error;
     ASSERT_TRUE(sender->Send(CanFrame{.id = 0x212, .length = 1, .data = {0x70}}));
     EXPECT_EQ(Next(*receiver), "530:1:112");
@@ -105,7 +105,7 @@ TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
 }
 
 // Each reply follows what the client says ("CLOSE" = hang up); opened in capitals, no channel.
-std::unique_ptr<orv::ICanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error) {
+std::unique_ptr<orv::CanLink> Open(TcpSocketPeer& peer, const Texts& replies, std::string& error) {
     auto opening = std::async(std::launch::async, [&] {
         return orv::OpenCanLink("SocketCAND:127.0.0.1:" + std::to_string(peer.Port()), error);
     });
@@ -131,7 +131,7 @@ TEST(SocketcandLink, ARefusedHandshakeFailsWithOneLineThatSaysWhy) {
 TEST(SocketcandLink, ReceivesFramesCutAnywhereSkipsWhatIsNoFrameAndEndsWhenClosed) {
     TcpSocketPeer peer;
     std::string error;
-    const std::unique_ptr<orv::ICanLink> link = Open(peer, {"< hi >", "< ok >", "< ok >"}, error);
+    const std::unique_ptr<orv::CanLink> link = Open(peer, {"< hi >", "< ok >", "< ok >"}, error);
     ASSERT_NE(link, nullptr) << error;
     // A wait of 0 with nothing pending ends at once, though a frame comes soon after.
     std::thread soon([&] {

@@ -193,7 +193,7 @@ const std::map<std::string, EntryPoint> kEntries = {
 
 // Stands in for the dynamic loader and the clock while alive; an entry point not in the table is
 // one the drivers never call. Time passes by the pauses alone, a yield counting as 1 ms.
-class Fakes : public ILibraryOpener, public IClock {
+class Fakes : public LibraryOpener, public Clock {
   public:
     Fakes() { current = &library, SetLibraryOpener(this), SetClock(this); }
     ~Fakes() override { SetClock(nullptr), SetLibraryOpener(nullptr); }
