@@ -5,6 +5,7 @@ puc-demo.hex      a PUC program in two sub-blocks, quick to flash (demo)
 puc-full.hex      a PUC program filling all 46 sub-blocks a PUC takes (benchmark)
 ht-pdo.hex        an HT program at absolute address 0x01010000, fed over PDO
 ht-firmware.lst   the firmware list that names ht-pdo.hex for the HT board "HT-0001"
+instrument/       the images and firmware list of the example instrument's release (OrvUpdate)
 """
 import os
 
@@ -60,6 +61,11 @@ def main():
         "ht-pdo.hex": intel_hex([(HT_PDO_BASE, program_bytes(SUBBLOCK, 3))]),
         "ht-firmware.lst": "HT-0001\tht-pdo.hex\t0x%08X\n" % HT_PDO_BASE,
     }
+    # The example instrument: each PUC its own small program, the HT board its firmware list.
+    for seed, board in enumerate(["pump", "valve", "left-arm", "right-arm", "detector", "sampler"], 10):
+        files["instrument/%s.hex" % board] = puc_program([10, 36], seed=seed)
+    files["instrument/hv-supply.hex"] = intel_hex([(HT_PDO_BASE, program_bytes(SUBBLOCK, 20))])
+    files["instrument/ht-firmware.lst"] = "HT-0001\thv-supply.hex\t0x%08X\n" % HT_PDO_BASE
     for name, text in files.items():
         with open(os.path.join(examples, name), "w", newline="\n") as out:
             out.write(text)

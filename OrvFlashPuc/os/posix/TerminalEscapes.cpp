@@ -1,0 +1,7 @@
+#include "os/TerminalEscapes.h"
+
+namespace orv {
+
+void EnableTerminalEscapes() {}
+
+}  // namespace orv
