@@ -1,12 +1,12 @@
-# What `cmake --install` and the packages carry: the two programs, our card libraries, the man
+# What `cmake --install` and the packages carry: the three programs, our card libraries, the man
 # pages (when scdoc is there to build them), the bash completion, the documents and examples.
-install(TARGETS OrvFlashPuc OrvCanSim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS OrvFlashPuc OrvUpdate OrvCanSim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS orv_card_nican orv_card_canapi LIBRARY DESTINATION ${ORV_INSTALL_PRIVATE_LIBDIR})
 
 find_program(SCDOC scdoc)
 if(SCDOC)
   set(man_pages "")
-  foreach(program OrvFlashPuc OrvCanSim)
+  foreach(program OrvFlashPuc OrvUpdate OrvCanSim)
     set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
     add_custom_command(OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
@@ -21,8 +21,10 @@ else()
   message(STATUS "scdoc not found: no man pages")
 endif()
 
-install(FILES completion/OrvFlashPuc.bash RENAME OrvFlashPuc
-  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+foreach(program OrvFlashPuc OrvUpdate)
+  install(FILES completion/${program}.bash RENAME ${program}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/bash-completion/completions)
+endforeach()
 install(FILES README.md OrvCanSim/BOARDS.md DESTINATION ${ORV_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${ORV_INSTALL_DOCDIR} PATTERN man EXCLUDE)
 install(DIRECTORY examples/ DESTINATION ${ORV_INSTALL_DOCDIR}/examples)

@@ -53,8 +53,15 @@ for card in NICAN USBLIGHT; do
 done
 stop_sim
 
+echo "--- OrvUpdate checks the installed example instrument's release"
+"$bin/OrvUpdate" plan "$docs/examples/instrument/release.toml" >"$work/plan.txt" ||
+    { cat "$work/plan.txt"; fail "OrvUpdate plan"; }
+[ "$(grep -c ' PUC ' "$work/plan.txt")" -eq 6 ] || fail "OrvUpdate plan: not six boards"
+
 echo "--- man pages and completion"
 MANWIDTH=80 man OrvFlashPuc 2>/dev/null | grep -q 'GetInfoPUC' || fail "man OrvFlashPuc"
 MANWIDTH=80 man OrvCanSim 2>/dev/null | grep -q -- '--gateway' || fail "man OrvCanSim"
+MANWIDTH=80 man OrvUpdate 2>/dev/null | grep -q -- '--probe' || fail "man OrvUpdate"
+[ -f /usr/share/bash-completion/completions/OrvUpdate ] || fail "no bash completion for OrvUpdate"
 [ -f /usr/share/bash-completion/completions/OrvFlashPuc ] || fail "no bash completion"
 echo "package check passed"
