@@ -138,7 +138,7 @@ void PrintSecondRun(const UpdateRun& run) {
     }
     std::printf("second run: the instrument holds the release (exit %d)\n", run.exitStatus);
     Figure("whole update", run.wallMs / 1000, "s");
-    Figure("boards ended after one probe (ToBoot, GetInfoPUC, ToApp)", static_cast<double>(probed),
+    Figure("boards that only had their probe", static_cast<double>(probed),
            "", "all", probed == boards);
     Figure("downloads", static_cast<double>(downloads), "", "0", downloads == 0);
 }
