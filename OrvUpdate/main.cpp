@@ -18,6 +18,8 @@ int main(int argc, char** argv) {
         "Brings every board of an instrument to a firmware release, one OrvFlashPuc run "
         "per board step.",
         "OrvUpdate");
+    // A path such as /tmp/release.toml is an argument, never an option, on every platform.
+    app.allow_windows_style_options(false);
     app.require_subcommand(1);
     orv::update::PlanOptions plan;
     CLI::App* planCommand =

@@ -138,8 +138,8 @@ void PrintSecondRun(const UpdateRun& run) {
     }
     std::printf("second run: the instrument holds the release (exit %d)\n", run.exitStatus);
     Figure("whole update", run.wallMs / 1000, "s");
-    Figure("boards that only had their probe", static_cast<double>(probed),
-           "", "all", probed == boards);
+    Figure("boards that only had their probe", static_cast<double>(probed), "", "all",
+           probed == boards);
     Figure("downloads", static_cast<double>(downloads), "", "0", downloads == 0);
 }
 }  // namespace
