@@ -52,7 +52,7 @@ void RunProgress::Draw() {
         for (size_t r = 0; r < activities_.size(); ++r) {
             if (!activities_[r].board.empty()) {
                 lines.push_back(routes_[r].name + ": " + activities_[r].board + ": " +
-                                LastLogLine(activities_[r].logPath));
+                                CurrentActivity(activities_[r].logPath));
             }
         }
         lines.push_back(std::to_string(done_) + " of " + std::to_string(boardCount_) +

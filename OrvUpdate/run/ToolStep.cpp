@@ -10,6 +10,8 @@
 
 namespace orv::update {
 namespace {
+const std::string kCommandPrefix = "$ OrvFlashPuc ";
+
 std::string ReadFrom(const std::string& path, std::uintmax_t offset) {
     std::ifstream file(path, std::ios::binary);
     file.seekg(static_cast<std::streamoff>(offset));
@@ -41,7 +43,7 @@ StepRecord ToolStepper::Run(const ToolArgs& args) const {
     for (const std::string& arg : args) {
         record.command += (record.command.empty() ? "" : " ") + arg;
     }
-    AppendText(logPath_, "$ OrvFlashPuc " + record.command + "\n");
+    AppendText(logPath_, kCommandPrefix + record.command + "\n");
     const std::uintmax_t start = SizeOf(logPath_);
     const uint64_t startMs = NowMs();
     const ChildOutcome outcome = RunChildProcess(tool_, args, logPath_, errorLogPath_);
@@ -58,15 +60,24 @@ StepRecord ToolStepper::Run(const ToolArgs& args) const {
     return record;
 }
 
-std::string LastLogLine(const std::string& logPath) {
-    constexpr std::uintmax_t kTail = 256;
-    const std::uintmax_t size = SizeOf(logPath);
-    std::string tail = ReadFrom(logPath, size > kTail ? size - kTail : 0);
-    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r')) {
-        tail.pop_back();
+std::string CurrentActivity(const std::string& logPath) {
+    std::string log = ReadFrom(logPath, 0);
+    while (!log.empty() && (log.back() == '\n' || log.back() == '\r')) {
+        log.pop_back();
     }
-    const size_t lineStart = tail.find_last_of('\n');
-    return lineStart == std::string::npos ? tail : tail.substr(lineStart + 1);
+    const size_t lastLine = log.find_last_of('\n');
+    const std::string line = lastLine == std::string::npos ? log : log.substr(lastLine + 1);
+    const size_t command = log.rfind(kCommandPrefix);
+    if (command == std::string::npos) {
+        return line;
+    }
+    // The keyword is the third argument: route, BusID, keyword.
+    std::istringstream words(log.substr(command + kCommandPrefix.size()));
+    std::string keyword;
+    for (int i = 0; i < 3; ++i) {
+        words >> keyword;
+    }
+    return line.rfind(kCommandPrefix, 0) == 0 ? keyword : keyword + ": " + line;
 }
 
 }  // namespace orv::update

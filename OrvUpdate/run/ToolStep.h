@@ -31,7 +31,8 @@ class ToolStepper {
     std::string errorLogPath_;
 };
 
-// The last line the tool wrote to a log so far: what it is doing now.
-std::string LastLogLine(const std::string& logPath);
+// What the tool is doing now, from a board's log: the command keyword of its latest run and the
+// last line it wrote ("DnlPUC: Sub-block 12 DONE").
+std::string CurrentActivity(const std::string& logPath);
 
 }  // namespace orv::update
