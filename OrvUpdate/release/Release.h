@@ -41,4 +41,7 @@ struct ReleaseReading {
 
 ReleaseReading ReadRelease(const std::string& path);
 
+// Routes that the tool reads as one (it matches board names without regard to case) have one key.
+std::string RouteKey(const std::string& route);
+
 }  // namespace orv::update

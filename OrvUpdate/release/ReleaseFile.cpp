@@ -194,7 +194,7 @@ void RefuseClashes(const std::vector<Board>& boards, Refusals& refusals) {
         for (size_t earlier = 0; earlier < later; ++earlier) {
             const Board& a = boards[earlier];
             const Board& b = boards[later];
-            const bool sameBus = Upper(a.route) == Upper(b.route) && a.bus == b.bus;
+            const bool sameBus = RouteKey(a.route) == RouteKey(b.route) && a.bus == b.bus;
             const bool sameNode = a.node == b.node || a.bootNode == b.bootNode ||
                                   a.node == b.bootNode || a.bootNode == b.node;
             const std::string where = " (line " + std::to_string(a.line) + ")";
@@ -220,6 +220,10 @@ const char* KindName(BoardKind kind) {
             break;
     }
     return "PUC";
+}
+
+std::string RouteKey(const std::string& route) {
+    return Upper(route);
 }
 
 ReleaseReading ReadRelease(const std::string& path) {

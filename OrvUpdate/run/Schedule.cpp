@@ -2,20 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <thread>
 
 #include "os/Interrupt.h"
 
 namespace orv::update {
-namespace {
-std::string RouteKey(const std::string& route) {
-    std::string key = route;
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return key;
-}
-}  // namespace
 
 std::vector<Route> GroupByRoute(const std::vector<Board>& boards) {
     std::vector<Route> routes;
