@@ -38,7 +38,7 @@ class ReleaseFileTest : public ::testing::Test {
 TEST_F(ReleaseFileTest, AcceptsAGoodReleaseWithTheImageChecksumAndPathsBesideIt) {
     const ReleaseReading reading =
         Read(std::string("release = \"4.6\"\n") + kGoodBoard +
-             "[[board]]\nname = \"hv\"\nroute = \"CCB1\"\nbus = 1\nnode = 20\nboot-node = 21\n"
+             "[[board]]\nname = \"hv\"\nroute = \"CCB1\"\nbus = 255\nnode = 127\nboot-node = 1\n"
              "kind = \"ht-pdo\"\nfirmware-list = \"ht.lst\"\n");
     ASSERT_TRUE(reading.refusals.empty()) << reading.refusals.front();
     ASSERT_EQ(reading.release.boards.size(), 2u);
@@ -48,8 +48,9 @@ TEST_F(ReleaseFileTest, AcceptsAGoodReleaseWithTheImageChecksumAndPathsBesideIt)
     EXPECT_EQ(pump.imageChecksum, 0xF800 - 0xFF - 0xFF + 1 + 2);  // sub-block 10, two bytes set
     const Board& hv = reading.release.boards[1];
     EXPECT_EQ(hv.kind, BoardKind::HtPdo);
-    EXPECT_EQ(hv.bus, 1);
-    EXPECT_EQ(hv.bootNode, 21);
+    EXPECT_EQ(hv.bus, 255);  // the bounds are accepted
+    EXPECT_EQ(hv.node, 127);
+    EXPECT_EQ(hv.bootNode, 1);
     EXPECT_FALSE(hv.imageChecksum.has_value());
 }
 
@@ -81,6 +82,8 @@ TEST_F(ReleaseFileTest, RefusesABadReleaseWithLineAndReason) {
         {with("node = 12", "node = \"12\""), 4, "node must be a whole number"},
         {with("node = 12", "node = 12\nboot-node = 0"), 5, "boot-node must be a whole number"},
         {with("node = 12", "node = 12\nbus = 256"), 5, "bus must be a whole number from 0 to 255"},
+        {with("node = 12", "node = 12\nbus = -1"), 5, "bus must be a whole number from 0 to 255"},
+        {with("node = 12", "node = 0"), 4, "node must be a whole number from 1 to 127"},
         {with("kind = \"PUC\"\n", ""), 1, "board has no 'kind'"},
         {with("\"PUC\"", "\"CAN\""), 5, "kind must be PUC, HT or HT-PDO"},
         {with("\"pump\"", "\"pump/left\""), 2, "name may hold only letters"},
