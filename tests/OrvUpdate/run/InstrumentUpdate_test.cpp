@@ -80,6 +80,17 @@ TEST(InstrumentUpdate, FlashesEveryBoardReportsTheRefusingOneAndThenSkipsTheCurr
     EXPECT_NE(log.find("Download failed!\n$ OrvFlashPuc"), std::string::npos) << log;
 
     orv::test::WriteFile(dir.File("second.toml"), good);
+    const orv::test::ToolResult probe = orv::test::RunTool(
+        {"plan", dir.File("second.toml"), "--probe", "--log-dir", dir.File("logs")},
+        {.timeoutMs = 120000, .program = ORV_BINARY_DIR "/OrvUpdate"});
+    EXPECT_EQ(probe.exitCode, 0) << probe.out << probe.err;
+    for (const char* name : {"pump", "valve", "detector"}) {
+        const std::string checksum = BoardIn(firstReport, name)["imageChecksum"];
+        EXPECT_NE(probe.out.find(checksum + "  " + checksum + "    current\n"), std::string::npos)
+            << name << "\n"
+            << probe.out;
+    }
+
     const orv::test::ToolResult second =
         orv::test::RunTool({"run", dir.File("second.toml"), "--log-dir", dir.File("logs"),
                             "--report", dir.File("second.json")},
