@@ -230,9 +230,11 @@ local function AddStatus(tree, field, m, offset, okValue)
     return value
 end
 
+local statusNames = { [0] = "not carried out", [100] = "OK", [101] = "NO_REPLY", [102] = "SAME_SUBBLOCK", [104] = "NO_VARIANT" }
+
 local function StatusWords(value)
     if value == nil then return "" end
-    return " status " .. value .. (value == kStatusOk and " (OK)" or "")
+    return string.format(" status %d (%s)", value, statusNames[value] or "unknown")
 end
 
 -- Short forms: OPEN and RESET requests, SEND_FRAME requests, and the 12-byte replies of the three.
