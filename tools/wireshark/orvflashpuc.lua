@@ -406,6 +406,7 @@ local orvboot = Proto("orvboot", "OrvFlashPuc boot-loader frames")
 local kReplyBase = 0x180
 local kRequestBase = 0x200
 local kSubblockMax = 2048
+local kStatusBusy = 0x06
 
 local statusMeanings = {
     [0x00] = "fine", [0x01] = "toggle mismatch in a data segment", [0x02] = "checksum mismatch",
@@ -620,12 +621,16 @@ end
 
 local function AddReply(tree, tvb, c)
     if c.kind == "status" and Need(tree, tvb, 2) then
+        local value, busy = tvb(0, 1):uint(), tvb(1, 1):uint()
         local item = tree:add(b.status, tvb(0, 1))
-        if tvb(0, 1):uint() ~= 0 then item:add_proto_expert_info(be.status) end
+        -- Busy is what a board says while it erases or programs, not a fault.
+        if value ~= 0 and value ~= kStatusBusy then item:add_proto_expert_info(be.status) end
         tree:add(b.erasing, tvb(1, 1))
         tree:add(b.programming, tvb(1, 1))
-        local value = tvb(0, 1):uint()
-        return string.format(" 0x%02X (%s)", value, statusMeanings[value] or "error")
+        local words = string.format(" 0x%02X (%s)", value, statusMeanings[value] or "error")
+        if bit.band(busy, 0x01) ~= 0 then words = words .. ", erasing" end
+        if bit.band(busy, 0x02) ~= 0 then words = words .. ", programming" end
+        return words
     elseif c.kind == "boot code information answer" and Need(tree, tvb, 8) then
         if tvb(0, 1):uint() == 0 then
             tree:add(b.version, tvb(1, 4))
