@@ -122,7 +122,7 @@ function orvccb.init()
 end
 
 local function KnownCode(code)
-    return commandNames[code] ~= nil or IsReservedCode(code) or (code >= 200 and code <= 218)
+    return commandNames[code] ~= nil or (code >= 200 and code <= 218)
 end
 
 -- Where a message plausibly starts: a sane byte count followed by a code the gateway knows.
