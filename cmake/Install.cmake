@@ -26,3 +26,7 @@ install(FILES completion/OrvFlashPuc.bash RENAME OrvFlashPuc
 install(FILES README.md OrvCanSim/BOARDS.md DESTINATION ${ORV_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${ORV_INSTALL_DOCDIR} PATTERN man EXCLUDE)
 install(DIRECTORY examples/ DESTINATION ${ORV_INSTALL_DOCDIR}/examples)
+
+# Wireshark loads every Lua file in its global plugin folder, whatever its own version.
+install(FILES tools/wireshark/orvflashpuc.lua
+  DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
