@@ -32,12 +32,13 @@ bool ReadAll(std::FILE* input, orv::buslog::BusLogReader& reader) {
 
 void ReportLeftOut(const orv::buslog::BusLogReader& reader) {
     if (reader.BadLines() > 0) {
-        orv::ConsoleErrorPrintf("OrvBusLog: %" PRIu64
-                                " lines are not candump frames (the first: line %" PRIu64 ")\n",
-                                reader.BadLines(), reader.FirstBadLine());
+        orv::ConsoleErrorPrintf(
+            "OrvBusLog: lines that are not candump frames: %" PRIu64 " (the first: line %" PRIu64
+            ")\n",
+            reader.BadLines(), reader.FirstBadLine());
     }
     if (reader.OtherFrames() > 0) {
-        orv::ConsoleErrorPrintf("OrvBusLog: %" PRIu64 " frames of other traffic left out\n",
+        orv::ConsoleErrorPrintf("OrvBusLog: frames of other traffic left out: %" PRIu64 "\n",
                                 reader.OtherFrames());
     }
 }
