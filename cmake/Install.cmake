@@ -30,3 +30,16 @@ install(DIRECTORY examples/ DESTINATION ${ORV_INSTALL_DOCDIR}/examples)
 # Wireshark loads every Lua file in its global plugin folder, whatever its own version.
 install(FILES tools/wireshark/orvflashpuc.lua
   DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
+
+# OrvBusLog, the candump log reader, with its man page.
+install(TARGETS OrvBusLog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+if(SCDOC)
+  set(bus_log_page ${CMAKE_BINARY_DIR}/man/OrvBusLog.1)
+  add_custom_command(OUTPUT ${bus_log_page}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+    COMMAND ${SCDOC} < ${CMAKE_SOURCE_DIR}/docs/man/OrvBusLog.1.scd > ${bus_log_page}
+    DEPENDS ${CMAKE_SOURCE_DIR}/docs/man/OrvBusLog.1.scd
+    COMMENT "Building the man page OrvBusLog(1)")
+  add_custom_target(bus_log_man_page ALL DEPENDS ${bus_log_page})
+  install(FILES ${bus_log_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
