@@ -13,7 +13,6 @@ constexpr uint8_t kBootCodeInfo = 0x70;
 constexpr uint8_t kRead = 0x60;
 constexpr uint8_t kSubBlockHeader = 0x10;
 constexpr uint8_t kAbort = 0xFF;
-constexpr uint8_t kBusyStatus = 0x06;
 constexpr uint32_t kMaxSubBlock = 2048;
 constexpr size_t kReadSize = 8;
 
@@ -75,7 +74,8 @@ void NodeConversation::Answer(int64_t micros, const CanFrame& frame) {
     } else {
         step_.awaiting = false;
         if (step_.kind == StepKind::Status || step_.kind == StepKind::SubBlock) {
-            const bool busy = frame.data[0] == kBusyStatus || (frame.data[1] & 0x03) != 0;
+            // A busy bit (erasing, programming) in byte 1 tells busy as well as the status.
+            const bool busy = (frame.data[1] & 0x03) != 0;
             AddPollOutcome(busy ? kBusyStatus : frame.data[0]);
         } else {
             step_.answered = true;
@@ -302,7 +302,7 @@ std::string NodeConversation::PollsText() const {
         const PollGroup& group = step_.polls[i];
         text += i == 0 ? "" : ", then ";
         text += group.outcome == kNoAnswer ? "no answer"
-                                           : PollOutcome(static_cast<uint8_t>(group.outcome), 0);
+                                           : StatusText(static_cast<uint8_t>(group.outcome));
         if (group.count > 1) {
             text += " ×" + std::to_string(group.count);
         }
@@ -333,10 +333,13 @@ std::string NodeConversation::StepText() const {
         }
         case StepKind::SubBlock:
             return SubBlockText();
-        case StepKind::InfoBytes:
+        case StepKind::InfoBytes: {
+            // Frames of no bytes leave the range empty.
+            const uint32_t last = std::max(step_.endAddress, step_.address + 1) - 1;
             return "information block: " + Count(step_.bytes, "byte") + " at " +
-                   Hex(step_.address, 4) + ".." + Hex(step_.endAddress - 1, 4) + ", " +
+                   Hex(step_.address, 4) + ".." + Hex(last, 4) + ", " +
                    Count(step_.frames, "frame");
+        }
         case StepKind::Orphans:
             return step_.label + ": " + Count(step_.frames, "frame") + ", " +
                    Count(step_.bytes, "byte");

@@ -6,8 +6,6 @@
 namespace orv::buslog {
 namespace {
 
-constexpr uint8_t kBusyStatus = 0x06;
-
 const char* StatusMeaning(uint8_t status) {
     switch (status) {
         case 0x01:
@@ -82,8 +80,8 @@ std::string HexBytes(const uint8_t* bytes, size_t count) {
     return text;
 }
 
-std::string PollOutcome(uint8_t status, uint8_t busyBits) {
-    if (status == kBusyStatus || busyBits != 0) {
+std::string StatusText(uint8_t status) {
+    if (status == kBusyStatus) {
         return "busy";
     }
     if (status == 0) {

@@ -6,6 +6,9 @@
 // The pieces of text the conversation's lines are made of.
 namespace orv::buslog {
 
+// The status byte of a boot loader that is erasing or programming.
+constexpr uint8_t kBusyStatus = 0x06;
+
 // Seconds with three decimals: "12.345".
 std::string Stamp(int64_t micros);
 
@@ -21,9 +24,8 @@ std::string Hex(uint32_t value, int digits);
 // Bytes as upper-case hexadecimal pairs separated by blanks.
 std::string HexBytes(const uint8_t* bytes, size_t count);
 
-// What a poll's answer says: "OK", "busy" (status 0x06 or a busy bit in byte 1), or
-// "error 0x04 (out of sequence)".
-std::string PollOutcome(uint8_t status, uint8_t busyBits);
+// A boot loader's status byte: "OK", "busy" (0x06) or "error 0x04 (out of sequence)".
+std::string StatusText(uint8_t status);
 
 // A boot code information answer: the version with the hardware ID, an identification text in
 // quotes, or the bytes.
