@@ -90,6 +90,7 @@ LogCase CleanDownload() {
     log.To(12, {0x70}).From(12, {0x00, '3', '1', '0', '0', 0x00, 0x00, 0x05});
     log.To(12, {0x10, 0x00, 0x00, 0x48, 0x00, 0x08, 0x34, 0x12}).To(12, {0x50}).From(12, {});
     log.Wait(300).Segments(12, 2048).To(12, {0x50}).From(12, {});
+    log.To(12, {0x95, 0x10, 0x40, 1, 2, 3, 4, 5}).To(12, {0x93, 0x15, 0x40, 6, 7, 8});
     log.To(12, {0xAA, 0x55}).To(12, {0x30}).Wait(12000);
     log.To(12, {0x50}).From(12, {0x06, 0x02}).Wait(200).To(12, {0x50}).From(12, {0x06, 0x02});
     log.Wait(200).To(12, {0x50}).From(12, {0x00, 0x00});
@@ -103,10 +104,11 @@ LogCase CleanDownload() {
              "    2.004  node 12: status OK",
              "    2.006  node 12: boot code information → 3100, hardware ID 0x05",
              "    2.008  node 12: sub-block 0x4800, 2048 bytes, 294 frames, 0.60 s, status OK",
-             "    2.604  node 12: status OK", "    2.606  node 12: write enable",
-             "    2.607  node 12: program",
-             "   14.608  node 12: status busy ×2, then OK, 0.41 s (after 12.00 s of silence)",
-             "   15.014  node 12: jump to application", "   16.015  NMT all nodes: start"}};
+             "    2.604  node 12: status OK",
+             "    2.606  node 12: information block: 8 bytes at 0x4010..0x4017, 2 frames",
+             "    2.608  node 12: write enable", "    2.609  node 12: program",
+             "   14.610  node 12: status busy ×2, then OK, 0.41 s (after 12.00 s of silence)",
+             "   15.016  node 12: jump to application", "   16.017  NMT all nodes: start"}};
 }
 
 // High byte first (two aborts before the initialisation); the frames to the board stop in the
@@ -136,6 +138,26 @@ LogCase SilentMidDownload() {
             0,
             0,
             1};
+}
+
+// Raw frames: the header keeps its page after the address; an identification text answers.
+LogCase OverPdo() {
+    Log log;
+    log.To(5, {0x70}).From(5, {'H', 'T', ' ', '0', '0', '4', '2'}).Frame(0x205, {0xFF});
+    log.Frame(0x205, {0x00, 0x00, 0x20, 0x00, 0x00, 0x10, 0x00, 0x00});
+    log.Frame(0x205, {0x01, 0x00, 0xCD, 0xAB, 0x00, 0x10, 0x00, 0x00});
+    log.To(5, {0x50}).From(5, {}).To(5, {0xAA, 0x55});
+    log.Frame(0x205, {0x10, 0x00, 0x40, 0x06, 0x0E, 0x00, 0x34, 0x12}).Wait(10).Segments(5, 14);
+    log.To(5, {0x80});
+    return {"download over PDO",
+            log.Text(),
+            {"    0.000  node 5: boot code information → \"HT 0042\"",
+             "    0.002  node 5: download over PDO begins",
+             "    0.003  node 5: download over PDO: start 0x2000, 4096 bytes",
+             "    0.004  node 5: download checksum 0xABCD, 4096 bytes",
+             "    0.005  node 5: status OK", "    0.007  node 5: write enable",
+             "    0.008  node 5: sub-block 0x4000 page 6, 14 bytes, 3 frames, 0.01 s",
+             "    0.021  node 5: jump to application"}};
 }
 
 LogCase BusyBoard() {
@@ -189,14 +211,18 @@ LogCase BadLines() {
     log.Line("(1700000000.001000) can0 0000020C#FF00000000000000\n");
     log.Line("(1700000000.001500) can0 20C##1FF00000000000000\n");
     log.Line("(1700000000.002000) vcan1 20C#FF00000000000000\r\n");
-    log.Line("(1.0) can0 20C#" + std::string(300, '0') + "\n");
+    log.Line("(1.0) can0 20C#" + std::string(300, '0') + "\n").Line("(1.0) can0 20C#R9\n");
+    log.Line("(1.0) can0 20C##X00\n").Line("(1700000000.002500) can0 200#FF00000000000000\n");
+    log.Line("(1700000000.002700) can0 20C#2711223344556677\n");
     log.Line("(1700000000.003000) can0 20C#AA55000000000000");
     return {"bad lines and other traffic",
             log.Text(),
-            {"    0.002  node 12: abort", "    0.003  node 12: write enable"},
-            7,
+            {"    0.002  node 12: abort",
+             "    0.002  node 12: data segments without a header: 1 frame, 7 bytes",
+             "    0.003  node 12: write enable"},
+            9,
             1,
-            3};
+            4};
 }
 
 struct Reading {
@@ -221,7 +247,7 @@ Reading ReadInPieces(const std::string& log, size_t piece) {
 
 TEST(BusLogReader, TellsEachStepOfTheConversation) {
     for (const LogCase& logCase :
-         {CleanDownload(), SilentMidDownload(), BusyBoard(), TwoNodes(), BadLines()}) {
+         {CleanDownload(), SilentMidDownload(), OverPdo(), BusyBoard(), TwoNodes(), BadLines()}) {
         // However the log is cut into pieces, it reads the same.
         for (const size_t piece : {logCase.log.size(), size_t{7}}) {
             const Reading reading = ReadInPieces(logCase.log, piece);

@@ -85,7 +85,9 @@ TEST(TraceOfDownload, ReportsWhatItCannotRead) {
               "OrvBusLog: lines that are not candump frames: 1 (the first: line 2)\n"
               "OrvBusLog: frames of other traffic left out: 1\n");
     EXPECT_EQ(ReadLog(dir.File("missing.log")).exitCode, 1);
-    EXPECT_EQ(RunTool({}, {.program = kBusLog}).exitCode, 2);
+    const ToolResult usage = RunTool({}, {.program = kBusLog});
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_EQ(usage.err, "Usage: OrvBusLog FILE|-\n");
 }
 
 }  // namespace
