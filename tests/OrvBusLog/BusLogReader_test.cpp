@@ -189,6 +189,8 @@ LogCase TwoNodes() {
     log.To(12, {0x27, 1, 2, 3, 4, 5, 6, 7}).From(13, {}).To(13, {0x60, 0x00, 0x00, 0x40, 0x00});
     log.To(12, {0x2F, 1, 2, 3, 4, 5, 6, 7}).From(13, {0xA5, 0xA5}).Wait(50);
     log.To(13, {0x60, 0x00, 0x08, 0x40, 0x00}).To(13, {0xAA, 0x55}).From(12, {0x01, 0x02});
+    // One abort after other requests still begins a low-byte-first download.
+    log.To(13, {0xFF}).To(13, {0x00, 0x00, 0x00, 0x20, 0x00, 0x08, 0x34, 0x12});
     return {
         "two nodes interleaved",
         log.Text(),
@@ -199,8 +201,14 @@ LogCase TwoNodes() {
          "    0.008  node 13: read 0x4000, 16 bytes, 0.05 s, 1 unanswered",
          "    0.062  node 13: write enable",
          "    0.063  node 12: answer 01 02 00 00 00 00 00 00 without a request",
-         "    0.063  node 12: download unfinished after sub-block 0x4800 (at 0.004); silent for "
-         "0.00 s to the end of the log"}};
+         "    0.064  node 13: abort",
+         "    0.065  node 13: download initialisation: page 0, start 0x2000, 2048 bytes, checksum "
+         "0x1234",
+         "    0.065  node 12: download unfinished after sub-block 0x4800 (at 0.004); silent for "
+         "0.00 s to the end of the log",
+         "    0.065  node 13: download unfinished after download initialisation: page 0, start "
+         "0x2000, 2048 bytes, checksum 0x1234 (at 0.065); silent for 0.00 s to the end of the "
+         "log"}};
 }
 
 LogCase BadLines() {
