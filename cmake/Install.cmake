@@ -1,12 +1,12 @@
-# What `cmake --install` and the packages carry: the two programs, our card libraries, the man
+# What `cmake --install` and the packages carry: the programs, our card libraries, the man
 # pages (when scdoc is there to build them), the bash completion, the documents and examples.
-install(TARGETS OrvFlashPuc OrvCanSim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS OrvFlashPuc OrvCanSim OrvBusLog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS orv_card_nican orv_card_canapi LIBRARY DESTINATION ${ORV_INSTALL_PRIVATE_LIBDIR})
 
 find_program(SCDOC scdoc)
 if(SCDOC)
   set(man_pages "")
-  foreach(program OrvFlashPuc OrvCanSim)
+  foreach(program OrvFlashPuc OrvCanSim OrvBusLog)
     set(page ${CMAKE_BINARY_DIR}/man/${program}.1)
     add_custom_command(OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
@@ -30,16 +30,3 @@ install(DIRECTORY examples/ DESTINATION ${ORV_INSTALL_DOCDIR}/examples)
 # Wireshark loads every Lua file in its global plugin folder, whatever its own version.
 install(FILES tools/wireshark/orvflashpuc.lua
   DESTINATION lib/${CMAKE_LIBRARY_ARCHITECTURE}/wireshark/plugins)
-
-# OrvBusLog, the candump log reader, with its man page.
-install(TARGETS OrvBusLog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-if(SCDOC)
-  set(bus_log_page ${CMAKE_BINARY_DIR}/man/OrvBusLog.1)
-  add_custom_command(OUTPUT ${bus_log_page}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND ${SCDOC} < ${CMAKE_SOURCE_DIR}/docs/man/OrvBusLog.1.scd > ${bus_log_page}
-    DEPENDS ${CMAKE_SOURCE_DIR}/docs/man/OrvBusLog.1.scd
-    COMMENT "Building the man page OrvBusLog(1)")
-  add_custom_target(bus_log_man_page ALL DEPENDS ${bus_log_page})
-  install(FILES ${bus_log_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-endif()
