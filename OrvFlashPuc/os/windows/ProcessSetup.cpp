@@ -13,6 +13,11 @@
 namespace orv {
 
 void PrepareMainThread() {
+    // The card libraries are loaded by bare name: without this, a DLL of the same name in the
+    // working directory (a folder of files received from elsewhere) would be loaded and run.
+    // The executable's folder, the system folders and PATH, where the card makers' installers
+    // put them, stay in the search.
+    SetDllDirectoryW(L"");
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     _setmode(_fileno(stdout), _O_TEXT);
     _setmode(_fileno(stderr), _O_TEXT);
