@@ -36,12 +36,14 @@ void TcpServer::AcceptLoop() {
         if (ready == WakeablePoll::Result::Woken) {
             return;
         }
+        if (ready == WakeablePoll::Result::Failed) {
+            SimLog("%s: waiting for connections failed", name_.c_str());
+            return;
+        }
         std::string peer;
         bool again = false;
         std::string reason;
-        const SocketHandle socket = ready == WakeablePoll::Result::Failed
-                                        ? kNoSocket
-                                        : AcceptTcp(listener_, peer, again, reason);
+        const SocketHandle socket = AcceptTcp(listener_, peer, again, reason);
         if (socket != kNoSocket) {
             Start(socket, peer);
         } else if (!again) {
