@@ -8,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 wine=/usr/lib/wine/wine64
+command -v wixl >/dev/null || { echo "msi-check: no wixl (Debian package wixl)" >&2; exit 1; }
 cmake --build build-windows --target msi >/dev/null
 msi=$(ls build-windows/orvflashpuc-*-win64.msi)
 prefix=$(mktemp -d /tmp/orv-msi-XXXXXX)
