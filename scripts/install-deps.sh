@@ -10,10 +10,10 @@ packages=(cmake make g++ libcli11-dev nlohmann-json3-dev libtomlplusplus-dev)
 case "$set_name" in
     demo) ;;
     # scdoc and man-db build and check the man pages; dpkg-dev and file let cpack make the .deb;
-    # msitools makes the Windows installer; tshark decodes captures with our dissector.
+    # wixl and msitools make the Windows installer; tshark decodes captures with our dissector.
     test) packages+=(clang googletest libgtest-dev libgmock-dev python3 python3-can clang-format
                      scdoc man-db dpkg-dev file libclang-rt-14-dev libfuzzer-14-dev
-                     g++-mingw-w64-x86-64-posix wine64 unzip msitools tshark) ;;
+                     g++-mingw-w64-x86-64-posix wine64 unzip msitools wixl tshark) ;;
     *) echo "unknown set $set_name (demo or test)" >&2; exit 2 ;;
 esac
 missing=()
