@@ -97,26 +97,31 @@ int RunVerify(const RunSettings& settings, CCommAdapter& transport) {
     return EndWith("Verify successful!\n", kExitSuccess);
 }
 
+std::unique_ptr<CCommAdapter> OpenGateway(const RunSettings& settings) {
+    auto gateway = std::make_unique<CTcpCommAdapter>();
+    switch (gateway->Connect(settings.ipAddress, settings.port)) {
+        case CTcpCommAdapter::Connection::NoSockets:
+            Announce("Can not initialize socket\n");
+            return nullptr;
+        case CTcpCommAdapter::Connection::Unreachable:
+            Announce("Can not connect to CCB\n");
+            return nullptr;
+        case CTcpCommAdapter::Connection::Ready:
+            break;
+    }
+    Announce("TCP/IP (CCB based communication)\n");
+    return gateway;
+}
+
 }  // namespace
 
-std::unique_ptr<CCommAdapter> OpenTransport(const RunSettings& settings, CTcpSocket& socket) {
+std::unique_ptr<CCommAdapter> OpenTransport(const RunSettings& settings) {
     if (settings.useCanCard == 0 && !settings.routeLeft.empty() && !settings.routeRight.empty()) {
         Announce("TCP/IP (SCU based communication)\n");
         return std::make_unique<CE2CCommAdapter>(settings.routeLeft, settings.routeRight);
     }
-    if (settings.useCanCard == 0) {
-        if (CTcpSocket::Initialize() != 0) {
-            Announce("Can not initialize socket\n");
-            return nullptr;
-        }
-        socket.SetParam(settings.ipAddress, settings.port, nullptr);
-        if (socket.Connect() != 0) {
-            Announce("Can not connect to CCB\n");
-            return nullptr;
-        }
-        Announce("TCP/IP (CCB based communication)\n");
-        return std::make_unique<CTcpCommAdapter>(&socket);
-    }
+    if (settings.useCanCard == 0)
+        return OpenGateway(settings);
     Announce("CAN card based communication\n");
     return std::make_unique<CPcCommAdapter>(settings.canCardName);
 }
@@ -143,11 +148,10 @@ int DispatchCommand(RunSettings& settings, CCommAdapter& transport) {
 
 int RunCommandDriver(int argc, char** argv) {
     orv::PrepareMainThread();
-    CTcpSocket socket;
     RunSettings settings;
     if (!ParseArguments(settings, argc, argv))
         return kExitFailure;
-    const std::unique_ptr<CCommAdapter> transport = OpenTransport(settings, socket);
+    const std::unique_ptr<CCommAdapter> transport = OpenTransport(settings);
     if (!transport)
         return kExitFailure;
     return DispatchCommand(settings, *transport);

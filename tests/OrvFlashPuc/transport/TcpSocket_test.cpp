@@ -1,4 +1,4 @@
-#include "os/TcpSocket.h"
+#include "transport/TcpSocket.h"
 
 #include <gtest/gtest.h>
 
