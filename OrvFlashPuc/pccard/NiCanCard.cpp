@@ -18,7 +18,7 @@ std::atomic<bool> running{false};
 
 }  // namespace
 
-CNiCanCard::CNiCanCard() {
+CNiCanCard::CNiCanCard() : LibraryCard(ReceiveRing::EventReset::BeforeUnlock) {
     currentCard = this;
     running = true;
     LoadLibrary();
@@ -62,10 +62,7 @@ CNiCanCard::~CNiCanCard() {
     currentCard.compare_exchange_strong(self, nullptr);
 }
 
-int CNiCanCard::Open() {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::OpenCard() {
     currentCard = this;
     const uint32_t ids[] = {nican::kAttrBaudRate,           nican::kAttrStartOnOpen,
                             nican::kAttrReadQueueLength,    nican::kAttrWriteQueueLength,
@@ -106,10 +103,7 @@ int CNiCanCard::CloseObject() {
     return closed != 0 ? CARD_ERR_DRIVER : 0;
 }
 
-int CNiCanCard::Close() {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::CloseCard() {
     running = false;
     if (objectHandle_ == 0) {
         return CARD_ERR_DRIVER;
@@ -117,10 +111,7 @@ int CNiCanCard::Close() {
     return CloseObject();
 }
 
-int CNiCanCard::Write(uint16_t id, const uint8_t* data, int length) {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::WriteFrame(uint16_t id, const uint8_t* data, int length) {
     nican::Frame frame;
     frame.arbitrationId = id;
     frame.dataLength = static_cast<uint8_t>(length);
@@ -137,18 +128,8 @@ int CNiCanCard::Write(uint16_t id, const uint8_t* data, int length) {
     return 0;
 }
 
-int CNiCanCard::Reset() {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::ResetCard() {
     return api_.reset(kInterfaceName, 0) != 0 ? CARD_ERR_DRIVER : 0;
-}
-
-int CNiCanCard::Read(CanCardFrame* frame, uint32_t timeoutMs) {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
-    return ring_.Take(frame, timeoutMs, ReceiveRing::EventReset::BeforeUnlock);
 }
 
 nican::State CNiCanCard::OnNotification(nican::Handle object, nican::State state,

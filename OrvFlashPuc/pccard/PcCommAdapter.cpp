@@ -81,14 +81,19 @@ CPcCommAdapter::ReadOutcome CPcCommAdapter::ReadForWait(uint16_t replyId, uint32
     return frame.id == replyId ? ReadOutcome::Awaited : ReadOutcome::Foreign;
 }
 
-// Replies waiting from earlier traffic count too: the ring is not emptied before a wait.
-bool CPcCommAdapter::WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame& answer) {
+// Reads until kMissesPerWait reads in a row find nothing; each of the node's replies goes to
+// take, which ends the wait with true, or returns false to start the count of silent reads
+// again.
+bool CPcCommAdapter::ReadReplies(uint16_t replyId, uint32_t replyTimeoutMs,
+                                 const std::function<bool(const CanCardFrame&)>& take) {
     for (int misses = 0; misses < kMissesPerWait;) {
         CanCardFrame frame;
         switch (ReadForWait(replyId, replyTimeoutMs, frame)) {
             case ReadOutcome::Awaited:
-                std::memcpy(answer, frame.data, std::min<uint32_t>(frame.length, sizeof answer));
-                return true;
+                if (take(frame))
+                    return true;
+                misses = 0;
+                break;
             case ReadOutcome::Foreign:
                 break;
             case ReadOutcome::Timeout:
@@ -101,21 +106,14 @@ bool CPcCommAdapter::WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame&
     return false;
 }
 
-// Each of the node's replies starts the count of silent reads again.
+// Replies waiting from earlier traffic count too: the ring is not emptied before a wait.
+bool CPcCommAdapter::WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame& answer) {
+    return ReadReplies(replyId, replyTimeoutMs, [&answer](const CanCardFrame& frame) {
+        std::memcpy(answer, frame.data, std::min<uint32_t>(frame.length, sizeof answer));
+        return true;
+    });
+}
+
 void CPcCommAdapter::DrainReplies(uint16_t replyId, uint32_t replyTimeoutMs) {
-    for (int misses = 0; misses < kMissesPerWait;) {
-        CanCardFrame frame;
-        switch (ReadForWait(replyId, replyTimeoutMs, frame)) {
-            case ReadOutcome::Awaited:
-                misses = 0;
-                break;
-            case ReadOutcome::Foreign:
-                break;
-            case ReadOutcome::Timeout:
-                ++misses;
-                break;
-            case ReadOutcome::Error:
-                return;
-        }
-    }
+    ReadReplies(replyId, replyTimeoutMs, [](const CanCardFrame&) { return false; });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "pccard/CanCard.h"
@@ -29,6 +30,8 @@ class CPcCommAdapter : public CommandExecutingAdapter {
     // Reads one frame for a wait: Timeout also stands for "no card".
     enum class ReadOutcome { Awaited, Foreign, Timeout, Error };
     ReadOutcome ReadForWait(uint16_t replyId, uint32_t replyTimeoutMs, CanCardFrame& frame);
+    bool ReadReplies(uint16_t replyId, uint32_t replyTimeoutMs,
+                     const std::function<bool(const CanCardFrame&)>& take);
 
     // The bus the command execution drives.
     bool SendToNode(uint16_t id, const Frame& frame) override;

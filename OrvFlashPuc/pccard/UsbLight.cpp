@@ -37,7 +37,7 @@ bool FrameFromRecord(const uint8_t* record, CanCardFrame& frame) {
 
 }  // namespace
 
-USBLight::USBLight() {
+USBLight::USBLight() : LibraryCard(ReceiveRing::EventReset::AfterUnlock) {
     currentAdapter = this;
     if (!LoadLibrary()) {
         return;
@@ -125,45 +125,26 @@ void USBLight::DisableReception() {
     orv::SleepMs(kDisableSettleMs);
 }
 
-int USBLight::Open() {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int USBLight::OpenCard() {
     return EnableReception();
 }
 
-int USBLight::Close() {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int USBLight::CloseCard() {
     if (running_ != 0 && library_) {
         DisableReception();
     }
     return 0;
 }
 
-int USBLight::Write(uint16_t id, const uint8_t* data, int length) {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int USBLight::WriteFrame(uint16_t id, const uint8_t* data, int length) {
     return Transmit(id, data, length) ? 0 : CARD_ERR_NO_LIBRARY;
 }
 
-int USBLight::Reset() {
+int USBLight::ResetCard() {
     if (running_ != 0) {
-        if (!library_ || ready_ == 0) {
-            return CARD_ERR_NO_LIBRARY;
-        }
         DisableReception();
     }
     return EnableReception();
-}
-
-int USBLight::Read(CanCardFrame* frame, uint32_t timeoutMs) {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
-    return ring_.Take(frame, timeoutMs, ReceiveRing::EventReset::AfterUnlock);
 }
 
 // The adapter may be busy for a moment; it gets 100 ms to take the frame.

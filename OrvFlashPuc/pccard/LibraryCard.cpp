@@ -1,0 +1,21 @@
+#include "pccard/LibraryCard.h"
+
+int LibraryCard::Open() {
+    return Usable() ? OpenCard() : CARD_ERR_NO_LIBRARY;
+}
+
+int LibraryCard::Close() {
+    return Usable() ? CloseCard() : CARD_ERR_NO_LIBRARY;
+}
+
+int LibraryCard::Write(uint16_t id, const uint8_t* data, int length) {
+    return Usable() ? WriteFrame(id, data, length) : CARD_ERR_NO_LIBRARY;
+}
+
+int LibraryCard::Reset() {
+    return Usable() ? ResetCard() : CARD_ERR_NO_LIBRARY;
+}
+
+int LibraryCard::Read(CanCardFrame* frame, uint32_t timeoutMs) {
+    return Usable() ? ring_.Take(frame, timeoutMs, readEventReset_) : CARD_ERR_NO_LIBRARY;
+}
