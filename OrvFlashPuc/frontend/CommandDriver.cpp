@@ -13,6 +13,8 @@
 #include "transport/E2CCommAdapter.h"
 #include "transport/TcpCommAdapter.h"
 
+namespace orv {
+
 namespace {
 
 // The commands that need no file: one protocol operation between an activity line and an
@@ -57,8 +59,8 @@ const ShortCommand kShortCommands[] = {
 // Prints the text when there is one and flushes, so that it shows at once.
 void Announce(const char* text) {
     if (text != nullptr)
-        orv::ConsolePrintf("%s", text);
-    orv::ConsoleFlush();
+        ConsolePrintf("%s", text);
+    ConsoleFlush();
 }
 
 int EndWith(const char* text, int exitCode) {
@@ -70,13 +72,13 @@ int RunShortCommand(const ShortCommand& entry, const RunSettings& settings,
                     CCommAdapter& transport) {
     CPucDownloadProtocol protocol(&transport, nullptr, static_cast<uint32_t>(settings.nodeId),
                                   static_cast<uint32_t>(settings.mode));
-    orv::ConsolePrintf("%s", entry.activity);
+    ConsolePrintf("%s", entry.activity);
     if (entry.identityNamesNode) {
-        orv::ConsolePrintf("BusId: %d NodeId: %d\n", settings.busId, settings.nodeId);
+        ConsolePrintf("BusId: %d NodeId: %d\n", settings.busId, settings.nodeId);
     } else {
-        orv::ConsolePrintf("BusId: %d\n", settings.busId);
+        ConsolePrintf("BusId: %d\n", settings.busId);
     }
-    orv::ConsoleFlush();
+    ConsoleFlush();
     if (!entry.operation(protocol, settings))
         return EndWith(entry.failureText, kExitFailure);
     return EndWith(entry.successText, kExitSuccess);
@@ -88,10 +90,10 @@ int RunVerify(const RunSettings& settings, CCommAdapter& transport) {
         return kExitFailure;
     CPucDownloadProtocol protocol(&transport, image.get(), static_cast<uint32_t>(settings.nodeId),
                                   static_cast<uint32_t>(settings.mode));
-    orv::ConsolePrintf("Please wait... verifying\n");
-    orv::ConsolePrintf("BusId: %d NodeId: %d HexFileName: %s\n", settings.busId, settings.nodeId,
-                       settings.hexFileName);
-    orv::ConsoleFlush();
+    ConsolePrintf("Please wait... verifying\n");
+    ConsolePrintf("BusId: %d NodeId: %d HexFileName: %s\n", settings.busId, settings.nodeId,
+                  settings.hexFileName);
+    ConsoleFlush();
     if (!protocol.VerifyPuc())
         return EndWith("Verify failed!", kExitFailure);
     return EndWith("Verify successful!\n", kExitSuccess);
@@ -147,7 +149,7 @@ int DispatchCommand(RunSettings& settings, CCommAdapter& transport) {
 }
 
 int RunCommandDriver(int argc, char** argv) {
-    orv::PrepareMainThread();
+    PrepareMainThread();
     RunSettings settings;
     if (!ParseArguments(settings, argc, argv))
         return kExitFailure;
@@ -156,3 +158,5 @@ int RunCommandDriver(int argc, char** argv) {
         return kExitFailure;
     return DispatchCommand(settings, *transport);
 }
+
+}  // namespace orv

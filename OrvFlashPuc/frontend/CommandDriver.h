@@ -5,6 +5,8 @@
 #include "frontend/RunSettings.h"
 #include "transport/CommAdapter.h"
 
+namespace orv {
+
 // The whole run of one command: parse, open the transport, run the command, exit code.
 int RunCommandDriver(int argc, char** argv);
 
@@ -14,3 +16,5 @@ std::unique_ptr<CCommAdapter> OpenTransport(const RunSettings& settings);
 
 // Runs the command of the settings over the transport; the exit code.
 int DispatchCommand(RunSettings& settings, CCommAdapter& transport);
+
+}  // namespace orv

@@ -1,5 +1,7 @@
 #include "pccard/LibraryCard.h"
 
+namespace orv {
+
 int LibraryCard::Open() {
     return Usable() ? OpenCard() : CARD_ERR_NO_LIBRARY;
 }
@@ -19,3 +21,5 @@ int LibraryCard::Reset() {
 int LibraryCard::Read(CanCardFrame* frame, uint32_t timeoutMs) {
     return Usable() ? ring_.Take(frame, timeoutMs, readEventReset_) : CARD_ERR_NO_LIBRARY;
 }
+
+}  // namespace orv

@@ -7,6 +7,8 @@
 #include "pccard/CanCard.h"
 #include "pccard/ReceiveRing.h"
 
+namespace orv {
+
 // A card driven through a driver library loaded at run time: a card whose library is not
 // usable answers CARD_ERR_NO_LIBRARY to every operation, and received frames wait in the
 // receive ring until Read takes them.
@@ -33,8 +35,10 @@ class LibraryCard : public CCanCard {
     virtual int ResetCard() = 0;
 
     ReceiveRing ring_;
-    std::unique_ptr<orv::LoadedLibrary> library_;
+    std::unique_ptr<LoadedLibrary> library_;
 
   private:
     ReceiveRing::EventReset readEventReset_;
 };
+
+}  // namespace orv

@@ -7,6 +7,8 @@
 #include "os/Clock.h"
 #include "os/Console.h"
 
+namespace orv {
+
 namespace {
 
 constexpr const char* kInterfaceName = "CAN0";
@@ -25,24 +27,23 @@ CNiCanCard::CNiCanCard() : LibraryCard(ReceiveRing::EventReset::BeforeUnlock) {
 }
 
 bool CNiCanCard::LoadLibrary() {
-    library_ = orv::LoadLibraryByWindowsName("nican.dll");
+    library_ = LoadLibraryByWindowsName("nican.dll");
     if (!library_) {
-        orv::ConsolePrintf("ERROR: Can not load nican.dll library\n");
+        ConsolePrintf("ERROR: Can not load nican.dll library\n");
         return false;
     }
-    const orv::LoadedLibrary& lib = *library_;
-    const bool complete =
-        orv::BindEntryPoint(lib, "ncOpenObject", api_.openObject) &&
-        orv::BindEntryPoint(lib, "ncCloseObject", api_.closeObject) &&
-        orv::BindEntryPoint(lib, "ncRead", api_.read) &&
-        orv::BindEntryPoint(lib, "ncWrite", api_.write) &&
-        orv::BindEntryPoint(lib, "ncReset", api_.reset) &&
-        orv::BindEntryPoint(lib, "ncCreateNotification", api_.createNotification) &&
-        orv::BindEntryPoint(lib, "ncConfig", api_.config) &&
-        orv::BindEntryPoint(lib, "ncAction", api_.action);
+    const LoadedLibrary& lib = *library_;
+    const bool complete = BindEntryPoint(lib, "ncOpenObject", api_.openObject) &&
+                          BindEntryPoint(lib, "ncCloseObject", api_.closeObject) &&
+                          BindEntryPoint(lib, "ncRead", api_.read) &&
+                          BindEntryPoint(lib, "ncWrite", api_.write) &&
+                          BindEntryPoint(lib, "ncReset", api_.reset) &&
+                          BindEntryPoint(lib, "ncCreateNotification", api_.createNotification) &&
+                          BindEntryPoint(lib, "ncConfig", api_.config) &&
+                          BindEntryPoint(lib, "ncAction", api_.action);
     if (!complete) {
         library_.reset();
-        orv::ConsolePrintf(
+        ConsolePrintf(
             "ERROR: GetProcAddress failed, can not find nican.dll library or a method in the "
             "dll\n");
         return false;
@@ -93,7 +94,7 @@ int CNiCanCard::OpenCard() {
 // that a callback storing a frame right now has finished when this returns.
 int CNiCanCard::CloseObject() {
     api_.action(objectHandle_, nican::kOperationReset, 0);
-    orv::SleepMs(kResetToCloseMs);
+    SleepMs(kResetToCloseMs);
     const nican::Status closed = api_.closeObject(objectHandle_);
     objectHandle_ = 0;
     {
@@ -153,3 +154,5 @@ nican::State CNiCanCard::OnNotification(nican::Handle object, nican::State state
     }
     return running ? state : 0;
 }
+
+}  // namespace orv

@@ -6,6 +6,8 @@
 #include "pccard/LibraryCard.h"
 #include "pccard/NiCanApi.h"
 
+namespace orv {
+
 // An NI-CAN interface "CAN0" through "nican.dll". The library calls back on a thread of its
 // own without reference data, so the callback finds the card through the process-wide current
 // card; there is one per process.
@@ -30,3 +32,5 @@ class CNiCanCard : public LibraryCard {
     ManualResetEvent txDoneEvent_;
     nican::EntryPoints api_;
 };
+
+}  // namespace orv

@@ -7,6 +7,8 @@
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
 
+namespace orv {
+
 namespace {
 
 // A wait for one reply frame gives up after this many silent reads in a row.
@@ -33,7 +35,7 @@ CPcCommAdapter::CPcCommAdapter(CCanCard* card)
 
 CPcCommAdapter::~CPcCommAdapter() {
     card_.reset();
-    orv::SleepMs(kAfterCardGoneMs);
+    SleepMs(kAfterCardGoneMs);
 }
 
 int CPcCommAdapter::Open(uint8_t /*nodeId*/) {
@@ -117,3 +119,5 @@ bool CPcCommAdapter::WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame&
 void CPcCommAdapter::DrainReplies(uint16_t replyId, uint32_t replyTimeoutMs) {
     ReadReplies(replyId, replyTimeoutMs, [](const CanCardFrame&) { return false; });
 }
+
+}  // namespace orv

@@ -8,6 +8,8 @@
 #include "transport/CommandExecutingAdapter.h"
 #include "transport/ExecutionPolicies.h"
 
+namespace orv {
+
 // The transport over a CAN card in the PC: carries every gateway command out itself as
 // boot-loader frames through the card, and waits for the node's replies in the card's ring.
 class CPcCommAdapter : public CommandExecutingAdapter {
@@ -43,3 +45,5 @@ class CPcCommAdapter : public CommandExecutingAdapter {
     uint32_t opened_ = 0;
     std::unique_ptr<CCanCard> card_;
 };
+
+}  // namespace orv

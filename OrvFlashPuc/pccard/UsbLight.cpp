@@ -6,6 +6,8 @@
 
 #include "os/Clock.h"
 
+namespace orv {
+
 namespace {
 
 constexpr uint32_t kDisableSettleMs = 100;
@@ -49,26 +51,26 @@ USBLight::USBLight() : LibraryCard(ReceiveRing::EventReset::AfterUnlock) {
 }
 
 bool USBLight::LoadLibrary() {
-    library_ = orv::LoadLibraryByWindowsName("CANAPI.DLL");
+    library_ = LoadLibraryByWindowsName("CANAPI.DLL");
     if (!library_) {
         return false;
     }
-    const orv::LoadedLibrary& lib = *library_;
+    const LoadedLibrary& lib = *library_;
     const bool complete =
-        orv::BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
-        orv::BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
-        orv::BindEntryPoint(lib, "ca_InitCanCard_1", api_.initCanCard) &&
-        orv::BindEntryPoint(lib, "ca_TransmitCanCard_1", api_.transmitCanCard) &&
-        orv::BindEntryPoint(lib, "ca_GetData_1", api_.getData) &&
-        orv::BindEntryPoint(lib, "ca_ResetSoftwareFilterMask_1", api_.resetSoftwareFilterMask) &&
-        orv::BindEntryPoint(lib, "ca_SetAllId_1", api_.setAllId) &&
-        orv::BindEntryPoint(lib, "ca_SetFilterId_1", api_.setFilterId) &&
-        orv::BindEntryPoint(lib, "ca_Instruction_1", api_.instruction) &&
-        orv::BindEntryPoint(lib, "ca_GetCharData_1", api_.getCharData) &&
-        orv::BindEntryPoint(lib, "ca_GetCharCplxData_1", api_.getCharCplxData) &&
-        orv::BindEntryPoint(lib, "ca_ClearFifo_1", api_.clearFifo) &&
-        orv::BindEntryPoint(lib, "ca_SetFilterVar_1", api_.setFilterVar) &&
-        orv::BindEntryPoint(lib, "ca_CloseApi", api_.closeApi);
+        BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
+        BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
+        BindEntryPoint(lib, "ca_InitCanCard_1", api_.initCanCard) &&
+        BindEntryPoint(lib, "ca_TransmitCanCard_1", api_.transmitCanCard) &&
+        BindEntryPoint(lib, "ca_GetData_1", api_.getData) &&
+        BindEntryPoint(lib, "ca_ResetSoftwareFilterMask_1", api_.resetSoftwareFilterMask) &&
+        BindEntryPoint(lib, "ca_SetAllId_1", api_.setAllId) &&
+        BindEntryPoint(lib, "ca_SetFilterId_1", api_.setFilterId) &&
+        BindEntryPoint(lib, "ca_Instruction_1", api_.instruction) &&
+        BindEntryPoint(lib, "ca_GetCharData_1", api_.getCharData) &&
+        BindEntryPoint(lib, "ca_GetCharCplxData_1", api_.getCharCplxData) &&
+        BindEntryPoint(lib, "ca_ClearFifo_1", api_.clearFifo) &&
+        BindEntryPoint(lib, "ca_SetFilterVar_1", api_.setFilterVar) &&
+        BindEntryPoint(lib, "ca_CloseApi", api_.closeApi);
     if (!complete) {
         library_.reset();
     }
@@ -81,7 +83,7 @@ USBLight::~USBLight() {
             DisableReception();
         }
         stopEvent_.Set();
-        orv::SleepMs(kThreadEndMs);
+        SleepMs(kThreadEndMs);
     }
     // Also when the library refused to start: the thread exists and must end before the
     // library goes.
@@ -122,7 +124,7 @@ int USBLight::EnableReception() {
 
 void USBLight::DisableReception() {
     enableEvent_.Reset();
-    orv::SleepMs(kDisableSettleMs);
+    SleepMs(kDisableSettleMs);
 }
 
 int USBLight::OpenCard() {
@@ -158,15 +160,15 @@ bool USBLight::Transmit(uint16_t id, const uint8_t* data, int length) {
     for (int i = 0; data != nullptr && i < std::min(length, 8); ++i) {
         record.data[i] = data[i];
     }
-    const uint64_t start = orv::NowMs();
+    const uint64_t start = NowMs();
     if (api_.transmitCanCard(1, 0, &record) != 0) {
         return true;
     }
     for (;;) {
-        if (ready_ == 0 || orv::NowMs() - start >= kTransmitRetryMs) {
+        if (ready_ == 0 || NowMs() - start >= kTransmitRetryMs) {
             return false;
         }
-        orv::SleepMs(0);
+        SleepMs(0);
         if (api_.transmitCanCard(1, 0, &record) != 0) {
             return true;
         }
@@ -212,3 +214,5 @@ void USBLight::ReceiveWhileEnabled() {
         stopEvent_.Wait(kPollIntervalMs);
     }
 }
+
+}  // namespace orv

@@ -7,6 +7,8 @@
 #include "pccard/CanApi.h"
 #include "pccard/LibraryCard.h"
 
+namespace orv {
+
 // A USB CAN adapter through "CANAPI.DLL". The library has no notification, so a thread of the
 // driver polls it every millisecond while reception is enabled.
 class USBLight : public LibraryCard {
@@ -35,3 +37,5 @@ class USBLight : public LibraryCard {
     ManualResetEvent stopEvent_;
     ManualResetEvent enableEvent_;
 };
+
+}  // namespace orv

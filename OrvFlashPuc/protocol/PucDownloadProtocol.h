@@ -12,6 +12,8 @@
 #include "transport/CcbMessage.h"
 #include "transport/CommAdapter.h"
 
+namespace orv {
+
 // Client side of the PUC/HT boot loader. Every step is one gateway command handed to the
 // transport; one object serves one command run. The operations are all virtual and call each
 // other through the object, in this order, so that the table of operations stays fixed.
@@ -106,8 +108,8 @@ class CPucDownloadProtocol {
         uint32_t command;
         const void* data = nullptr;
         uint32_t count = 0;
-        int capacity = orv::protocol::kStatusOnlyCapacity;
-        uint32_t timeoutMs = orv::protocol::kShortTimeoutMs;
+        int capacity = protocol::kStatusOnlyCapacity;
+        uint32_t timeoutMs = protocol::kShortTimeoutMs;
         bool checksTransport = false;
         const char* done = nullptr;
         const char* failed = nullptr;
@@ -140,9 +142,8 @@ class CPucDownloadProtocol {
     bool WaitForStatus();
     // Runs the step for each used sub-block in rising order; stops at the first failure. A
     // terminal shows how far it got, in sub-blocks or in bytes.
-    bool ForEachUsedSubblock(
-        const std::function<bool(uint16_t)>& step,
-        orv::protocol::ProgressUnit unit = orv::protocol::ProgressUnit::Subblocks);
+    bool ForEachUsedSubblock(const std::function<bool(uint16_t)>& step,
+                             protocol::ProgressUnit unit = protocol::ProgressUnit::Subblocks);
     bool RunCompatibilityCheck();
 
     // One step of a paced download: the pause before it, then the operation. An announced
@@ -173,3 +174,5 @@ class CPucDownloadProtocol {
     bool OpenWithoutBootNode();
     std::vector<uint8_t> ProbeBootNodes();
 };
+
+}  // namespace orv

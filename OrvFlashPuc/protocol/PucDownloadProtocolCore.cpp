@@ -4,10 +4,9 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
+namespace orv {
 
-using namespace orv::protocol;
+using namespace protocol;
 
 namespace {
 constexpr uint32_t kNoReply = 0xFFFFFFFF;
@@ -302,3 +301,5 @@ bool CPucDownloadProtocol::SelectBootNode(uint8_t node, int quiet) {
     }
     return true;
 }
+
+}  // namespace orv

@@ -10,10 +10,9 @@
 #include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
-using orv::SleepMs;
-using namespace orv::protocol;
+namespace orv {
+
+using namespace protocol;
 
 namespace {
 constexpr uint16_t kRawRequestBase = 0x0200;
@@ -230,8 +229,7 @@ bool CPucDownloadProtocol::CancelDownload() {
 }
 
 bool CPucDownloadProtocol::RunCompatibilityCheck() {
-    ConsolePrintf("%s %s: BOOT-code compatibility validation.\n", orv::kPlatformName,
-                  orv::kToolVersion);
+    ConsolePrintf("%s %s: BOOT-code compatibility validation.\n", kPlatformName, kToolVersion);
     ConsoleFlush();
     if (!IsValid()) {
         return false;
@@ -375,3 +373,5 @@ bool CPucDownloadProtocol::DownloadHtPdo() {
                      {5000, kQuiet, &P::JumpToApplication},
                      {1000, kQuiet, &P::FinalizeDownloading}});
 }
+
+}  // namespace orv

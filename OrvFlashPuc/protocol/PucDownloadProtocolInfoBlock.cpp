@@ -8,9 +8,9 @@
 #include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
-using namespace orv::protocol;
+namespace orv {
+
+using namespace protocol;
 
 namespace {
 constexpr uint16_t kInfoBlockAddress = 0x4000;
@@ -197,6 +197,8 @@ bool CPucDownloadProtocol::SetBootNodeId(uint8_t newNodeId) {
         return false;
     }
     // The boot loader needs the time to write the block into flash.
-    orv::SleepMs(3000);
+    SleepMs(3000);
     return GetStatus();
 }
+
+}  // namespace orv

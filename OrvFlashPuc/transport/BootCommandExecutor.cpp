@@ -8,6 +8,8 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 namespace {
 
 constexpr uint8_t kAllNodes = 0;
@@ -128,7 +130,7 @@ bool BootCommandExecutor::Poll(Frame& answer, CCcbMessage& reply) {
 
 void BootCommandExecutor::Pause(uint32_t ms) {
     if (ms != kNoPause) {
-        orv::SleepMs(ms);
+        SleepMs(ms);
     }
 }
 
@@ -289,3 +291,5 @@ void BootCommandExecutor::AwaitProgramKeepingLastAnswer(CCcbMessage& reply) {
         Poll(answer, reply);
     }
 }
+
+}  // namespace orv

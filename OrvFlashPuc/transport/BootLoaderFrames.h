@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace orv {
+
 // The first byte of each 8-byte frame a boot loader takes; segments and information-block
 // writes carry a count (and a flag) in the low bits too. Shared by the transports that carry the
 // gateway commands out themselves, the raw-frame download and the simulated boards.
@@ -45,3 +47,5 @@ inline void PutHighByteFirstFrame(uint8_t (&frame)[8], uint8_t command, const ui
         frame[3 + 2 * i] = fields[1 + 2 * i];
     }
 }
+
+}  // namespace orv

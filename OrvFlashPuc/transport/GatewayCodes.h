@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace orv {
+
 // Gateway command codes and reply statuses, as they travel in CCcbMessage.
 enum CcbCommand : uint32_t {
     CCB_CMD_OPEN = 100,
@@ -42,3 +44,5 @@ enum NmtCommand : uint8_t {
     NMT_ENTER_PRE_OPERATIONAL = 0x80,
     NMT_ENTER_BOOT_LOADER = 0x96,
 };
+
+}  // namespace orv

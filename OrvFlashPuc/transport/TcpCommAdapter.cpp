@@ -3,6 +3,8 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 namespace {
 
 void PutU32Le(uint8_t* at, uint32_t value) {
@@ -77,3 +79,5 @@ int CTcpCommAdapter::Exchange(const void* request, uint32_t requestBytes, void* 
                ? 1
                : 0;
 }
+
+}  // namespace orv

@@ -5,6 +5,8 @@
 #include "transport/CommAdapter.h"
 #include "transport/TcpSocket.h"
 
+namespace orv {
+
 // The transport for a CAN gateway board reached over TCP/IP: the board carries the gateway
 // commands out itself, so every operation is one exchange on the adapter's own connection.
 class CTcpCommAdapter : public CCommAdapter {
@@ -36,3 +38,5 @@ class CTcpCommAdapter : public CCommAdapter {
 
     CTcpSocket socket_;
 };
+
+}  // namespace orv

@@ -8,6 +8,8 @@
 
 #include "support/TcpSocketPeer.h"
 
+namespace orv {
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -55,7 +57,7 @@ class TcpSocketTest : public testing::Test {
         });
     }
 
-    orv::test::TcpSocketPeer peer_;
+    test::TcpSocketPeer peer_;
     CTcpSocket socket_;
 };
 
@@ -118,3 +120,5 @@ TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
 }
 
 }  // namespace
+
+}  // namespace orv
