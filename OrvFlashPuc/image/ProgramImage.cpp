@@ -25,9 +25,9 @@ constexpr uint8_t kHtPage = 6;
 constexpr uint32_t kPdoSkipAbove = 0x300000;
 constexpr uint16_t kPucStartAddress = 0x2000;
 
-enum HexRecordType : uint8_t {
-    HEX_DATA = 0x00,
-    HEX_EXTENDED_LINEAR_ADDRESS = 0x04,
+enum class HexRecordType : uint8_t {
+    Data = 0x00,
+    ExtendedLinearAddress = 0x04,
 };
 
 // Only these sub-blocks of a PUC image are ever downloaded; the rest belongs to the boot code.
@@ -193,10 +193,11 @@ bool CProgramImage::ParseRecord() {
     if (AtEndOrError()) {
         return Fail(kReadError, kCutShort);
     }
-    if (type == HEX_DATA) {
+    const auto recordType = static_cast<HexRecordType>(type);
+    if (recordType == HexRecordType::Data) {
         return ParseDataRecord(count, address);
     }
-    if (type == HEX_EXTENDED_LINEAR_ADDRESS) {
+    if (recordType == HexRecordType::ExtendedLinearAddress) {
         return ParseExtendedAddressRecord(count);
     }
     // End-of-file and every other record type end the load where they stand.

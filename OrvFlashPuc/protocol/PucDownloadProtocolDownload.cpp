@@ -134,7 +134,7 @@ bool CPucDownloadProtocol::SendSubblockPdo() {
         return false;
     };
     uint8_t replyBytes[kRawReplySize];
-    const uint8_t first[8] = {BOOT_FRAME_SUBBLOCK_HEADER,
+    const uint8_t first[8] = {ToByte(BootFrame::SubblockHeader),
                               static_cast<uint8_t>(descriptor->address & 0xFF),
                               static_cast<uint8_t>(descriptor->address >> 8),
                               descriptor->page,

@@ -110,7 +110,7 @@ bool CPucDownloadProtocol::SetBytes(int flag, uint16_t address, int count, const
     if (!IsValid()) {
         return false;
     }
-    const uint8_t opcode = BOOT_FRAME_SET_BYTES | (flag != 0 ? kSetBytesFlagBit : 0);
+    const uint8_t opcode = ToByte(BootFrame::SetBytes) | (flag != 0 ? kSetBytesFlagBit : 0);
     for (int remaining = count; remaining > 0;) {
         const int n = std::min(remaining, kMaxBytesPerWrite);
         uint8_t payload[3 + kMaxBytesPerWrite];
@@ -176,7 +176,7 @@ bool CPucDownloadProtocol::FlashExtInfoBlk() {
     if (!IsValid()) {
         return false;
     }
-    const uint8_t payload = BOOT_FRAME_FLASH_EXT_INFO;
+    const uint8_t payload = ToByte(BootFrame::FlashExtInfo);
     return Run({.command = CCB_CMD_SEND_DATA,
                 .data = &payload,
                 .count = 1,

@@ -18,7 +18,7 @@ constexpr uint32_t kCellSize = 8;
 }  // namespace
 
 const uint8_t* CPucDownloadProtocol::ReadCode(uint16_t address, bool highPage) {
-    const uint8_t payload[8] = {BOOT_FRAME_READ_CODE,
+    const uint8_t payload[8] = {ToByte(BootFrame::ReadCode),
                                 0x00,
                                 static_cast<uint8_t>(address & 0xFF),
                                 static_cast<uint8_t>(address >> 8),
