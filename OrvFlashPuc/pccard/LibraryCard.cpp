@@ -2,6 +2,19 @@
 
 namespace orv {
 
+LibraryCard::Loading LibraryCard::LoadDriverLibrary(
+    const char* windowsName, const std::function<bool(const LoadedLibrary&)>& bindAll) {
+    library_ = LoadLibraryByWindowsName(windowsName);
+    if (!library_) {
+        return Loading::NoLibrary;
+    }
+    if (!bindAll(*library_)) {
+        library_.reset();
+        return Loading::NoEntryPoint;
+    }
+    return Loading::Done;
+}
+
 int LibraryCard::Open() {
     return Usable() ? OpenCard() : CARD_ERR_NO_LIBRARY;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "os/LibraryLoader.h"
@@ -26,6 +27,12 @@ class LibraryCard : public CCanCard {
   protected:
     explicit LibraryCard(ReceiveRing::EventReset readEventReset)
         : readEventReset_(readEventReset) {}
+
+    enum class Loading { Done, NoLibrary, NoEntryPoint };
+    // Loads the driver library into library_ and binds its entry points with bindAll; a
+    // library that lacks one is let go again.
+    Loading LoadDriverLibrary(const char* windowsName,
+                              const std::function<bool(const LoadedLibrary&)>& bindAll);
 
     // The operations once the library is known usable.
     virtual bool Usable() const = 0;

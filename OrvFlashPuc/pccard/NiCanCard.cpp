@@ -27,28 +27,24 @@ CNiCanCard::CNiCanCard() : LibraryCard(ReceiveRing::EventReset::BeforeUnlock) {
 }
 
 bool CNiCanCard::LoadLibrary() {
-    library_ = LoadLibraryByWindowsName("nican.dll");
-    if (!library_) {
+    const Loading loading = LoadDriverLibrary("nican.dll", [this](const LoadedLibrary& lib) {
+        return BindEntryPoint(lib, "ncOpenObject", api_.openObject) &&
+               BindEntryPoint(lib, "ncCloseObject", api_.closeObject) &&
+               BindEntryPoint(lib, "ncRead", api_.read) &&
+               BindEntryPoint(lib, "ncWrite", api_.write) &&
+               BindEntryPoint(lib, "ncReset", api_.reset) &&
+               BindEntryPoint(lib, "ncCreateNotification", api_.createNotification) &&
+               BindEntryPoint(lib, "ncConfig", api_.config) &&
+               BindEntryPoint(lib, "ncAction", api_.action);
+    });
+    if (loading == Loading::NoLibrary) {
         ConsolePrintf("ERROR: Can not load nican.dll library\n");
-        return false;
-    }
-    const LoadedLibrary& lib = *library_;
-    const bool complete = BindEntryPoint(lib, "ncOpenObject", api_.openObject) &&
-                          BindEntryPoint(lib, "ncCloseObject", api_.closeObject) &&
-                          BindEntryPoint(lib, "ncRead", api_.read) &&
-                          BindEntryPoint(lib, "ncWrite", api_.write) &&
-                          BindEntryPoint(lib, "ncReset", api_.reset) &&
-                          BindEntryPoint(lib, "ncCreateNotification", api_.createNotification) &&
-                          BindEntryPoint(lib, "ncConfig", api_.config) &&
-                          BindEntryPoint(lib, "ncAction", api_.action);
-    if (!complete) {
-        library_.reset();
+    } else if (loading == Loading::NoEntryPoint) {
         ConsolePrintf(
             "ERROR: GetProcAddress failed, can not find nican.dll library or a method in the "
             "dll\n");
-        return false;
     }
-    return true;
+    return loading == Loading::Done;
 }
 
 CNiCanCard::~CNiCanCard() {

@@ -51,30 +51,23 @@ USBLight::USBLight() : LibraryCard(ReceiveRing::EventReset::AfterUnlock) {
 }
 
 bool USBLight::LoadLibrary() {
-    library_ = LoadLibraryByWindowsName("CANAPI.DLL");
-    if (!library_) {
-        return false;
-    }
-    const LoadedLibrary& lib = *library_;
-    const bool complete =
-        BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
-        BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
-        BindEntryPoint(lib, "ca_InitCanCard_1", api_.initCanCard) &&
-        BindEntryPoint(lib, "ca_TransmitCanCard_1", api_.transmitCanCard) &&
-        BindEntryPoint(lib, "ca_GetData_1", api_.getData) &&
-        BindEntryPoint(lib, "ca_ResetSoftwareFilterMask_1", api_.resetSoftwareFilterMask) &&
-        BindEntryPoint(lib, "ca_SetAllId_1", api_.setAllId) &&
-        BindEntryPoint(lib, "ca_SetFilterId_1", api_.setFilterId) &&
-        BindEntryPoint(lib, "ca_Instruction_1", api_.instruction) &&
-        BindEntryPoint(lib, "ca_GetCharData_1", api_.getCharData) &&
-        BindEntryPoint(lib, "ca_GetCharCplxData_1", api_.getCharCplxData) &&
-        BindEntryPoint(lib, "ca_ClearFifo_1", api_.clearFifo) &&
-        BindEntryPoint(lib, "ca_SetFilterVar_1", api_.setFilterVar) &&
-        BindEntryPoint(lib, "ca_CloseApi", api_.closeApi);
-    if (!complete) {
-        library_.reset();
-    }
-    return complete;
+    const Loading loading = LoadDriverLibrary("CANAPI.DLL", [this](const LoadedLibrary& lib) {
+        return BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
+               BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
+               BindEntryPoint(lib, "ca_InitCanCard_1", api_.initCanCard) &&
+               BindEntryPoint(lib, "ca_TransmitCanCard_1", api_.transmitCanCard) &&
+               BindEntryPoint(lib, "ca_GetData_1", api_.getData) &&
+               BindEntryPoint(lib, "ca_ResetSoftwareFilterMask_1", api_.resetSoftwareFilterMask) &&
+               BindEntryPoint(lib, "ca_SetAllId_1", api_.setAllId) &&
+               BindEntryPoint(lib, "ca_SetFilterId_1", api_.setFilterId) &&
+               BindEntryPoint(lib, "ca_Instruction_1", api_.instruction) &&
+               BindEntryPoint(lib, "ca_GetCharData_1", api_.getCharData) &&
+               BindEntryPoint(lib, "ca_GetCharCplxData_1", api_.getCharCplxData) &&
+               BindEntryPoint(lib, "ca_ClearFifo_1", api_.clearFifo) &&
+               BindEntryPoint(lib, "ca_SetFilterVar_1", api_.setFilterVar) &&
+               BindEntryPoint(lib, "ca_CloseApi", api_.closeApi);
+    });
+    return loading == Loading::Done;
 }
 
 USBLight::~USBLight() {
