@@ -1,14 +1,14 @@
-#include <pthread.h>
-#include <signal.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <memory>
+#include <string>
 
 #include "OrvCanSim/bus/SimLog.h"
 #include "OrvCanSim/process/SimOptions.h"
 #include "OrvCanSim/process/Simulator.h"
+#include "os/InterruptWait.h"
 
 namespace {
 
@@ -22,13 +22,7 @@ int main(int argc, char** argv) {
     if (const std::optional<int> exitCode = orv::sim::ParseSimOptions(argc, argv, options)) {
         return *exitCode;
     }
-    // Every thread inherits this mask, so the signals wait for sigwait below.
-    sigset_t endSignals;
-    sigemptyset(&endSignals);
-    sigaddset(&endSignals, SIGINT);
-    sigaddset(&endSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    orv::HoldInterrupts();
 
     std::unique_ptr<orv::sim::Simulator> simulator;
     try {
@@ -40,9 +34,8 @@ int main(int argc, char** argv) {
     std::fputs(simulator->ListenLines().c_str(), stdout);
     std::fflush(stdout);
 
-    int received = 0;
-    sigwait(&endSignals, &received);
-    orv::sim::SimLog("%s received, ending", received == SIGINT ? "SIGINT" : "SIGTERM");
+    const std::string interrupt = orv::WaitForInterrupt();
+    orv::sim::SimLog("%s received, ending", interrupt.c_str());
     if (!simulator->Shutdown(kShutdownGrace)) {
         orv::sim::SimLog("a connection is still busy with a gateway command; leaving it");
         std::fflush(nullptr);

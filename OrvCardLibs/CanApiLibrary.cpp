@@ -7,7 +7,7 @@
 #include "OrvCardLibs/LinkReceiver.h"
 #include "pccard/CanApi.h"
 
-// ORV_EXPORT, set by the build, gives an entry point its plain C name outside the library.
+namespace orv {
 namespace {
 
 constexpr const char* kLibraryName = "libcanapi";
@@ -20,6 +20,11 @@ std::unique_ptr<cardlibs::LinkReceiver> apiLink;  // null until the API is start
 bool cardInitialised = false;
 
 }  // namespace
+}  // namespace orv
+
+// The entry points keep the names their callers look up; ORV_EXPORT, set by the build, gives
+// each its plain C name outside the library.
+using namespace orv;
 
 ORV_EXPORT canapi::Result ca_InitApi_1(uint32_t /*version*/, uint32_t /*bufferSize*/) {
     std::lock_guard<std::mutex> lock(apiMutex);

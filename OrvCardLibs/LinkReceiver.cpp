@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string>
 
+namespace orv {
+
 namespace cardlibs {
 
 std::unique_ptr<LinkReceiver> LinkReceiver::OpenFromEnvironment(const char* libraryName,
@@ -18,7 +20,7 @@ std::unique_ptr<LinkReceiver> LinkReceiver::OpenFromEnvironment(const char* libr
         return nullptr;
     }
     std::string error;
-    std::unique_ptr<orv::CanLink> link = orv::OpenCanLink(description, error);
+    std::unique_ptr<CanLink> link = OpenCanLink(description, error);
     if (!link) {
         std::fprintf(stderr, "%s: %s\n", libraryName, error.c_str());
         return nullptr;
@@ -26,7 +28,7 @@ std::unique_ptr<LinkReceiver> LinkReceiver::OpenFromEnvironment(const char* libr
     return std::make_unique<LinkReceiver>(std::move(link), capacity);
 }
 
-LinkReceiver::LinkReceiver(std::unique_ptr<orv::CanLink> link, size_t capacity)
+LinkReceiver::LinkReceiver(std::unique_ptr<CanLink> link, size_t capacity)
     : link_(std::move(link)), capacity_(capacity), thread_(&LinkReceiver::Receive, this) {}
 
 LinkReceiver::~LinkReceiver() {
@@ -34,7 +36,7 @@ LinkReceiver::~LinkReceiver() {
     thread_.join();
 }
 
-bool LinkReceiver::Send(const orv::CanFrame& frame) {
+bool LinkReceiver::Send(const CanFrame& frame) {
     return link_->Send(frame);
 }
 
@@ -72,11 +74,11 @@ void LinkReceiver::Receive() {
     const auto opened = std::chrono::steady_clock::now();
     for (;;) {
         ReceivedFrame received;
-        const orv::CanLink::ReceiveResult result = link_->Receive(received.frame, -1);
-        if (result == orv::CanLink::ReceiveResult::Closed) {
+        const CanLink::ReceiveResult result = link_->Receive(received.frame, -1);
+        if (result == CanLink::ReceiveResult::Closed) {
             return;
         }
-        if (result != orv::CanLink::ReceiveResult::Frame) {
+        if (result != CanLink::ReceiveResult::Frame) {
             continue;
         }
         received.timestampUs =
@@ -99,3 +101,5 @@ void LinkReceiver::Receive() {
 }
 
 }  // namespace cardlibs
+
+}  // namespace orv

@@ -11,11 +11,13 @@
 
 #include "canlink/CanLink.h"
 
+namespace orv {
+
 namespace cardlibs {
 
 // A received frame with the time it arrived, in microseconds since the link was opened.
 struct ReceivedFrame {
-    orv::CanFrame frame;
+    CanFrame frame;
     uint64_t timestampUs = 0;
 };
 
@@ -28,12 +30,12 @@ class LinkReceiver {
     static std::unique_ptr<LinkReceiver> OpenFromEnvironment(const char* libraryName,
                                                              size_t capacity);
 
-    LinkReceiver(std::unique_ptr<orv::CanLink> link, size_t capacity);
+    LinkReceiver(std::unique_ptr<CanLink> link, size_t capacity);
     ~LinkReceiver();
     LinkReceiver(const LinkReceiver&) = delete;
     LinkReceiver& operator=(const LinkReceiver&) = delete;
 
-    bool Send(const orv::CanFrame& frame);
+    bool Send(const CanFrame& frame);
     bool Take(ReceivedFrame& received);
     void Clear();
     bool Empty() const;
@@ -45,7 +47,7 @@ class LinkReceiver {
   private:
     void Receive();
 
-    std::unique_ptr<orv::CanLink> link_;
+    std::unique_ptr<CanLink> link_;
     const size_t capacity_;
     mutable std::mutex mutex_;
     std::deque<ReceivedFrame> queue_;
@@ -55,3 +57,5 @@ class LinkReceiver {
 };
 
 }  // namespace cardlibs
+
+}  // namespace orv

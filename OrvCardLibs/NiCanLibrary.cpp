@@ -10,7 +10,7 @@
 #include "OrvCardLibs/LinkReceiver.h"
 #include "pccard/NiCanApi.h"
 
-// ORV_EXPORT, set by the build, gives an entry point its plain C name outside the library.
+namespace orv {
 namespace {
 
 constexpr const char* kLibraryName = "libnican";
@@ -183,6 +183,11 @@ std::shared_ptr<InterfaceObject> FindObject(nican::Handle handle) {
 }
 
 }  // namespace
+}  // namespace orv
+
+// The entry points keep the names their callers look up; ORV_EXPORT, set by the build, gives
+// each its plain C name outside the library.
+using namespace orv;
 
 ORV_EXPORT nican::Status ncConfig(const char* objectName, uint32_t attributeCount,
                                   const uint32_t* attributeIds, const uint32_t* attributeValues) {

@@ -23,6 +23,9 @@
 #include "support/TestFiles.h"
 #include "support/ToolRun.h"
 
+using orv::CNiCanCard;
+using orv::USBLight;
+
 namespace {
 
 constexpr const char* kNode = "12";

@@ -1,4 +1,5 @@
-# Packages made by `cpack` in the build folder: a .deb on Linux, a ZIP for a Windows build.
+# Packages made by `cpack` in the build folder: a .deb on Linux, a ZIP for a Windows build;
+# for a Windows build also an MSI, made by the target msi.
 set(CPACK_PACKAGE_NAME orvflashpuc)
 set(CPACK_PACKAGE_VENDOR "OrvFlashPuc developers")
 set(CPACK_PACKAGE_CONTACT "OrvFlashPuc developers <orvflashpuc@example.org>")
@@ -20,3 +21,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 include(CPack)
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  include(${CMAKE_CURRENT_LIST_DIR}/Msi.cmake)
+endif()

@@ -4,8 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/sim-control.sh
-scripts/install-deps.sh
-scripts/build.sh plain
+scripts/install-deps.sh demo
+scripts/build.sh programs
 
 work=$(mktemp -d /tmp/orvdemo-XXXXXX)
 sim_pid=""

@@ -15,9 +15,13 @@ stage() { echo "=== $* (at ${SECONDS} s)"; }
 stage "Windows build (MinGW-w64), its unit tests under Wine"
 scripts/build.sh windows
 scripts/wine-unit-tests.sh
-# The workstation's package: the executable, and no stand-in card library to shadow the card's.
+# The workstation's packages: the programs, and no stand-in card library to shadow the card's.
 (cd build-windows && cpack >/dev/null && unzip -l orvflashpuc-*-win64.zip) >build-windows/zip.txt
-grep -q '/OrvFlashPuc.exe$' build-windows/zip.txt && ! grep -qi '\.dll$' build-windows/zip.txt
+for program in OrvFlashPuc OrvCanSim OrvUpdate OrvBusLog; do
+    grep -q "/$program.exe\$" build-windows/zip.txt
+done
+if grep -qi '\.dll$' build-windows/zip.txt; then echo "a card library in the zip" >&2; exit 1; fi
+scripts/msi-check.sh
 
 stage "g++ build and tests (with the Windows executable's end-to-end rows under Wine)"
 scripts/build.sh plain

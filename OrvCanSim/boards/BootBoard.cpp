@@ -16,10 +16,10 @@ constexpr uint32_t kPucFlashSize = 0x20000;
 constexpr uint32_t kHtFlashSize = 0x1000000;
 
 bool IsSegment(uint8_t command) {
-    return (command & 0xF0) == BOOT_FRAME_SEGMENT;
+    return (command & 0xF0) == ToByte(BootFrame::Segment);
 }
 bool IsSetBytes(uint8_t command) {
-    return (command & 0xF0) == BOOT_FRAME_SET_BYTES;
+    return (command & 0xF0) == ToByte(BootFrame::SetBytes);
 }
 
 uint16_t Le16(const CanFrame& frame, int at) {
@@ -38,29 +38,29 @@ uint32_t Le32(const CanFrame& frame, int at) {
 // The gateway command whose execution puts this first byte on the bus; 0 for none.
 uint32_t GatewayCodeOf(uint8_t command) {
     switch (command) {
-        case BOOT_FRAME_INIT:
+        case ToByte(BootFrame::Init):
             return CCB_CMD_BOOT_INIT;
-        case BOOT_FRAME_SUBBLOCK_HEADER:
+        case ToByte(BootFrame::SubblockHeader):
             return CCB_CMD_WRITE_SUBBLOCK;
-        case BOOT_FRAME_ABORT:
+        case ToByte(BootFrame::Abort):
             return CCB_CMD_ABORT;
-        case BOOT_FRAME_WRITE_ENABLE:
+        case ToByte(BootFrame::WriteEnable):
             return CCB_CMD_WRITE_ENABLE;
-        case BOOT_FRAME_READ_CODE:
+        case ToByte(BootFrame::ReadCode):
             return CCB_CMD_READ_CODE;
-        case BOOT_FRAME_JUMP_TO_APP:
+        case ToByte(BootFrame::JumpToApp):
             return CCB_CMD_JUMP_TO_APP;
-        case BOOT_FRAME_POLL:
+        case ToByte(BootFrame::Poll):
             return CCB_CMD_GET_STATUS;
-        case BOOT_FRAME_GET_INFO:
+        case ToByte(BootFrame::GetInfo):
             return CCB_CMD_GET_INFO;
-        case BOOT_FRAME_VALIDATE:
+        case ToByte(BootFrame::Validate):
             return CCB_CMD_VALIDATE;
-        case BOOT_FRAME_PROGRAM:
+        case ToByte(BootFrame::Program):
             return CCB_CMD_PROGRAM_SUBBLOCK;
-        case BOOT_FRAME_FLASH_EXT_INFO:
+        case ToByte(BootFrame::FlashExtInfo):
             return CCB_CMD_SEND_DATA;
-        case BOOT_FRAME_INIT_EXT_INFO:
+        case ToByte(BootFrame::InitExtInfo):
             return CCB_CMD_INIT_EXT_INFO;
         default:
             return IsSetBytes(command) ? uint32_t{CCB_CMD_SEND_DATA} : 0U;
@@ -70,13 +70,13 @@ uint32_t GatewayCodeOf(uint8_t command) {
 // Bytes each command needs in its frame.
 uint8_t RequiredLength(uint8_t command) {
     switch (command) {
-        case BOOT_FRAME_INIT:
-        case BOOT_FRAME_PDO_CHECKSUM:
-        case BOOT_FRAME_SUBBLOCK_HEADER:
+        case ToByte(BootFrame::Init):
+        case ToByte(BootFrame::PdoChecksum):
+        case ToByte(BootFrame::SubblockHeader):
             return 8;
-        case BOOT_FRAME_READ_CODE:
+        case ToByte(BootFrame::ReadCode):
             return 5;
-        case BOOT_FRAME_WRITE_ENABLE:
+        case ToByte(BootFrame::WriteEnable):
             return 2;
         default:
             return IsSetBytes(command) ? 3 + (command & 0x07) : 1;
@@ -156,52 +156,52 @@ std::vector<CanFrame> BootBoard::HandleFrame(const CanFrame& frame) {
 void BootBoard::Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers) {
     const uint8_t command = frame.data[0];
     switch (command) {
-        case BOOT_FRAME_ABORT:
+        case ToByte(BootFrame::Abort):
             if (frame.length == 1 && !IsPuc()) {
                 RawInit();
             } else {
                 Abort();
             }
             return;
-        case BOOT_FRAME_INIT:
-        case BOOT_FRAME_PDO_CHECKSUM:
+        case ToByte(BootFrame::Init):
+        case ToByte(BootFrame::PdoChecksum):
             if (pdoMode_) {
                 InitPdoTotals(frame);
-            } else if (command == BOOT_FRAME_INIT) {
+            } else if (command == ToByte(BootFrame::Init)) {
                 InitDownload(frame);
             } else {
                 Report(kStatusUnknownCommand);
             }
             return;
-        case BOOT_FRAME_SUBBLOCK_HEADER:
+        case ToByte(BootFrame::SubblockHeader):
             StartSubblock(frame);
             return;
-        case BOOT_FRAME_PROGRAM:
+        case ToByte(BootFrame::Program):
             Program();
             return;
-        case BOOT_FRAME_VALIDATE:
+        case ToByte(BootFrame::Validate):
             Validate();
             return;
-        case BOOT_FRAME_READ_CODE:
+        case ToByte(BootFrame::ReadCode):
             answers.push_back(ReadFlash(frame));
             return;
-        case BOOT_FRAME_GET_INFO:
+        case ToByte(BootFrame::GetInfo):
             answers.push_back(BootCodeInfo());
             return;
-        case BOOT_FRAME_JUMP_TO_APP:
+        case ToByte(BootFrame::JumpToApp):
             EnterApplication();
             return;
-        case BOOT_FRAME_WRITE_ENABLE:
+        case ToByte(BootFrame::WriteEnable):
             if (frame.data[1] != kWriteEnableKey) {
                 Report(kStatusUnknownCommand);
                 return;
             }
             writeEnabled_ = true;
             return;
-        case BOOT_FRAME_FLASH_EXT_INFO:
+        case ToByte(BootFrame::FlashExtInfo):
             CommitInfoBlock();
             return;
-        case BOOT_FRAME_INIT_EXT_INFO:
+        case ToByte(BootFrame::InitExtInfo):
             if (!KeepsExtendedInfo()) {
                 Report(kStatusUnknownCommand);
                 return;
@@ -249,7 +249,7 @@ void BootBoard::StartBusy(uint8_t bits, int polls) {
 }
 
 void BootBoard::HandleNmt(uint8_t specifier, uint8_t node) {
-    if (specifier == NMT_ENTER_BOOT_LOADER && !inBootLoader_ &&
+    if (specifier == ToByte(NmtCommand::EnterBootLoader) && !inBootLoader_ &&
         (node == 0 || node == config_.applNodeId)) {
         EnterBootLoader();
     }
@@ -313,7 +313,7 @@ void BootBoard::InitDownload(const CanFrame& frame) {
 }
 
 void BootBoard::InitPdoTotals(const CanFrame& frame) {
-    if (frame.data[0] == BOOT_FRAME_INIT) {
+    if (frame.data[0] == ToByte(BootFrame::Init)) {
         expected_.startAddress = Le16(frame, 1);
         expected_.length = Le32(frame, 4);
         SimLog("%s: PDO download: start 0x%04X, %u bytes", name_.c_str(), expected_.startAddress,

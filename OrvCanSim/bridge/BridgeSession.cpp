@@ -1,10 +1,7 @@
 #include "OrvCanSim/bridge/BridgeSession.h"
 
-#include <sys/socket.h>
-
-#include <cerrno>
-
 #include "os/Socket.h"
+#include "os/TcpListen.h"
 #include "OrvCanSim/bus/SimLog.h"
 #include "OrvCanSim/net/SocketIo.h"
 #include "OrvCanSim/bridge/SocketcandCommands.h"
@@ -28,7 +25,7 @@ BridgeSession::BridgeSession(VirtualBus& bus, const std::string& channel, int fd
 
 BridgeSession::~BridgeSession() {
     // Wakes a forwarder stuck writing to a client that reads nothing.
-    shutdown(fd_, SHUT_RDWR);
+    ShutdownSocket(fd_);
     if (port_) {
         port_->Close();
     }
@@ -60,11 +57,11 @@ bool BridgeSession::Receive(SocketcandSplitter& splitter) {
         if (!AwaitClient(fd_, activity_, idleMs_, who_)) {
             return false;
         }
-        const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
-        if (got < 0 && errno == EINTR) {
+        const long got = ReceiveAvailable(fd_, buffer, sizeof buffer);
+        if (got == kNothingYet) {
             continue;
         }
-        if (got <= 0) {
+        if (got == kEnded) {
             return false;
         }
         splitter.Feed(buffer, static_cast<size_t>(got));

@@ -1,14 +1,11 @@
 #include "OrvCanSim/net/ConnectionActivity.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 
-#include "os/Clock.h"
 #include "OrvCanSim/bus/SimLog.h"
+#include "os/Clock.h"
+#include "os/SocketWait.h"
 
 namespace orv::sim {
 
@@ -34,7 +31,7 @@ bool ConnectionActivity::Evict() {
     return state_.compare_exchange_strong(idle, State::Evicted);
 }
 
-bool AwaitClient(int fd, const ConnectionActivity& activity, uint32_t idleMs,
+bool AwaitClient(SocketHandle socket, const ConnectionActivity& activity, uint32_t idleMs,
                  const std::string& who) {
     for (;;) {
         // Read afresh each round: another thread may have served the client meanwhile.
@@ -44,21 +41,14 @@ bool AwaitClient(int fd, const ConnectionActivity& activity, uint32_t idleMs,
             SimLog("%s: idle for %u ms; connection closed", who.c_str(), idleMs);
             return false;
         }
-        pollfd ready{fd, POLLIN, 0};
-        const int polled =
-            poll(&ready, 1, static_cast<int>(std::min<uint64_t>(deadline - now, INT_MAX)));
-        if (polled < 0 && errno != EINTR) {
+        const SocketWait wait =
+            WaitReadable(socket, static_cast<int>(std::min<uint64_t>(deadline - now, INT_MAX)));
+        if (wait == SocketWait::Failed) {
             return false;
         }
-        if (polled <= 0) {
-            continue;  // interrupted, or the deadline, which is checked above
+        if (wait == SocketWait::Readable) {
+            return BytesWaiting(socket);
         }
-        char byte;
-        const ssize_t got = recv(fd, &byte, 1, MSG_PEEK);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        return got > 0;
     }
 }
 

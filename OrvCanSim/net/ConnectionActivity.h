@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "os/Socket.h"
+
 namespace orv::sim {
 
 // How long a server lets its clients be: idle between requests, and in the middle of one.
@@ -43,7 +45,7 @@ class ConnectionActivity {
 // Waits until the client has sent something. False when it has closed the connection (or was
 // evicted), or when the connection stayed idle idleMs since its last activity; that is logged
 // under who.
-bool AwaitClient(int fd, const ConnectionActivity& activity, uint32_t idleMs,
+bool AwaitClient(SocketHandle socket, const ConnectionActivity& activity, uint32_t idleMs,
                  const std::string& who);
 
 }  // namespace orv::sim

@@ -1,17 +1,14 @@
 #include "OrvCanSim/net/SocketIo.h"
 
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 
 #include "os/Clock.h"
+#include "os/SocketWait.h"
 
 namespace orv::sim {
 
-bool ReadExactlyBefore(int fd, void* buffer, size_t count, uint64_t deadlineMs) {
+bool ReadExactlyBefore(SocketHandle socket, void* buffer, size_t count, uint64_t deadlineMs) {
     auto* bytes = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     while (done < count) {
@@ -19,23 +16,19 @@ bool ReadExactlyBefore(int fd, void* buffer, size_t count, uint64_t deadlineMs) 
         if (now >= deadlineMs) {
             return false;
         }
-        pollfd ready{fd, POLLIN, 0};
-        const int polled =
-            poll(&ready, 1, static_cast<int>(std::min<uint64_t>(deadlineMs - now, INT_MAX)));
-        if (polled < 0 && errno == EINTR) {
-            continue;
-        }
-        if (polled < 0) {
+        const SocketWait wait =
+            WaitReadable(socket, static_cast<int>(std::min<uint64_t>(deadlineMs - now, INT_MAX)));
+        if (wait == SocketWait::Failed) {
             return false;
         }
-        if (polled == 0) {
+        if (wait == SocketWait::TimedOut) {
             continue;  // the deadline is checked above
         }
-        const ssize_t got = recv(fd, bytes + done, count - done, 0);
-        if (got < 0 && errno == EINTR) {
+        const long got = ReceiveAvailable(socket, bytes + done, count - done);
+        if (got == kNothingYet) {
             continue;
         }
-        if (got <= 0) {
+        if (got == kEnded) {
             return false;
         }
         done += static_cast<size_t>(got);

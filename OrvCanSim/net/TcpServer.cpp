@@ -1,44 +1,28 @@
 #include "OrvCanSim/net/TcpServer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <stdexcept>
 
-#include "os/Clock.h"
 #include "OrvCanSim/bus/SimLog.h"
+#include "os/Clock.h"
+#include "os/TcpListen.h"
 
 namespace orv::sim {
 
 TcpServer::TcpServer(std::string name, const std::string& bindAddress, uint16_t port,
                      size_t maxConnections, Handler handler)
     : name_(std::move(name)), maxConnections_(maxConnections), handler_(std::move(handler)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    if (inet_pton(AF_INET, bindAddress.c_str(), &address.sin_addr) != 1) {
-        throw std::runtime_error(name_ + ": not an IPv4 address: " + bindAddress);
-    }
-    listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    if (listenFd_ < 0 || setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0 ||
-        bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(listenFd_, SOMAXCONN) != 0) {
-        const std::string why = std::strerror(errno);
-        if (listenFd_ >= 0) {
-            close(listenFd_);
+    std::string reason;
+    const uint16_t asked = port;
+    listener_ = ListenTcp(bindAddress, port, reason);
+    if (listener_ == kNoSocket || !wake_.Valid()) {
+        if (listener_ != kNoSocket) {
+            CloseSocket(listener_);
+            reason = "no wake-up channel";
         }
         throw std::runtime_error(name_ + ": cannot listen on " + bindAddress + ":" +
-                                 std::to_string(port) + ": " + why);
+                                 std::to_string(asked) + ": " + reason);
     }
-    socklen_t length = sizeof address;
-    getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
+    port_ = port;
     acceptThread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -46,53 +30,45 @@ TcpServer::~TcpServer() {
     Stop();
 }
 
-namespace {
-
-std::string PeerName(const sockaddr_in& address) {
-    char host[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &address.sin_addr, host, sizeof host);
-    return std::string(host) + ":" + std::to_string(ntohs(address.sin_port));
-}
-
-}  // namespace
-
 void TcpServer::AcceptLoop() {
-    while (!stopping_) {
-        sockaddr_in peerAddress{};
-        socklen_t length = sizeof peerAddress;
-        const int fd =
-            accept4(listenFd_, reinterpret_cast<sockaddr*>(&peerAddress), &length, SOCK_CLOEXEC);
-        if (fd < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) {
-                continue;
-            }
-            if (!stopping_) {
-                SimLog("%s: accept failed: %s", name_.c_str(), std::strerror(errno));
-            }
+    for (;;) {
+        const WakeablePoll::Result ready = wake_.WaitReadable(listener_, -1);
+        if (ready == WakeablePoll::Result::Woken) {
             return;
         }
-        const int yes = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
-        Start(fd, PeerName(peerAddress));
+        if (ready == WakeablePoll::Result::Failed) {
+            SimLog("%s: waiting for connections failed", name_.c_str());
+            return;
+        }
+        std::string peer;
+        bool again = false;
+        std::string reason;
+        const SocketHandle socket = AcceptTcp(listener_, peer, again, reason);
+        if (socket != kNoSocket) {
+            Start(socket, peer);
+        } else if (!again) {
+            SimLog("%s: accept failed: %s", name_.c_str(), reason.c_str());
+            return;
+        }
     }
 }
 
-void TcpServer::Start(int fd, const std::string& peer) {
+void TcpServer::Start(SocketHandle socket, const std::string& peer) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_ || !MakeRoom(peer)) {
         SimLog("%s: %s refused, all %zu connections are carrying out a command", name_.c_str(),
                peer.c_str(), maxConnections_);
-        close(fd);
+        CloseSocket(socket);
         return;
     }
     SimLog("%s: %s connected", name_.c_str(), peer.c_str());
     Connection& connection = connections_.emplace_back();
-    connection.fd = fd;
+    connection.socket = socket;
     connection.peer = peer;
     connection.thread = std::thread([this, &connection] {
-        handler_(connection.fd, connection.peer, connection.activity);
-        // The peer learns of the end now, not when the descriptor is reaped at the next accept.
-        shutdown(connection.fd, SHUT_RDWR);
+        handler_(connection.socket, connection.peer, connection.activity);
+        // The peer learns of the end now, not when the socket is reaped at the next accept.
+        ShutdownSocket(connection.socket);
         SimLog("%s: %s disconnected", name_.c_str(), connection.peer.c_str());
         connection.finished = true;
     });
@@ -123,7 +99,7 @@ bool TcpServer::MakeRoom(const std::string& newcomer) {
     SimLog("%s: %s idle for %llu ms, closed to make room for %s", name_.c_str(),
            idlest->peer.c_str(),
            static_cast<unsigned long long>(NowMs() - idlest->activity.LastMs()), newcomer.c_str());
-    shutdown(idlest->fd, SHUT_RDWR);
+    ShutdownSocket(idlest->socket);
     return true;
 }
 
@@ -132,7 +108,7 @@ void TcpServer::ReapFinished() {
     for (auto it = connections_.begin(); it != connections_.end();) {
         if (it->finished) {
             it->thread.join();
-            close(it->fd);
+            CloseSocket(it->socket);
             it = connections_.erase(it);
         } else {
             ++it;
@@ -142,14 +118,14 @@ void TcpServer::ReapFinished() {
 
 bool TcpServer::Stop(std::chrono::milliseconds grace) {
     if (!stopping_.exchange(true)) {
-        // Wakes the blocked accept; the descriptor is closed only once nobody uses it.
-        shutdown(listenFd_, SHUT_RDWR);
+        // The listener is closed only once nobody waits on it.
+        wake_.Wake();
         acceptThread_.join();
-        close(listenFd_);
+        CloseSocket(listener_);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     for (Connection& connection : connections_) {
-        shutdown(connection.fd, SHUT_RDWR);
+        ShutdownSocket(connection.socket);
     }
     const auto deadline = std::chrono::steady_clock::now() + grace;
     for (Connection& connection : connections_) {

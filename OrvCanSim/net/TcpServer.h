@@ -11,6 +11,8 @@
 #include <thread>
 
 #include "OrvCanSim/net/ConnectionActivity.h"
+#include "os/Socket.h"
+#include "os/WakeablePoll.h"
 
 namespace orv::sim {
 
@@ -22,8 +24,8 @@ class TcpServer {
   public:
     // Runs on the connection's thread and reports its activity; the server closes the socket
     // after it returns.
-    using Handler =
-        std::function<void(int fd, const std::string& peer, ConnectionActivity& activity)>;
+    using Handler = std::function<void(SocketHandle socket, const std::string& peer,
+                                       ConnectionActivity& activity)>;
 
     // Throws std::runtime_error when it cannot listen. Port 0 picks a free port.
     TcpServer(std::string name, const std::string& bindAddress, uint16_t port,
@@ -39,7 +41,7 @@ class TcpServer {
 
   private:
     struct Connection {
-        int fd;
+        SocketHandle socket;
         std::string peer;
         std::thread thread;
         ConnectionActivity activity;
@@ -47,14 +49,15 @@ class TcpServer {
     };
 
     void AcceptLoop();
-    void Start(int fd, const std::string& peer);
+    void Start(SocketHandle socket, const std::string& peer);
     bool MakeRoom(const std::string& newcomer);
     void ReapFinished();
 
     const std::string name_;
     const size_t maxConnections_;
     const Handler handler_;
-    int listenFd_ = -1;
+    SocketHandle listener_ = kNoSocket;
+    WakeablePoll wake_;
     uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;

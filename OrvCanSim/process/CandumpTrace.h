@@ -3,22 +3,23 @@
 #include <cstdio>
 #include <string>
 
-#include "OrvCanSim/bus/VirtualBus.h"
+#include "OrvCanSim/process/FrameSink.h"
 
 namespace orv::sim {
 
 // Writes every frame of the bus to a candump log file, one flushed line per frame, so that the
 // file is complete whenever the simulator ends.
-class CandumpTrace {
+class CandumpTrace : public FrameSink {
   public:
     // Throws std::runtime_error when the file cannot be created.
-    CandumpTrace(VirtualBus& bus, const std::string& path, std::string iface);
-    ~CandumpTrace();
+    CandumpTrace(const std::string& path, std::string iface);
+    ~CandumpTrace() override;
     CandumpTrace(const CandumpTrace&) = delete;
     CandumpTrace& operator=(const CandumpTrace&) = delete;
 
+    void Record(const CanFrame& frame, WallTime when) override;
+
   private:
-    VirtualBus& bus_;
     std::FILE* file_;
     const std::string iface_;
 };

@@ -107,6 +107,10 @@ std::optional<int> ParseSimOptions(int argc, const char* const* argv, SimOptions
             ->type_name("N");
     app.add_option("--trace", options.tracePath, "Write every frame to FILE in candump log format")
         ->type_name("FILE");
+    app.add_option("--pcap", options.pcapPath,
+                   "Write every frame to FILE as a pcapng capture (SocketCAN link type) for "
+                   "Wireshark")
+        ->type_name("FILE");
 
     try {
         app.parse(argc, argv);

@@ -29,6 +29,7 @@ struct SimOptions {
     ConnectionLimits limits;
     std::optional<uint64_t> seed;
     std::string tracePath;
+    std::string pcapPath;
 };
 
 // The well-known port of gateway board n.

@@ -4,6 +4,8 @@
 #include <random>
 
 #include "OrvCanSim/bus/SimLog.h"
+#include "OrvCanSim/process/CandumpTrace.h"
+#include "OrvCanSim/process/PcapTrace.h"
 
 namespace orv::sim {
 namespace {
@@ -22,8 +24,15 @@ Simulator::Simulator(const SimOptions& options) : bus_(BusSettingsOf(options)) {
     SimLog("bus: %u bit/s%s, loss %g, seed %llu", options.bitrate,
            options.bitrate == 0 ? " (unpaced)" : "", options.lossRate,
            static_cast<unsigned long long>(bus_.Seed()));
+    std::vector<std::unique_ptr<FrameSink>> traces;
     if (!options.tracePath.empty()) {
-        trace_ = std::make_unique<CandumpTrace>(bus_, options.tracePath, options.channel);
+        traces.push_back(std::make_unique<CandumpTrace>(options.tracePath, options.channel));
+    }
+    if (!options.pcapPath.empty()) {
+        traces.push_back(std::make_unique<PcapTrace>(options.pcapPath, options.channel));
+    }
+    if (!traces.empty()) {
+        recorder_ = std::make_unique<BusRecorder>(bus_, std::move(traces));
     }
     for (const BoardConfig& config : options.boards) {
         boards_.push_back(std::make_unique<BoardNode>(

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "OrvCanSim/boards/BoardNode.h"
-#include "OrvCanSim/process/CandumpTrace.h"
+#include "OrvCanSim/process/BusRecorder.h"
 #include "OrvCanSim/gateway/GatewayServer.h"
 #include "OrvCanSim/process/SimOptions.h"
 #include "OrvCanSim/bridge/SocketcandBridge.h"
@@ -31,7 +31,7 @@ class Simulator {
 
   private:
     VirtualBus bus_;
-    std::unique_ptr<CandumpTrace> trace_;
+    std::unique_ptr<BusRecorder> recorder_;
     std::vector<std::unique_ptr<BoardNode>> boards_;
     std::vector<std::unique_ptr<GatewayServer>> gateways_;
     std::unique_ptr<SocketcandBridge> bridge_;

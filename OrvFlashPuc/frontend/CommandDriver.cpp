@@ -13,6 +13,8 @@
 #include "transport/E2CCommAdapter.h"
 #include "transport/TcpCommAdapter.h"
 
+namespace orv {
+
 namespace {
 
 // The commands that need no file: one protocol operation between an activity line and an
@@ -57,8 +59,8 @@ const ShortCommand kShortCommands[] = {
 // Prints the text when there is one and flushes, so that it shows at once.
 void Announce(const char* text) {
     if (text != nullptr)
-        orv::ConsolePrintf("%s", text);
-    orv::ConsoleFlush();
+        ConsolePrintf("%s", text);
+    ConsoleFlush();
 }
 
 int EndWith(const char* text, int exitCode) {
@@ -70,13 +72,13 @@ int RunShortCommand(const ShortCommand& entry, const RunSettings& settings,
                     CCommAdapter& transport) {
     CPucDownloadProtocol protocol(&transport, nullptr, static_cast<uint32_t>(settings.nodeId),
                                   static_cast<uint32_t>(settings.mode));
-    orv::ConsolePrintf("%s", entry.activity);
+    ConsolePrintf("%s", entry.activity);
     if (entry.identityNamesNode) {
-        orv::ConsolePrintf("BusId: %d NodeId: %d\n", settings.busId, settings.nodeId);
+        ConsolePrintf("BusId: %d NodeId: %d\n", settings.busId, settings.nodeId);
     } else {
-        orv::ConsolePrintf("BusId: %d\n", settings.busId);
+        ConsolePrintf("BusId: %d\n", settings.busId);
     }
-    orv::ConsoleFlush();
+    ConsoleFlush();
     if (!entry.operation(protocol, settings))
         return EndWith(entry.failureText, kExitFailure);
     return EndWith(entry.successText, kExitSuccess);
@@ -88,35 +90,40 @@ int RunVerify(const RunSettings& settings, CCommAdapter& transport) {
         return kExitFailure;
     CPucDownloadProtocol protocol(&transport, image.get(), static_cast<uint32_t>(settings.nodeId),
                                   static_cast<uint32_t>(settings.mode));
-    orv::ConsolePrintf("Please wait... verifying\n");
-    orv::ConsolePrintf("BusId: %d NodeId: %d HexFileName: %s\n", settings.busId, settings.nodeId,
-                       settings.hexFileName);
-    orv::ConsoleFlush();
+    ConsolePrintf("Please wait... verifying\n");
+    ConsolePrintf("BusId: %d NodeId: %d HexFileName: %s\n", settings.busId, settings.nodeId,
+                  settings.hexFileName);
+    ConsoleFlush();
     if (!protocol.VerifyPuc())
         return EndWith("Verify failed!", kExitFailure);
     return EndWith("Verify successful!\n", kExitSuccess);
 }
 
+std::unique_ptr<CCommAdapter> OpenGateway(const RunSettings& settings) {
+    auto gateway = std::make_unique<CTcpCommAdapter>();
+    switch (gateway->Connect(settings.ipAddress, settings.port)) {
+        case CTcpCommAdapter::Connection::NoSockets:
+            Announce("Can not initialize socket\n");
+            return nullptr;
+        case CTcpCommAdapter::Connection::Unreachable:
+            Announce("Can not connect to CCB\n");
+            return nullptr;
+        case CTcpCommAdapter::Connection::Ready:
+            break;
+    }
+    Announce("TCP/IP (CCB based communication)\n");
+    return gateway;
+}
+
 }  // namespace
 
-std::unique_ptr<CCommAdapter> OpenTransport(const RunSettings& settings, CTcpSocket& socket) {
+std::unique_ptr<CCommAdapter> OpenTransport(const RunSettings& settings) {
     if (settings.useCanCard == 0 && !settings.routeLeft.empty() && !settings.routeRight.empty()) {
         Announce("TCP/IP (SCU based communication)\n");
         return std::make_unique<CE2CCommAdapter>(settings.routeLeft, settings.routeRight);
     }
-    if (settings.useCanCard == 0) {
-        if (CTcpSocket::Initialize() != 0) {
-            Announce("Can not initialize socket\n");
-            return nullptr;
-        }
-        socket.SetParam(settings.ipAddress, settings.port, nullptr);
-        if (socket.Connect() != 0) {
-            Announce("Can not connect to CCB\n");
-            return nullptr;
-        }
-        Announce("TCP/IP (CCB based communication)\n");
-        return std::make_unique<CTcpCommAdapter>(&socket);
-    }
+    if (settings.useCanCard == 0)
+        return OpenGateway(settings);
     Announce("CAN card based communication\n");
     return std::make_unique<CPcCommAdapter>(settings.canCardName);
 }
@@ -142,13 +149,14 @@ int DispatchCommand(RunSettings& settings, CCommAdapter& transport) {
 }
 
 int RunCommandDriver(int argc, char** argv) {
-    orv::PrepareMainThread();
-    CTcpSocket socket;
+    PrepareMainThread();
     RunSettings settings;
     if (!ParseArguments(settings, argc, argv))
         return kExitFailure;
-    const std::unique_ptr<CCommAdapter> transport = OpenTransport(settings, socket);
+    const std::unique_ptr<CCommAdapter> transport = OpenTransport(settings);
     if (!transport)
         return kExitFailure;
     return DispatchCommand(settings, *transport);
 }
+
+}  // namespace orv

@@ -9,6 +9,8 @@
 #include "protocol/ToolIdentity.h"
 #include "text/AnsiText.h"
 
+namespace orv {
+
 namespace {
 
 constexpr const char* kNotice = "CAN boot loader programming tool";
@@ -61,14 +63,14 @@ constexpr Keyword kKeywords[] = {
 constexpr int32_t kMaxNodeId = 0x7F;
 
 bool Reject(const char* message) {
-    orv::ConsolePrintf("%s", message);
-    orv::ConsoleFlush();
+    ConsolePrintf("%s", message);
+    ConsoleFlush();
     return false;
 }
 
 bool RejectNodeIdAbove(int32_t value) {
-    orv::ConsolePrintf("Error: Bad NodeID 0x%X\n", static_cast<unsigned>(value));
-    orv::ConsoleFlush();
+    ConsolePrintf("Error: Bad NodeID 0x%X\n", static_cast<unsigned>(value));
+    ConsoleFlush();
     return false;
 }
 
@@ -123,8 +125,8 @@ bool SelectNamedRoute(RunSettings& settings, const std::string& asTyped) {
     if (colon == std::string::npos || colon == 0 || colon + 1 == asTyped.size()) {
         return false;
     }
-    settings.routeLeft = orv::WidenAnsi(asTyped.substr(0, colon));
-    settings.routeRight = orv::WidenAnsi(asTyped.substr(colon + 1));
+    settings.routeLeft = WidenAnsi(asTyped.substr(0, colon));
+    settings.routeRight = WidenAnsi(asTyped.substr(colon + 1));
     return true;
 }
 
@@ -176,8 +178,8 @@ int ParseNumber(const char* text, int32_t& value) {
 
 // Longer than most functions: the usage text is kept whole, line for line as it prints.
 void PrintUsage() {
-    orv::ConsolePrintf("OrvFlashPuc - %s %s %s\n", kNotice, orv::kPlatformName, orv::kToolVersion);
-    orv::ConsolePrintf(
+    ConsolePrintf("OrvFlashPuc - %s %s %s\n", kNotice, kPlatformName, kToolVersion);
+    ConsolePrintf(
         "Usage: OrvFlashPuc <comm_board> |  <BusID> <command>\n"
         "<comm_board> =  <BusID> <command>\n"
         "\nCommandlist:\n"
@@ -244,8 +246,8 @@ bool ParseTransport(RunSettings& settings, char* argument) {
     // Gateways listen on a port ending in 06; a round port number means that one was meant.
     if (portFromArgument && settings.port % 100 == 0) {
         settings.port += 6;
-        orv::ConsolePrintf("Assuming CAN socket number = %d\n", settings.port);
-        orv::ConsoleFlush();
+        ConsolePrintf("Assuming CAN socket number = %d\n", settings.port);
+        ConsoleFlush();
     }
     return true;
 }
@@ -319,3 +321,5 @@ bool ParseArguments(RunSettings& settings, int argc, char** argv) {
     }
     return ParseNodeArguments(settings, *keyword, fileName, argc, argv);
 }
+
+}  // namespace orv

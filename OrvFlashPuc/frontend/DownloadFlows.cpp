@@ -9,28 +9,30 @@
 #include "os/Console.h"
 #include "protocol/PucDownloadProtocol.h"
 
+namespace orv {
+
 namespace {
 
 // The boot loader needs this long after an HT download before the board runs again.
 constexpr uint32_t kHtSettleMs = 5000;
 
 void AnnounceFlashing(const RunSettings& settings, int nodeId) {
-    orv::ConsolePrintf("Please wait... flashing\n");
-    orv::ConsolePrintf("BusId: %d NodeId: %d HexFileName: %s\n", settings.busId, nodeId,
-                       settings.hexFileName);
-    orv::ConsoleFlush();
+    ConsolePrintf("Please wait... flashing\n");
+    ConsolePrintf("BusId: %d NodeId: %d HexFileName: %s\n", settings.busId, nodeId,
+                  settings.hexFileName);
+    ConsoleFlush();
 }
 
 int FailDownload(CPucDownloadProtocol& protocol) {
     protocol.CancelDownload();
-    orv::ConsolePrintf("Download failed!");
-    orv::ConsoleFlush();
+    ConsolePrintf("Download failed!");
+    ConsoleFlush();
     return kExitFailure;
 }
 
 int SucceedDownload() {
-    orv::ConsolePrintf("Download successful!\n");
-    orv::ConsoleFlush();
+    ConsolePrintf("Download successful!\n");
+    ConsoleFlush();
     return kExitSuccess;
 }
 
@@ -39,30 +41,30 @@ int SucceedDownload() {
 int FindBootModeNode(const RunSettings& settings, CCommAdapter& transport) {
     CPucDownloadProtocol search(&transport, nullptr, static_cast<uint32_t>(settings.nodeId),
                                 static_cast<uint32_t>(settings.mode));
-    orv::ConsolePrintf("Please wait... going to BOOT mode\n");
-    orv::ConsolePrintf("BusId: %d NodeId: %d\n", settings.busId, settings.nodeId);
-    orv::ConsoleFlush();
+    ConsolePrintf("Please wait... going to BOOT mode\n");
+    ConsolePrintf("BusId: %d NodeId: %d\n", settings.busId, settings.nodeId);
+    ConsoleFlush();
     // Whether the application obeyed shows in the search, not in this result.
     search.GoToBootMode(static_cast<uint8_t>(settings.applNodeId));
-    orv::ConsolePrintf("Checking boot mode NodeId ... ");
-    orv::ConsoleFlush();
+    ConsolePrintf("Checking boot mode NodeId ... ");
+    ConsoleFlush();
     const int found = search.FindBootNodeId(static_cast<uint8_t>(settings.nodeId));
     if (found == settings.nodeId) {
-        orv::ConsolePrintf("Accepted.\n");
+        ConsolePrintf("Accepted.\n");
         return found;
     }
     if (found < 0) {
-        orv::ConsolePrintf("Error searching for boot mode NodeId %d.\n", settings.nodeId);
-        orv::ConsoleFlush();
+        ConsolePrintf("Error searching for boot mode NodeId %d.\n", settings.nodeId);
+        ConsoleFlush();
         return -1;
     }
     if (found >= 128) {
         // Two nodes already count as "more than 2".
-        orv::ConsolePrintf("More than 2 nodes in boot mode !\n");
-        orv::ConsoleFlush();
+        ConsolePrintf("More than 2 nodes in boot mode !\n");
+        ConsoleFlush();
         return -1;
     }
-    orv::ConsolePrintf("New boot mode NodeId %d will be used !\n", found);
+    ConsolePrintf("New boot mode NodeId %d will be used !\n", found);
     return found;
 }
 
@@ -124,6 +126,8 @@ int RunHtDownload(RunSettings& settings, CCommAdapter& transport) {
     if (settings.mode == MODE_HT_PDO) {
         protocol.GoToApplicationQuiet(static_cast<uint8_t>(settings.nodeId));
     }
-    orv::SleepMs(kHtSettleMs);
+    SleepMs(kHtSettleMs);
     return SucceedDownload();
 }
+
+}  // namespace orv

@@ -5,6 +5,8 @@
 
 #include "os/AppendFile.h"
 
+namespace orv {
+
 namespace {
 
 const char* TextOrEmpty(const char* text) {
@@ -30,5 +32,7 @@ bool CFlashLog::Append(const char* hexFileName, uint16_t checksum, const char* m
     std::string record(static_cast<size_t>(needed), '\0');
     std::snprintf(record.data(), record.size() + 1, kRecordFormat, hexFileName, checksum,
                   modificationDate, flashingDate, nodeId, fileVersion);
-    return orv::AppendText(fileName_, record);
+    return AppendText(fileName_, record);
 }
+
+}  // namespace orv

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace orv {
+
 // The history of successful PUC downloads: one appended line per download.
 class CFlashLog {
   public:
@@ -15,3 +17,5 @@ class CFlashLog {
   private:
     std::string fileName_;
 };
+
+}  // namespace orv

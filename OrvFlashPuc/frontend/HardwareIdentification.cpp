@@ -11,6 +11,8 @@
 #include "text/AnsiText.h"
 #include "text/HexDigit.h"
 
+namespace orv {
+
 namespace {
 
 // The whole file up to its first NUL; nothing when it cannot be read.
@@ -41,11 +43,11 @@ uint32_t ParseHexOffset(const std::string& text) {
     const bool negative = *p == '-';
     if (*p == '-' || *p == '+')
         ++p;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && orv::HexDigitValue(p[2]) >= 0)
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigitValue(p[2]) >= 0)
         p += 2;
     uint64_t value = 0;
-    for (; orv::HexDigitValue(*p) >= 0; ++p) {
-        value = value * 16 + static_cast<uint64_t>(orv::HexDigitValue(*p));
+    for (; HexDigitValue(*p) >= 0; ++p) {
+        value = value * 16 + static_cast<uint64_t>(HexDigitValue(*p));
         if (value > 0xFFFFFFFFu)
             return 0xFFFFFFFFu;
     }
@@ -66,8 +68,8 @@ bool Identify(RunSettings& settings, CCommAdapter& transport, bool forDownload,
     const auto node = static_cast<uint8_t>(settings.nodeId);
     CPucDownloadProtocol protocol(&transport, nullptr, static_cast<uint32_t>(settings.nodeId),
                                   static_cast<uint32_t>(settings.mode));
-    orv::ConsolePrintf("Please wait... identifying hardware\n");
-    orv::ConsoleFlush();
+    ConsolePrintf("Please wait... identifying hardware\n");
+    ConsoleFlush();
     protocol.GoToBootModeQuiet(node);
     // The reply bytes are overwritten by the next request.
     const std::optional<std::string> hardwareName = CopyHardwareName(protocol.GetHardwareName());
@@ -77,27 +79,27 @@ bool Identify(RunSettings& settings, CCommAdapter& transport, bool forDownload,
     if (!hardwareName) {
         if (forDownload)
             protocol.GoToApplicationQuiet(node);
-        orv::ConsolePrintf("BusId: %d NodeId: %d -> can't identify HW\n", settings.busId,
-                           settings.nodeId);
-        orv::ConsoleFlush();
+        ConsolePrintf("BusId: %d NodeId: %d -> can't identify HW\n", settings.busId,
+                      settings.nodeId);
+        ConsoleFlush();
         return false;
     }
-    orv::ConsolePrintf("BusId: %d NodeId: %d HW: %s\n", settings.busId, settings.nodeId,
-                       hardwareName->c_str());
-    orv::ConsoleFlush();
+    ConsolePrintf("BusId: %d NodeId: %d HW: %s\n", settings.busId, settings.nodeId,
+                  hardwareName->c_str());
+    ConsoleFlush();
     baseAddress = 0;
-    const std::wstring firmwareName = FindFirmwareFile(orv::WidenAnsi(settings.hexFileName),
-                                                       orv::WidenAnsi(*hardwareName), baseAddress);
+    const std::wstring firmwareName =
+        FindFirmwareFile(WidenAnsi(settings.hexFileName), WidenAnsi(*hardwareName), baseAddress);
     if (firmwareName.empty()) {
         if (forDownload)
             protocol.GoToApplicationQuiet(node);
-        orv::ConsolePrintf("Firmware: %s -> no file found\n", hardwareName->c_str());
-        orv::ConsoleFlush();
+        ConsolePrintf("Firmware: %s -> no file found\n", hardwareName->c_str());
+        ConsoleFlush();
         return false;
     }
     SetFirmwarePath(settings, firmwareName);
-    orv::ConsolePrintf("Firmware: %s -> %s\n", hardwareName->c_str(), settings.hexFileName);
-    orv::ConsoleFlush();
+    ConsolePrintf("Firmware: %s -> %s\n", hardwareName->c_str(), settings.hexFileName);
+    ConsoleFlush();
     return true;
 }
 
@@ -105,10 +107,10 @@ bool Identify(RunSettings& settings, CCommAdapter& transport, bool forDownload,
 
 std::wstring FindFirmwareFile(const std::wstring& listPath, const std::wstring& hardwareName,
                               uint32_t& baseAddress) {
-    const std::optional<std::string> content = ReadTextFile(orv::NarrowAnsi(listPath));
+    const std::optional<std::string> content = ReadTextFile(NarrowAnsi(listPath));
     if (!content)
         return {};
-    const std::wstring text = orv::WidenAnsi(*content);
+    const std::wstring text = WidenAnsi(*content);
     // The key need not start a line, and the columns after it may run over line ends.
     const std::wstring key = hardwareName + L'\t';
     const size_t keyAt = text.find(key);
@@ -122,18 +124,18 @@ std::wstring FindFirmwareFile(const std::wstring& listPath, const std::wstring& 
     if (lineEnd == std::wstring::npos)
         lineEnd = text.size();
     const std::wstring offsetText = lineEnd > tab ? text.substr(tab + 1, lineEnd - tab - 1) : L"";
-    baseAddress = ParseHexOffset(orv::NarrowAnsi(offsetText));
+    baseAddress = ParseHexOffset(NarrowAnsi(offsetText));
     return text.substr(nameStart, tab - nameStart);
 }
 
 void SetFirmwarePath(RunSettings& settings, const std::wstring& firmwareName) {
-    const std::wstring listPath = orv::WidenAnsi(settings.hexFileName);
+    const std::wstring listPath = WidenAnsi(settings.hexFileName);
     const size_t separator = listPath.find_last_of(L"\\/");
     // A separator in first place leaves no directory: the name stands alone.
     const std::wstring directory = separator != std::wstring::npos && separator != 0
                                        ? listPath.substr(0, separator + 1)
                                        : std::wstring();
-    const std::string path = orv::NarrowAnsi(directory + firmwareName);
+    const std::string path = NarrowAnsi(directory + firmwareName);
     std::memset(settings.hexFileName, 0, sizeof settings.hexFileName);
     std::memcpy(settings.hexFileName, path.data(),
                 std::min(path.size(), sizeof settings.hexFileName - 1));
@@ -143,11 +145,13 @@ int RunIdentify(RunSettings& settings, CCommAdapter& transport) {
     uint32_t baseAddress = 0;
     if (!Identify(settings, transport, false, baseAddress))
         return kExitFailure;
-    orv::ConsolePrintf("Offset: 0x%X\n", baseAddress);
-    orv::ConsoleFlush();
+    ConsolePrintf("Offset: 0x%X\n", baseAddress);
+    ConsoleFlush();
     return kExitSuccess;
 }
 
 bool IdentifyForDownload(RunSettings& settings, CCommAdapter& transport, uint32_t& baseAddress) {
     return Identify(settings, transport, true, baseAddress);
 }
+
+}  // namespace orv

@@ -6,6 +6,8 @@
 #include "frontend/RunSettings.h"
 #include "transport/CommAdapter.h"
 
+namespace orv {
+
 // Looks the board's identification text up in the firmware list file (lines of: text TAB file
 // name TAB hexadecimal base address). The file name as listed, or empty when the file cannot
 // be read or the text is not in it; baseAddress is written only when an entry was found.
@@ -24,3 +26,5 @@ int RunIdentify(RunSettings& settings, CCommAdapter& transport);
 // the settings. False (after the message, with the board sent back to its application) when
 // the board or its firmware cannot be identified.
 bool IdentifyForDownload(RunSettings& settings, CCommAdapter& transport, uint32_t& baseAddress);
+
+}  // namespace orv

@@ -5,6 +5,8 @@
 
 #include "image/TargetMode.h"
 
+namespace orv {
+
 enum CommandCode : int {
     CMD_DOWNLOAD = 1,
     CMD_VERIFY = 4,
@@ -32,3 +34,5 @@ struct RunSettings {
     std::wstring routeLeft;
     std::wstring routeRight;
 };
+
+}  // namespace orv

@@ -1,5 +1,5 @@
 #include "frontend/CommandDriver.h"
 
 int main(int argc, char** argv) {
-    return RunCommandDriver(argc, argv);
+    return orv::RunCommandDriver(argc, argv);
 }

@@ -10,6 +10,8 @@
 #include "os/FileSearch.h"
 #include "text/HexDigit.h"
 
+namespace orv {
+
 namespace {
 
 constexpr const char* kReadError = "Error reading hex file\n";
@@ -23,9 +25,9 @@ constexpr uint8_t kHtPage = 6;
 constexpr uint32_t kPdoSkipAbove = 0x300000;
 constexpr uint16_t kPucStartAddress = 0x2000;
 
-enum HexRecordType : uint8_t {
-    HEX_DATA = 0x00,
-    HEX_EXTENDED_LINEAR_ADDRESS = 0x04,
+enum class HexRecordType : uint8_t {
+    Data = 0x00,
+    ExtendedLinearAddress = 0x04,
 };
 
 // Only these sub-blocks of a PUC image are ever downloaded; the rest belongs to the boot code.
@@ -83,24 +85,24 @@ CProgramImage::~CProgramImage() {
 }
 
 bool CProgramImage::Load() {
-    orv::FormatLocalDate(std::time(nullptr), loadDate);
+    FormatLocalDate(std::time(nullptr), loadDate);
 
-    const std::optional<orv::FoundFile> found = orv::FindFile(fileName);
+    const std::optional<FoundFile> found = FindFile(fileName);
     if (!found) {
-        orv::ConsolePrintf("Error: Can not find HEX file\n");
-        orv::ConsoleErrorPrintf("HEX file %s: not found\n", fileName);
+        ConsolePrintf("Error: Can not find HEX file\n");
+        ConsoleErrorPrintf("HEX file %s: not found\n", fileName);
         loaded = 0;
         return false;
     }
     CopyText(foundFileName, found->name.c_str(), found->name.size());
-    orv::FormatLocalDate(found->lastWrite, fileDate);
+    FormatLocalDate(found->lastWrite, fileDate);
 
     // A directory can be found but never opened as a file.
     stream = found->isDirectory ? nullptr : std::fopen(fileName, "r");
     if (stream == nullptr) {
-        orv::ConsolePrintf("Error: Can not open HEX file\n");
-        orv::ConsoleErrorPrintf("HEX file %s: %s\n", fileName,
-                                found->isDirectory ? "is a directory" : std::strerror(errno));
+        ConsolePrintf("Error: Can not open HEX file\n");
+        ConsoleErrorPrintf("HEX file %s: %s\n", fileName,
+                           found->isDirectory ? "is a directory" : std::strerror(errno));
         loaded = 0;
         return false;
     }
@@ -116,8 +118,8 @@ bool CProgramImage::Load() {
     std::fclose(stream);
     stream = nullptr;
     if (readFailed) {
-        orv::ConsolePrintf("Error: Error when reading HEX file\n");
-        orv::ConsoleErrorPrintf("HEX file %s: read error\n", fileName);
+        ConsolePrintf("Error: Error when reading HEX file\n");
+        ConsoleErrorPrintf("HEX file %s: read error\n", fileName);
         loaded = 0;
         return false;
     }
@@ -148,15 +150,15 @@ bool CProgramImage::AtEndOrError() const {
 }
 
 bool CProgramImage::Fail(const char* message, const char* reason) {
-    orv::ConsolePrintf("%s", message);
-    orv::ConsoleErrorPrintf("HEX file %s, line %u: %s\n", fileName, recordLine_, reason);
+    ConsolePrintf("%s", message);
+    ConsoleErrorPrintf("HEX file %s, line %u: %s\n", fileName, recordLine_, reason);
     loaded = 0;
     return false;
 }
 
 bool CProgramImage::ReadHexByte(uint8_t& value) {
-    const int high = orv::HexDigitValue(ReadChar());
-    const int low = orv::HexDigitValue(ReadChar());
+    const int high = HexDigitValue(ReadChar());
+    const int low = HexDigitValue(ReadChar());
     if (high < 0 || low < 0 || AtEndOrError()) {
         return false;
     }
@@ -191,10 +193,11 @@ bool CProgramImage::ParseRecord() {
     if (AtEndOrError()) {
         return Fail(kReadError, kCutShort);
     }
-    if (type == HEX_DATA) {
+    const auto recordType = static_cast<HexRecordType>(type);
+    if (recordType == HexRecordType::Data) {
         return ParseDataRecord(count, address);
     }
-    if (type == HEX_EXTENDED_LINEAR_ADDRESS) {
+    if (recordType == HexRecordType::ExtendedLinearAddress) {
         return ParseExtendedAddressRecord(count);
     }
     // End-of-file and every other record type end the load where they stand.
@@ -360,3 +363,5 @@ void CProgramImage::WriteDump(const char* extension, const uint8_t* bytes) const
     std::fwrite(bytes, 1, kImageSize, dump);
     std::fclose(dump);
 }
+
+}  // namespace orv

@@ -6,6 +6,8 @@
 #include "image/TargetMode.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 // The 128 KiB flash image of one Intel HEX file, with the records the boot loader receives
 // with it. The protocol reads and writes the public fields directly.
 class CProgramImage {
@@ -70,3 +72,5 @@ class CProgramImage {
     uint32_t linesRead_ = 0;
     uint32_t recordLine_ = 0;  // the line of the record being parsed, from 1
 };
+
+}  // namespace orv

@@ -50,31 +50,32 @@ void WriteMessage(const std::string& text, FILE* stream) {
         DrawProgressLine(progressText);
     }
 }
+// Hands the message to the capture when there is one, else writes it to the stream.
+void Emit(std::string* capture, FILE* stream, bool flush, const char* format, va_list args) {
+    const std::string text = Format(format, args);
+    if (capture != nullptr) {
+        capture->append(text);
+        return;
+    }
+    WriteMessage(text, stream);
+    if (flush) {
+        std::fflush(stream);
+    }
+}
 }  // namespace
 
 void ConsolePrintf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = Format(format, args);
+    Emit(captureTarget, stdout, false, format, args);
     va_end(args);
-    if (captureTarget != nullptr) {
-        captureTarget->append(text);
-    } else {
-        WriteMessage(text, stdout);
-    }
 }
 
 void ConsoleErrorPrintf(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    const std::string text = Format(format, args);
+    Emit(errorCaptureTarget, stderr, true, format, args);
     va_end(args);
-    if (errorCaptureTarget != nullptr) {
-        errorCaptureTarget->append(text);
-        return;
-    }
-    WriteMessage(text, stderr);
-    std::fflush(stderr);
 }
 
 void ConsoleFlush() {

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 
+namespace orv {
+
 // An event that stays signalled from Set until Reset, waking every waiter.
 class ManualResetEvent {
   public:
@@ -24,3 +26,5 @@ class ManualResetEvent {
     struct State;
     const std::unique_ptr<State> state_;
 };
+
+}  // namespace orv

@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace orv {
+
 // The entry points of the USB adapter's "CANAPI.DLL" that USBLight looks up, and that our own
 // libcanapi provides. Records are 32-bit little-endian words.
 namespace canapi {
@@ -103,3 +105,5 @@ struct EntryPoints {
 };
 
 }  // namespace canapi
+
+}  // namespace orv

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace orv {
+
 // Results of the card drivers besides 0 (success). The NI-CAN driver may also pass a status
 // of its library through unchanged.
 enum CanCardStatus : int {
@@ -27,3 +29,5 @@ class CCanCard {
     virtual int Read(CanCardFrame* frame, uint32_t timeoutMs) = 0;
     virtual ~CCanCard() = default;
 };
+
+}  // namespace orv

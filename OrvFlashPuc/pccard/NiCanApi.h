@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace orv {
+
 // The NI-CAN Frame API entry points that CNiCanCard calls in "nican.dll", and that our own
 // libnican provides. Shared so that driver and library cannot disagree on a signature.
 namespace nican {
@@ -80,3 +82,5 @@ struct EntryPoints {
 };
 
 }  // namespace nican
+
+}  // namespace orv

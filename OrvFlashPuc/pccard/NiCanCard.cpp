@@ -7,6 +7,8 @@
 #include "os/Clock.h"
 #include "os/Console.h"
 
+namespace orv {
+
 namespace {
 
 constexpr const char* kInterfaceName = "CAN0";
@@ -18,36 +20,31 @@ std::atomic<bool> running{false};
 
 }  // namespace
 
-CNiCanCard::CNiCanCard() {
+CNiCanCard::CNiCanCard() : LibraryCard(ReceiveRing::EventReset::BeforeUnlock) {
     currentCard = this;
     running = true;
     LoadLibrary();
 }
 
 bool CNiCanCard::LoadLibrary() {
-    library_ = orv::LoadLibraryByWindowsName("nican.dll");
-    if (!library_) {
-        orv::ConsolePrintf("ERROR: Can not load nican.dll library\n");
-        return false;
-    }
-    const orv::LoadedLibrary& lib = *library_;
-    const bool complete =
-        orv::BindEntryPoint(lib, "ncOpenObject", api_.openObject) &&
-        orv::BindEntryPoint(lib, "ncCloseObject", api_.closeObject) &&
-        orv::BindEntryPoint(lib, "ncRead", api_.read) &&
-        orv::BindEntryPoint(lib, "ncWrite", api_.write) &&
-        orv::BindEntryPoint(lib, "ncReset", api_.reset) &&
-        orv::BindEntryPoint(lib, "ncCreateNotification", api_.createNotification) &&
-        orv::BindEntryPoint(lib, "ncConfig", api_.config) &&
-        orv::BindEntryPoint(lib, "ncAction", api_.action);
-    if (!complete) {
-        library_.reset();
-        orv::ConsolePrintf(
+    const Loading loading = LoadDriverLibrary("nican.dll", [this](const LoadedLibrary& lib) {
+        return BindEntryPoint(lib, "ncOpenObject", api_.openObject) &&
+               BindEntryPoint(lib, "ncCloseObject", api_.closeObject) &&
+               BindEntryPoint(lib, "ncRead", api_.read) &&
+               BindEntryPoint(lib, "ncWrite", api_.write) &&
+               BindEntryPoint(lib, "ncReset", api_.reset) &&
+               BindEntryPoint(lib, "ncCreateNotification", api_.createNotification) &&
+               BindEntryPoint(lib, "ncConfig", api_.config) &&
+               BindEntryPoint(lib, "ncAction", api_.action);
+    });
+    if (loading == Loading::NoLibrary) {
+        ConsolePrintf("ERROR: Can not load nican.dll library\n");
+    } else if (loading == Loading::NoEntryPoint) {
+        ConsolePrintf(
             "ERROR: GetProcAddress failed, can not find nican.dll library or a method in the "
             "dll\n");
-        return false;
     }
-    return true;
+    return loading == Loading::Done;
 }
 
 CNiCanCard::~CNiCanCard() {
@@ -62,10 +59,7 @@ CNiCanCard::~CNiCanCard() {
     currentCard.compare_exchange_strong(self, nullptr);
 }
 
-int CNiCanCard::Open() {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::OpenCard() {
     currentCard = this;
     const uint32_t ids[] = {nican::kAttrBaudRate,           nican::kAttrStartOnOpen,
                             nican::kAttrReadQueueLength,    nican::kAttrWriteQueueLength,
@@ -96,7 +90,7 @@ int CNiCanCard::Open() {
 // that a callback storing a frame right now has finished when this returns.
 int CNiCanCard::CloseObject() {
     api_.action(objectHandle_, nican::kOperationReset, 0);
-    orv::SleepMs(kResetToCloseMs);
+    SleepMs(kResetToCloseMs);
     const nican::Status closed = api_.closeObject(objectHandle_);
     objectHandle_ = 0;
     {
@@ -106,10 +100,7 @@ int CNiCanCard::CloseObject() {
     return closed != 0 ? CARD_ERR_DRIVER : 0;
 }
 
-int CNiCanCard::Close() {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::CloseCard() {
     running = false;
     if (objectHandle_ == 0) {
         return CARD_ERR_DRIVER;
@@ -117,10 +108,7 @@ int CNiCanCard::Close() {
     return CloseObject();
 }
 
-int CNiCanCard::Write(uint16_t id, const uint8_t* data, int length) {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::WriteFrame(uint16_t id, const uint8_t* data, int length) {
     nican::Frame frame;
     frame.arbitrationId = id;
     frame.dataLength = static_cast<uint8_t>(length);
@@ -137,18 +125,8 @@ int CNiCanCard::Write(uint16_t id, const uint8_t* data, int length) {
     return 0;
 }
 
-int CNiCanCard::Reset() {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int CNiCanCard::ResetCard() {
     return api_.reset(kInterfaceName, 0) != 0 ? CARD_ERR_DRIVER : 0;
-}
-
-int CNiCanCard::Read(CanCardFrame* frame, uint32_t timeoutMs) {
-    if (!library_) {
-        return CARD_ERR_NO_LIBRARY;
-    }
-    return ring_.Take(frame, timeoutMs, ReceiveRing::EventReset::BeforeUnlock);
 }
 
 nican::State CNiCanCard::OnNotification(nican::Handle object, nican::State state,
@@ -172,3 +150,5 @@ nican::State CNiCanCard::OnNotification(nican::Handle object, nican::State state
     }
     return running ? state : 0;
 }
+
+}  // namespace orv

@@ -7,6 +7,8 @@
 #include "pccard/NiCanCard.h"
 #include "pccard/UsbLight.h"
 
+namespace orv {
+
 namespace {
 
 // A wait for one reply frame gives up after this many silent reads in a row.
@@ -33,7 +35,7 @@ CPcCommAdapter::CPcCommAdapter(CCanCard* card)
 
 CPcCommAdapter::~CPcCommAdapter() {
     card_.reset();
-    orv::SleepMs(kAfterCardGoneMs);
+    SleepMs(kAfterCardGoneMs);
 }
 
 int CPcCommAdapter::Open(uint8_t /*nodeId*/) {
@@ -81,14 +83,19 @@ CPcCommAdapter::ReadOutcome CPcCommAdapter::ReadForWait(uint16_t replyId, uint32
     return frame.id == replyId ? ReadOutcome::Awaited : ReadOutcome::Foreign;
 }
 
-// Replies waiting from earlier traffic count too: the ring is not emptied before a wait.
-bool CPcCommAdapter::WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame& answer) {
+// Reads until kMissesPerWait reads in a row find nothing; each of the node's replies goes to
+// take, which ends the wait with true, or returns false to start the count of silent reads
+// again.
+bool CPcCommAdapter::ReadReplies(uint16_t replyId, uint32_t replyTimeoutMs,
+                                 const std::function<bool(const CanCardFrame&)>& take) {
     for (int misses = 0; misses < kMissesPerWait;) {
         CanCardFrame frame;
         switch (ReadForWait(replyId, replyTimeoutMs, frame)) {
             case ReadOutcome::Awaited:
-                std::memcpy(answer, frame.data, std::min<uint32_t>(frame.length, sizeof answer));
-                return true;
+                if (take(frame))
+                    return true;
+                misses = 0;
+                break;
             case ReadOutcome::Foreign:
                 break;
             case ReadOutcome::Timeout:
@@ -101,21 +108,16 @@ bool CPcCommAdapter::WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame&
     return false;
 }
 
-// Each of the node's replies starts the count of silent reads again.
-void CPcCommAdapter::DrainReplies(uint16_t replyId, uint32_t replyTimeoutMs) {
-    for (int misses = 0; misses < kMissesPerWait;) {
-        CanCardFrame frame;
-        switch (ReadForWait(replyId, replyTimeoutMs, frame)) {
-            case ReadOutcome::Awaited:
-                misses = 0;
-                break;
-            case ReadOutcome::Foreign:
-                break;
-            case ReadOutcome::Timeout:
-                ++misses;
-                break;
-            case ReadOutcome::Error:
-                return;
-        }
-    }
+// Replies waiting from earlier traffic count too: the ring is not emptied before a wait.
+bool CPcCommAdapter::WaitReply(uint16_t replyId, uint32_t replyTimeoutMs, Frame& answer) {
+    return ReadReplies(replyId, replyTimeoutMs, [&answer](const CanCardFrame& frame) {
+        std::memcpy(answer, frame.data, std::min<uint32_t>(frame.length, sizeof answer));
+        return true;
+    });
 }
+
+void CPcCommAdapter::DrainReplies(uint16_t replyId, uint32_t replyTimeoutMs) {
+    ReadReplies(replyId, replyTimeoutMs, [](const CanCardFrame&) { return false; });
+}
+
+}  // namespace orv

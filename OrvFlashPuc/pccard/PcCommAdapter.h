@@ -1,11 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "pccard/CanCard.h"
 #include "transport/CommandExecutingAdapter.h"
 #include "transport/ExecutionPolicies.h"
+
+namespace orv {
 
 // The transport over a CAN card in the PC: carries every gateway command out itself as
 // boot-loader frames through the card, and waits for the node's replies in the card's ring.
@@ -29,6 +32,8 @@ class CPcCommAdapter : public CommandExecutingAdapter {
     // Reads one frame for a wait: Timeout also stands for "no card".
     enum class ReadOutcome { Awaited, Foreign, Timeout, Error };
     ReadOutcome ReadForWait(uint16_t replyId, uint32_t replyTimeoutMs, CanCardFrame& frame);
+    bool ReadReplies(uint16_t replyId, uint32_t replyTimeoutMs,
+                     const std::function<bool(const CanCardFrame&)>& take);
 
     // The bus the command execution drives.
     bool SendToNode(uint16_t id, const Frame& frame) override;
@@ -40,3 +45,5 @@ class CPcCommAdapter : public CommandExecutingAdapter {
     uint32_t opened_ = 0;
     std::unique_ptr<CCanCard> card_;
 };
+
+}  // namespace orv

@@ -4,6 +4,8 @@
 
 #include "os/Clock.h"
 
+namespace orv {
+
 void ReceiveRing::StoreAt(Entry& entry, const CanCardFrame& frame) {
     entry.frame = frame;
     entry.frame.length = std::min<uint32_t>(frame.length, sizeof frame.data);
@@ -28,7 +30,7 @@ void ReceiveRing::StoreOverwriting(const CanCardFrame& frame) {
 }
 
 int ReceiveRing::Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset eventReset) {
-    const uint64_t start = orv::NowMs();
+    const uint64_t start = NowMs();
     for (;;) {
         std::unique_lock lock(section_);
         Entry& entry = entries_[readIndex_];
@@ -49,7 +51,7 @@ int ReceiveRing::Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset eventR
         // nothing can be stored between this reset and the wait but it sets the event again.
         rxEvent_.Reset();
         lock.unlock();
-        const uint64_t elapsed = orv::NowMs() - start;
+        const uint64_t elapsed = NowMs() - start;
         if (elapsed > timeoutMs) {
             return CARD_ERR_TIMEOUT;
         }
@@ -59,3 +61,5 @@ int ReceiveRing::Take(CanCardFrame* frame, uint32_t timeoutMs, EventReset eventR
         }
     }
 }
+
+}  // namespace orv

@@ -6,6 +6,8 @@
 #include "os/ManualResetEvent.h"
 #include "pccard/CanCard.h"
 
+namespace orv {
+
 // The 256 received frames a card keeps for its reader. One producer (a driver thread or
 // callback) stores, the caller's thread takes; both meet under the ring's lock.
 class ReceiveRing {
@@ -42,3 +44,5 @@ class ReceiveRing {
     uint32_t writeIndex_ = 0;
     uint32_t readIndex_ = 0;
 };
+
+}  // namespace orv

@@ -6,6 +6,8 @@
 
 #include "os/Clock.h"
 
+namespace orv {
+
 namespace {
 
 constexpr uint32_t kDisableSettleMs = 100;
@@ -37,7 +39,7 @@ bool FrameFromRecord(const uint8_t* record, CanCardFrame& frame) {
 
 }  // namespace
 
-USBLight::USBLight() {
+USBLight::USBLight() : LibraryCard(ReceiveRing::EventReset::AfterUnlock) {
     currentAdapter = this;
     if (!LoadLibrary()) {
         return;
@@ -49,30 +51,23 @@ USBLight::USBLight() {
 }
 
 bool USBLight::LoadLibrary() {
-    library_ = orv::LoadLibraryByWindowsName("CANAPI.DLL");
-    if (!library_) {
-        return false;
-    }
-    const orv::LoadedLibrary& lib = *library_;
-    const bool complete =
-        orv::BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
-        orv::BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
-        orv::BindEntryPoint(lib, "ca_InitCanCard_1", api_.initCanCard) &&
-        orv::BindEntryPoint(lib, "ca_TransmitCanCard_1", api_.transmitCanCard) &&
-        orv::BindEntryPoint(lib, "ca_GetData_1", api_.getData) &&
-        orv::BindEntryPoint(lib, "ca_ResetSoftwareFilterMask_1", api_.resetSoftwareFilterMask) &&
-        orv::BindEntryPoint(lib, "ca_SetAllId_1", api_.setAllId) &&
-        orv::BindEntryPoint(lib, "ca_SetFilterId_1", api_.setFilterId) &&
-        orv::BindEntryPoint(lib, "ca_Instruction_1", api_.instruction) &&
-        orv::BindEntryPoint(lib, "ca_GetCharData_1", api_.getCharData) &&
-        orv::BindEntryPoint(lib, "ca_GetCharCplxData_1", api_.getCharCplxData) &&
-        orv::BindEntryPoint(lib, "ca_ClearFifo_1", api_.clearFifo) &&
-        orv::BindEntryPoint(lib, "ca_SetFilterVar_1", api_.setFilterVar) &&
-        orv::BindEntryPoint(lib, "ca_CloseApi", api_.closeApi);
-    if (!complete) {
-        library_.reset();
-    }
-    return complete;
+    const Loading loading = LoadDriverLibrary("CANAPI.DLL", [this](const LoadedLibrary& lib) {
+        return BindEntryPoint(lib, "ca_InitApi_1", api_.initApi) &&
+               BindEntryPoint(lib, "ca_ResetCanCard_1", api_.resetCanCard) &&
+               BindEntryPoint(lib, "ca_InitCanCard_1", api_.initCanCard) &&
+               BindEntryPoint(lib, "ca_TransmitCanCard_1", api_.transmitCanCard) &&
+               BindEntryPoint(lib, "ca_GetData_1", api_.getData) &&
+               BindEntryPoint(lib, "ca_ResetSoftwareFilterMask_1", api_.resetSoftwareFilterMask) &&
+               BindEntryPoint(lib, "ca_SetAllId_1", api_.setAllId) &&
+               BindEntryPoint(lib, "ca_SetFilterId_1", api_.setFilterId) &&
+               BindEntryPoint(lib, "ca_Instruction_1", api_.instruction) &&
+               BindEntryPoint(lib, "ca_GetCharData_1", api_.getCharData) &&
+               BindEntryPoint(lib, "ca_GetCharCplxData_1", api_.getCharCplxData) &&
+               BindEntryPoint(lib, "ca_ClearFifo_1", api_.clearFifo) &&
+               BindEntryPoint(lib, "ca_SetFilterVar_1", api_.setFilterVar) &&
+               BindEntryPoint(lib, "ca_CloseApi", api_.closeApi);
+    });
+    return loading == Loading::Done;
 }
 
 USBLight::~USBLight() {
@@ -81,7 +76,7 @@ USBLight::~USBLight() {
             DisableReception();
         }
         stopEvent_.Set();
-        orv::SleepMs(kThreadEndMs);
+        SleepMs(kThreadEndMs);
     }
     // Also when the library refused to start: the thread exists and must end before the
     // library goes.
@@ -122,48 +117,29 @@ int USBLight::EnableReception() {
 
 void USBLight::DisableReception() {
     enableEvent_.Reset();
-    orv::SleepMs(kDisableSettleMs);
+    SleepMs(kDisableSettleMs);
 }
 
-int USBLight::Open() {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int USBLight::OpenCard() {
     return EnableReception();
 }
 
-int USBLight::Close() {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int USBLight::CloseCard() {
     if (running_ != 0 && library_) {
         DisableReception();
     }
     return 0;
 }
 
-int USBLight::Write(uint16_t id, const uint8_t* data, int length) {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
+int USBLight::WriteFrame(uint16_t id, const uint8_t* data, int length) {
     return Transmit(id, data, length) ? 0 : CARD_ERR_NO_LIBRARY;
 }
 
-int USBLight::Reset() {
+int USBLight::ResetCard() {
     if (running_ != 0) {
-        if (!library_ || ready_ == 0) {
-            return CARD_ERR_NO_LIBRARY;
-        }
         DisableReception();
     }
     return EnableReception();
-}
-
-int USBLight::Read(CanCardFrame* frame, uint32_t timeoutMs) {
-    if (ready_ == 0) {
-        return CARD_ERR_NO_LIBRARY;
-    }
-    return ring_.Take(frame, timeoutMs, ReceiveRing::EventReset::AfterUnlock);
 }
 
 // The adapter may be busy for a moment; it gets 100 ms to take the frame.
@@ -177,15 +153,15 @@ bool USBLight::Transmit(uint16_t id, const uint8_t* data, int length) {
     for (int i = 0; data != nullptr && i < std::min(length, 8); ++i) {
         record.data[i] = data[i];
     }
-    const uint64_t start = orv::NowMs();
+    const uint64_t start = NowMs();
     if (api_.transmitCanCard(1, 0, &record) != 0) {
         return true;
     }
     for (;;) {
-        if (ready_ == 0 || orv::NowMs() - start >= kTransmitRetryMs) {
+        if (ready_ == 0 || NowMs() - start >= kTransmitRetryMs) {
             return false;
         }
-        orv::SleepMs(0);
+        SleepMs(0);
         if (api_.transmitCanCard(1, 0, &record) != 0) {
             return true;
         }
@@ -231,3 +207,5 @@ void USBLight::ReceiveWhileEnabled() {
         stopEvent_.Wait(kPollIntervalMs);
     }
 }
+
+}  // namespace orv

@@ -1,31 +1,27 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <thread>
 
-#include "os/LibraryLoader.h"
 #include "os/ManualResetEvent.h"
 #include "pccard/CanApi.h"
-#include "pccard/CanCard.h"
-#include "pccard/ReceiveRing.h"
+#include "pccard/LibraryCard.h"
+
+namespace orv {
 
 // A USB CAN adapter through "CANAPI.DLL". The library has no notification, so a thread of the
 // driver polls it every millisecond while reception is enabled.
-class USBLight : public CCanCard {
+class USBLight : public LibraryCard {
   public:
     USBLight();
     ~USBLight() override;
-    USBLight(const USBLight&) = delete;
-    USBLight& operator=(const USBLight&) = delete;
-
-    int Open() override;
-    int Close() override;
-    int Write(uint16_t id, const uint8_t* data, int length) override;
-    int Reset() override;
-    int Read(CanCardFrame* frame, uint32_t timeoutMs) override;
 
   private:
+    bool Usable() const override { return ready_ != 0; }
+    int OpenCard() override;
+    int CloseCard() override;
+    int WriteFrame(uint16_t id, const uint8_t* data, int length) override;
+    int ResetCard() override;
     bool LoadLibrary();
     bool InitCard();
     bool Transmit(uint16_t id, const uint8_t* data, int length);
@@ -36,10 +32,10 @@ class USBLight : public CCanCard {
 
     uint8_t ready_ = 0;
     uint8_t running_ = 0;
-    ReceiveRing ring_;
     std::thread receiveThread_;
-    std::unique_ptr<orv::LoadedLibrary> library_;
     canapi::EntryPoints api_;
     ManualResetEvent stopEvent_;
     ManualResetEvent enableEvent_;
 };
+
+}  // namespace orv

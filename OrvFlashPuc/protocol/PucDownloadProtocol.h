@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
 #include "image/ProgramImage.h"
@@ -10,6 +11,8 @@
 #include "protocol/RequestCatalogue.h"
 #include "transport/CcbMessage.h"
 #include "transport/CommAdapter.h"
+
+namespace orv {
 
 // Client side of the PUC/HT boot loader. Every step is one gateway command handed to the
 // transport; one object serves one command run. The operations are all virtual and call each
@@ -105,8 +108,8 @@ class CPucDownloadProtocol {
         uint32_t command;
         const void* data = nullptr;
         uint32_t count = 0;
-        int capacity = orv::protocol::kStatusOnlyCapacity;
-        uint32_t timeoutMs = orv::protocol::kShortTimeoutMs;
+        int capacity = protocol::kStatusOnlyCapacity;
+        uint32_t timeoutMs = protocol::kShortTimeoutMs;
         bool checksTransport = false;
         const char* done = nullptr;
         const char* failed = nullptr;
@@ -120,6 +123,8 @@ class CPucDownloadProtocol {
     // transport unless quiet).
     const uint8_t* QueryBootCodeInfo(bool quiet);
     void StoreBootCodeVersion(const uint8_t* info);
+    // Command 208 on a valid object, keeping the boot code version; the reply data or null.
+    const uint8_t* TakeBootCodeInfo(bool quiet);
     // The first version character decides what the boot code supports; it compares signed.
     int8_t BootCodeLead() const { return static_cast<int8_t>(bootCodeVersion[0]); }
     // Command 200 or 218 with download parameters built for the node.
@@ -137,11 +142,25 @@ class CPucDownloadProtocol {
     bool WaitForStatus();
     // Runs the step for each used sub-block in rising order; stops at the first failure. A
     // terminal shows how far it got, in sub-blocks or in bytes.
-    bool ForEachUsedSubblock(
-        const std::function<bool(uint16_t)>& step,
-        orv::protocol::ProgressUnit unit = orv::protocol::ProgressUnit::Subblocks);
+    bool ForEachUsedSubblock(const std::function<bool(uint16_t)>& step,
+                             protocol::ProgressUnit unit = protocol::ProgressUnit::Subblocks);
     bool RunCompatibilityCheck();
+
+    // One step of a paced download: the pause before it, then the operation. An announced
+    // pause starts with the "sleeping..." line, followed by the note when there is one.
+    struct PacedStep {
+        uint32_t pauseMs;
+        bool announced;
+        bool (CPucDownloadProtocol::*operation)();
+        const char* note = nullptr;
+    };
+    // Runs the steps in order; false at the first that fails.
+    bool RunPaced(std::initializer_list<PacedStep> steps);
+    // Command 207 whose outcome does not decide the download.
+    bool GlanceAtStatus();
+    bool TransferHtSubblocks();
     bool TransferHtSubblock(uint16_t index);
+    bool TransferPdoSubblocks();
     bool TransferPdoSubblock();
     // The data of currentSubblock as raw segment frames, 1 ms apart; false at the first frame
     // that does not go out.
@@ -155,3 +174,5 @@ class CPucDownloadProtocol {
     bool OpenWithoutBootNode();
     std::vector<uint8_t> ProbeBootNodes();
 };
+
+}  // namespace orv

@@ -4,10 +4,9 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
+namespace orv {
 
-using namespace orv::protocol;
+using namespace protocol;
 
 namespace {
 constexpr uint32_t kNoReply = 0xFFFFFFFF;
@@ -211,15 +210,22 @@ void CPucDownloadProtocol::StoreBootCodeVersion(const uint8_t* info) {
     }
 }
 
-bool CPucDownloadProtocol::GetBootCodeInfo() {
+const uint8_t* CPucDownloadProtocol::TakeBootCodeInfo(bool quiet) {
     if (!IsValid()) {
-        return false;
+        return nullptr;
     }
-    const uint8_t* info = QueryBootCodeInfo(false);
+    const uint8_t* info = QueryBootCodeInfo(quiet);
+    if (info != nullptr) {
+        StoreBootCodeVersion(info);
+    }
+    return info;
+}
+
+bool CPucDownloadProtocol::GetBootCodeInfo() {
+    const uint8_t* info = TakeBootCodeInfo(false);
     if (info == nullptr) {
         return false;
     }
-    StoreBootCodeVersion(info);
     ConsolePrintf("Boot code version: %s ", bootCodeVersion);
     ConsolePrintf("Application board hardware ID: 0x%0X\n", static_cast<unsigned>(info[7]));
     ConsoleFlush();
@@ -227,15 +233,7 @@ bool CPucDownloadProtocol::GetBootCodeInfo() {
 }
 
 bool CPucDownloadProtocol::GetBootCodeInfoQuiet() {
-    if (!IsValid()) {
-        return false;
-    }
-    const uint8_t* info = QueryBootCodeInfo(true);
-    if (info == nullptr) {
-        return false;
-    }
-    StoreBootCodeVersion(info);
-    return true;
+    return TakeBootCodeInfo(true) != nullptr;
 }
 
 const uint8_t* CPucDownloadProtocol::GetHardwareName() {
@@ -303,3 +301,5 @@ bool CPucDownloadProtocol::SelectBootNode(uint8_t node, int quiet) {
     }
     return true;
 }
+
+}  // namespace orv

@@ -10,10 +10,9 @@
 #include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
-using orv::SleepMs;
-using namespace orv::protocol;
+namespace orv {
+
+using namespace protocol;
 
 namespace {
 constexpr uint16_t kRawRequestBase = 0x0200;
@@ -21,6 +20,10 @@ constexpr uint32_t kStatusRetries = 10;
 // Fixed delays that give the boot loader time to erase and program flash.
 constexpr uint32_t kProgramWaitMs = 12000;
 constexpr uint32_t kHtLongWaitEvery = 5;
+
+using P = CPucDownloadProtocol;
+constexpr bool kAnnounced = true;
+constexpr bool kQuiet = false;
 
 void PrintSleeping() {
     ConsolePrintf("sleeping...\n");
@@ -131,7 +134,7 @@ bool CPucDownloadProtocol::SendSubblockPdo() {
         return false;
     };
     uint8_t replyBytes[kRawReplySize];
-    const uint8_t first[8] = {BOOT_FRAME_SUBBLOCK_HEADER,
+    const uint8_t first[8] = {ToByte(BootFrame::SubblockHeader),
                               static_cast<uint8_t>(descriptor->address & 0xFF),
                               static_cast<uint8_t>(descriptor->address >> 8),
                               descriptor->page,
@@ -226,8 +229,7 @@ bool CPucDownloadProtocol::CancelDownload() {
 }
 
 bool CPucDownloadProtocol::RunCompatibilityCheck() {
-    ConsolePrintf("%s %s: BOOT-code compatibility validation.\n", orv::kPlatformName,
-                  orv::kToolVersion);
+    ConsolePrintf("%s %s: BOOT-code compatibility validation.\n", kPlatformName, kToolVersion);
     ConsoleFlush();
     if (!IsValid()) {
         return false;
@@ -275,42 +277,48 @@ bool CPucDownloadProtocol::DownloadPuc(int8_t applicationNodeId) {
         return false;
     }
     SleepCountingDown(kProgramWaitMs, "programming");
-    if (!GetStatus() || !JumpToApplication()) {
-        return false;
+    return RunPaced({{0, kQuiet, &P::GetStatus},
+                     {0, kQuiet, &P::JumpToApplication},
+                     {1000, kAnnounced, &P::FinalizeDownloading}});
+}
+
+bool CPucDownloadProtocol::RunPaced(std::initializer_list<PacedStep> steps) {
+    for (const PacedStep& step : steps) {
+        if (step.announced) {
+            PrintSleeping();
+        }
+        if (step.note != nullptr) {
+            ConsolePrintf("%s", step.note);
+            ConsoleFlush();
+        }
+        if (step.pauseMs > 0) {
+            SleepMs(step.pauseMs);
+        }
+        if (!(this->*step.operation)()) {
+            return false;
+        }
     }
-    PrintSleeping();
-    SleepMs(1000);
-    return FinalizeDownloading();
+    return true;
+}
+
+bool CPucDownloadProtocol::GlanceAtStatus() {
+    GetStatus();
+    return true;
+}
+
+bool CPucDownloadProtocol::TransferHtSubblocks() {
+    return ForEachUsedSubblock([this](uint16_t index) { return TransferHtSubblock(index); });
 }
 
 bool CPucDownloadProtocol::TransferHtSubblock(uint16_t index) {
     currentSubblock = index;
-    if (!WriteEnable()) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(100);
-    if (!SendSubblock()) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(100);
-    if (!GetStatus()) {
-        return false;
-    }
-    PrintSleeping();
-    if (!WriteEnable()) {
-        return false;
-    }
-    PrintSleeping();
-    if (index % kHtLongWaitEvery == 0) {
-        ConsolePrintf("sleeping long\n");
-        ConsoleFlush();
-        SleepMs(2000);
-    } else {
-        SleepMs(1000);
-    }
-    if (!ProgramSubblock()) {
+    const bool longWait = index % kHtLongWaitEvery == 0;
+    if (!RunPaced({{0, kQuiet, &P::WriteEnable},
+                   {100, kAnnounced, &P::SendSubblock},
+                   {100, kAnnounced, &P::GetStatus},
+                   {0, kAnnounced, &P::WriteEnable},
+                   {longWait ? 2000u : 1000u, kAnnounced, &P::ProgramSubblock,
+                    longWait ? "sleeping long\n" : nullptr}})) {
         return false;
     }
     PrintSleeping();
@@ -318,44 +326,19 @@ bool CPucDownloadProtocol::TransferHtSubblock(uint16_t index) {
 }
 
 bool CPucDownloadProtocol::DownloadHt() {
-    if (transport->Open(static_cast<uint8_t>(nodeId)) != 0 || !DnlContSelection()) {
+    if (transport->Open(static_cast<uint8_t>(nodeId)) != 0) {
         return false;
     }
-    PrintSleeping();
-    SleepMs(2000);
-    if (!DnlInitialization()) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(100);
-    GetStatus();
-    PrintSleeping();
-    SleepMs(100);
-    if (!ForEachUsedSubblock([this](uint16_t index) { return TransferHtSubblock(index); })) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(1000);
-    if (!GetStatus()) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(1000);
-    if (!WriteEnable()) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(1000);
-    if (!ValidateDescriptors()) {
-        return false;
-    }
-    SleepMs(1000);
-    if (!GetStatus() || !JumpToApplication()) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(1000);
-    return FinalizeDownloading();
+    return RunPaced({{0, kQuiet, &P::DnlContSelection},
+                     {2000, kAnnounced, &P::DnlInitialization},
+                     {100, kAnnounced, &P::GlanceAtStatus},
+                     {100, kAnnounced, &P::TransferHtSubblocks},
+                     {1000, kAnnounced, &P::GetStatus},
+                     {1000, kAnnounced, &P::WriteEnable},
+                     {1000, kAnnounced, &P::ValidateDescriptors},
+                     {1000, kQuiet, &P::GetStatus},
+                     {0, kQuiet, &P::JumpToApplication},
+                     {1000, kAnnounced, &P::FinalizeDownloading}});
 }
 
 bool CPucDownloadProtocol::TransferPdoSubblock() {
@@ -366,6 +349,13 @@ bool CPucDownloadProtocol::TransferPdoSubblock() {
     return WaitForStatus() && WriteEnable() && ProgramSubblock() && WaitForStatus();
 }
 
+bool CPucDownloadProtocol::TransferPdoSubblocks() {
+    return ForEachUsedSubblock([this](uint16_t index) {
+        currentSubblock = index;
+        return TransferPdoSubblock();
+    });
+}
+
 bool CPucDownloadProtocol::DownloadHtPdo() {
     if (!DnlInitialization()) {
         return false;
@@ -374,33 +364,14 @@ bool CPucDownloadProtocol::DownloadHtPdo() {
     DnlInitialization2(2);
     DnlInitialization2(3);
     DnlInitialization2(4);
-    if (!WaitForStatus()) {
-        return false;
-    }
-    PrintSleeping();
-    SleepMs(100);
-    if (!WriteEnable()) {
-        return false;
-    }
-    const bool sent = ForEachUsedSubblock([this](uint16_t index) {
-        currentSubblock = index;
-        return TransferPdoSubblock();
-    });
-    if (!sent || !WriteEnable()) {
-        return false;
-    }
-    SleepMs(1);
-    if (!ValidateDescriptors()) {
-        return false;
-    }
-    SleepMs(1000);
-    if (!WaitForStatus()) {
-        return false;
-    }
-    SleepMs(5000);
-    if (!JumpToApplication()) {
-        return false;
-    }
-    SleepMs(1000);
-    return FinalizeDownloading();
+    return RunPaced({{0, kQuiet, &P::WaitForStatus},
+                     {100, kAnnounced, &P::WriteEnable},
+                     {0, kQuiet, &P::TransferPdoSubblocks},
+                     {0, kQuiet, &P::WriteEnable},
+                     {1, kQuiet, &P::ValidateDescriptors},
+                     {1000, kQuiet, &P::WaitForStatus},
+                     {5000, kQuiet, &P::JumpToApplication},
+                     {1000, kQuiet, &P::FinalizeDownloading}});
 }
+
+}  // namespace orv

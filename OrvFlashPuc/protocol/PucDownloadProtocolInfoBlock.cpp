@@ -8,9 +8,9 @@
 #include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
-using namespace orv::protocol;
+namespace orv {
+
+using namespace protocol;
 
 namespace {
 constexpr uint16_t kInfoBlockAddress = 0x4000;
@@ -110,7 +110,7 @@ bool CPucDownloadProtocol::SetBytes(int flag, uint16_t address, int count, const
     if (!IsValid()) {
         return false;
     }
-    const uint8_t opcode = BOOT_FRAME_SET_BYTES | (flag != 0 ? kSetBytesFlagBit : 0);
+    const uint8_t opcode = ToByte(BootFrame::SetBytes) | (flag != 0 ? kSetBytesFlagBit : 0);
     for (int remaining = count; remaining > 0;) {
         const int n = std::min(remaining, kMaxBytesPerWrite);
         uint8_t payload[3 + kMaxBytesPerWrite];
@@ -176,7 +176,7 @@ bool CPucDownloadProtocol::FlashExtInfoBlk() {
     if (!IsValid()) {
         return false;
     }
-    const uint8_t payload = BOOT_FRAME_FLASH_EXT_INFO;
+    const uint8_t payload = ToByte(BootFrame::FlashExtInfo);
     return Run({.command = CCB_CMD_SEND_DATA,
                 .data = &payload,
                 .count = 1,
@@ -197,6 +197,8 @@ bool CPucDownloadProtocol::SetBootNodeId(uint8_t newNodeId) {
         return false;
     }
     // The boot loader needs the time to write the block into flash.
-    orv::SleepMs(3000);
+    SleepMs(3000);
     return GetStatus();
 }
+
+}  // namespace orv

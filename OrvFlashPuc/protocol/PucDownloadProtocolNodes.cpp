@@ -3,9 +3,9 @@
 #include "protocol/RequestCatalogue.h"
 #include "transport/GatewayCodes.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
-using namespace orv::protocol;
+namespace orv {
+
+using namespace protocol;
 
 namespace {
 // The node given to Open while the boot node is not known yet.
@@ -76,12 +76,12 @@ bool CPucDownloadProtocol::GoToApplicationQuiet(uint8_t node) {
 std::vector<uint8_t> CPucDownloadProtocol::ProbeBootNodes() {
     std::vector<uint8_t> found;
     for (unsigned node = kFirstProbedNode; node <= kLastProbedNode; ++node) {
-        orv::ProgressPrintf("asking node %u of %u", node, kLastProbedNode);
+        ProgressPrintf("asking node %u of %u", node, kLastProbedNode);
         if (SelectBootNode(static_cast<uint8_t>(node), 1)) {
             found.push_back(static_cast<uint8_t>(node));
         }
     }
-    orv::ProgressClear();
+    ProgressClear();
     return found;
 }
 
@@ -123,3 +123,5 @@ int CPucDownloadProtocol::FindBootNodeId(uint8_t expectedNode) {
     }
     return static_cast<int>(packed);
 }
+
+}  // namespace orv

@@ -6,9 +6,9 @@
 #include "transport/BootLoaderFrames.h"
 #include "transport/GatewayCodes.h"
 
-using orv::ConsoleFlush;
-using orv::ConsolePrintf;
-using namespace orv::protocol;
+namespace orv {
+
+using namespace protocol;
 
 namespace {
 // The boot loader keeps the upper 64 KiB of a PUC's flash in page 6.
@@ -18,7 +18,7 @@ constexpr uint32_t kCellSize = 8;
 }  // namespace
 
 const uint8_t* CPucDownloadProtocol::ReadCode(uint16_t address, bool highPage) {
-    const uint8_t payload[8] = {BOOT_FRAME_READ_CODE,
+    const uint8_t payload[8] = {ToByte(BootFrame::ReadCode),
                                 0x00,
                                 static_cast<uint8_t>(address & 0xFF),
                                 static_cast<uint8_t>(address >> 8),
@@ -103,7 +103,7 @@ bool CPucDownloadProtocol::VerifyPuc() {
             const SubblockDescriptor& descriptor = image->subblocks[index];
             return UploadSubblock(descriptor.address, descriptor.page != 0 ? 1 : 0, true, true);
         },
-        orv::protocol::ProgressUnit::Bytes);
+        protocol::ProgressUnit::Bytes);
     // Leave the node running its application whatever the comparison gave.
     AbortDownload();
     JumpToApplication();
@@ -111,3 +111,5 @@ bool CPucDownloadProtocol::VerifyPuc() {
     image->WriteReadBackDump();
     return matched;
 }
+
+}  // namespace orv

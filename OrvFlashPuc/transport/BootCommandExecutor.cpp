@@ -8,6 +8,8 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 namespace {
 
 constexpr uint8_t kAllNodes = 0;
@@ -47,11 +49,11 @@ void BootCommandExecutor::Execute(const CCcbMessage& request, CCcbMessage& reply
         case CCB_CMD_PROGRAM_SUBBLOCK:
             return ProgramSubblock(reply);
         case CCB_CMD_READ_CODE:
-            Send({BOOT_FRAME_READ_CODE, p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
+            Send({ToByte(BootFrame::ReadCode), p[1], p[2], p[3], p[4], p[5], p[6], p[7]});
             Await(replyTimeoutMs_, answer, reply);
             return;
         case CCB_CMD_GET_INFO:
-            Send({BOOT_FRAME_GET_INFO});
+            Send({ToByte(BootFrame::GetInfo)});
             Await(replyTimeoutMs_, answer, reply);
             return;
         case CCB_CMD_GET_STATUS:
@@ -78,20 +80,20 @@ void BootCommandExecutor::Execute(const CCcbMessage& request, CCcbMessage& reply
 bool BootCommandExecutor::SendFixedFrame(uint32_t command) {
     switch (command) {
         case CCB_CMD_ABORT:
-            Send({BOOT_FRAME_ABORT});
+            Send({ToByte(BootFrame::Abort)});
             return true;
         case CCB_CMD_WRITE_ENABLE:
-            Send({BOOT_FRAME_WRITE_ENABLE, kWriteEnableKey});
+            Send({ToByte(BootFrame::WriteEnable), kWriteEnableKey});
             return true;
         case CCB_CMD_JUMP_TO_APP:
             Pause(policy_.beforeJumpMs);
-            Send({BOOT_FRAME_JUMP_TO_APP});
+            Send({ToByte(BootFrame::JumpToApp)});
             return true;
         case CCB_CMD_VALIDATE:
-            Send({BOOT_FRAME_VALIDATE});
+            Send({ToByte(BootFrame::Validate)});
             return true;
         case CCB_CMD_INIT_EXT_INFO:
-            Send({BOOT_FRAME_INIT_EXT_INFO});
+            Send({ToByte(BootFrame::InitExtInfo)});
             return true;
         default:
             return false;
@@ -121,14 +123,14 @@ bool BootCommandExecutor::Await(uint32_t timeoutMs, Frame& answer, CCcbMessage& 
 // An unanswered poll leaves the answer, and the reply's data, as they were.
 bool BootCommandExecutor::Poll(Frame& answer, CCcbMessage& reply) {
     bus_.ForgetPendingReplies();
-    Send({BOOT_FRAME_POLL});
+    Send({ToByte(BootFrame::Poll)});
     Pause(policy_.pollAnswerDelayMs);
     return Await(replyTimeoutMs_ + policy_.pollWaitExtraMs, answer, reply);
 }
 
 void BootCommandExecutor::Pause(uint32_t ms) {
     if (ms != kNoPause) {
-        orv::SleepMs(ms);
+        SleepMs(ms);
     }
 }
 
@@ -143,14 +145,14 @@ void BootCommandExecutor::StoreParameters(const uint8_t* payload) {
 }
 
 void BootCommandExecutor::ClearSession() {
-    bus_.SendNmt(NMT_START, kAllNodes);
+    bus_.SendNmt(ToByte(NmtCommand::Start), kAllNodes);
     replyBase_ = 0;
     requestBase_ = 0;
     variant_ = 0;
 }
 
 void BootCommandExecutor::SelectVariant(uint32_t command) {
-    bus_.SendNmt(NMT_ENTER_PRE_OPERATIONAL, kAllNodes);
+    bus_.SendNmt(ToByte(NmtCommand::EnterPreOperational), kAllNodes);
     variant_ = command == CCB_CMD_SELECT_VARIANT_1 ? 1 : 2;
 }
 
@@ -167,26 +169,26 @@ void BootCommandExecutor::BootInit(const uint8_t* payload, CCcbMessage& reply) {
 
 void BootCommandExecutor::BootInitVariant1(const uint8_t* p) {
     StoreParameters(p);
-    bus_.SendNmt(NMT_ENTER_BOOT_LOADER, nodeId_);
+    bus_.SendNmt(ToByte(NmtCommand::EnterBootLoader), nodeId_);
     Pause(kBootEntryVariant1Ms);
-    Send({BOOT_FRAME_ABORT});
+    Send({ToByte(BootFrame::Abort)});
     // Whatever the node says after entering its boot loader is of no interest.
     bus_.DrainReplies(static_cast<uint16_t>(nodeId_ | replyBase_), replyTimeoutMs_);
-    Send({BOOT_FRAME_INIT, p[2], p[3], p[4], p[5], p[6], p[7], p[8]});
+    Send({ToByte(BootFrame::Init), p[2], p[3], p[4], p[5], p[6], p[7], p[8]});
 }
 
 void BootCommandExecutor::BootInitVariant2(const uint8_t* payload, CCcbMessage& reply) {
     StoreParameters(payload);
-    bus_.SendNmt(NMT_ENTER_PRE_OPERATIONAL, kAllNodes);
-    bus_.SendNmt(NMT_ENTER_BOOT_LOADER, nodeId_);
+    bus_.SendNmt(ToByte(NmtCommand::EnterPreOperational), kAllNodes);
+    bus_.SendNmt(ToByte(NmtCommand::EnterBootLoader), nodeId_);
     Pause(kBootEntryVariant2Ms);
-    Send({BOOT_FRAME_ABORT});
-    Send({BOOT_FRAME_ABORT});
+    Send({ToByte(BootFrame::Abort)});
+    Send({ToByte(BootFrame::Abort)});
     Frame answer = {};
     Poll(answer, reply);
     lastSubblockAddress_ = kNoSubblock;
     Frame init;
-    PutHighByteFirstFrame(init, BOOT_FRAME_INIT, payload + 2);
+    PutHighByteFirstFrame(init, ToByte(BootFrame::Init), payload + 2);
     Send(init);
     Pause(kInitArgsSettleMs);
     Poll(answer, reply);
@@ -195,7 +197,7 @@ void BootCommandExecutor::BootInitVariant2(const uint8_t* payload, CCcbMessage& 
 // The payload is the sub-block's descriptor followed by its data.
 void BootCommandExecutor::WriteSubblock(const uint8_t* p, CCcbMessage& reply) {
     if (variant_ == 1) {
-        Send({BOOT_FRAME_SUBBLOCK_HEADER, p[0], p[1], p[2], p[3], p[4], p[5], p[6]});
+        Send({ToByte(BootFrame::SubblockHeader), p[0], p[1], p[2], p[3], p[4], p[5], p[6]});
         Frame answer = {};
         Poll(answer, reply);
         Pause(kSubblockHeaderSettleMs);
@@ -216,7 +218,7 @@ void BootCommandExecutor::WriteSubblockVariant2(const uint8_t* payload, CCcbMess
     }
     lastSubblockAddress_ = descriptor.address;
     Frame header;
-    PutHighByteFirstFrame(header, BOOT_FRAME_SUBBLOCK_HEADER, payload);
+    PutHighByteFirstFrame(header, ToByte(BootFrame::SubblockHeader), payload);
     Send(header);
     Frame answer = {};
     Poll(answer, reply);
@@ -255,7 +257,7 @@ void BootCommandExecutor::SendSegments(const uint8_t* payload, uint32_t gapMs,
 }
 
 void BootCommandExecutor::ProgramSubblock(CCcbMessage& reply) {
-    Send({BOOT_FRAME_PROGRAM});
+    Send({ToByte(BootFrame::Program)});
     if (variant_ != 2) {
         return;
     }
@@ -289,3 +291,5 @@ void BootCommandExecutor::AwaitProgramKeepingLastAnswer(CCcbMessage& reply) {
         Poll(answer, reply);
     }
 }
+
+}  // namespace orv

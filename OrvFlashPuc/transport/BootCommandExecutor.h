@@ -5,6 +5,8 @@
 
 #include "transport/CcbMessage.h"
 
+namespace orv {
+
 // The bus as a transport that carries gateway commands out itself reaches it: 8-byte frames to
 // the node, network-management commands, and waits for the node's reply frames.
 class BootLoaderBus {
@@ -93,3 +95,5 @@ class BootCommandExecutor {
     uint8_t reserved_ = 0xFF;
     uint32_t replyTimeoutMs_ = 2000;
 };
+
+}  // namespace orv

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace orv {
+
 void CCcbMessage::SetAll(uint32_t newDataLength, const void* newData, uint32_t newCommand,
                          uint32_t newStatus) {
     const uint32_t count = std::min(newDataLength, kMaxData);
@@ -44,3 +46,5 @@ void CCcbMessage::AppendData(const void* moreData, uint32_t count) {
     dataLength += taken;
     length = kHeaderSize + dataLength;
 }
+
+}  // namespace orv

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace orv {
+
 // The gateway command message; also the wire format of the TCP gateway.
 class CCcbMessage {
   public:
@@ -26,3 +28,5 @@ class CCcbMessage {
 };
 
 static_assert(sizeof(CCcbMessage) == CCcbMessage::kHeaderSize + CCcbMessage::kMaxData);
+
+}  // namespace orv

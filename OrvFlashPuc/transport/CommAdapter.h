@@ -4,6 +4,8 @@
 
 #include "transport/CcbMessage.h"
 
+namespace orv {
+
 // The one interface through which the boot-loader protocol reaches a CAN bus. All results:
 // 0 = success, anything else = failure.
 class CCommAdapter {
@@ -16,3 +18,5 @@ class CCommAdapter {
     virtual int Reset() = 0;
     virtual ~CCommAdapter() = default;
 };
+
+}  // namespace orv

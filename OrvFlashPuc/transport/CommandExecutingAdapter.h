@@ -5,6 +5,8 @@
 #include "transport/BootCommandExecutor.h"
 #include "transport/CommAdapter.h"
 
+namespace orv {
+
 // A transport that carries the gateway commands out itself, over the bus operations its
 // derived class gives, paced by that transport's policy.
 class CommandExecutingAdapter : public CCommAdapter, protected BootLoaderBus {
@@ -27,3 +29,5 @@ class CommandExecutingAdapter : public CCommAdapter, protected BootLoaderBus {
   private:
     BootCommandExecutor executor_;
 };
+
+}  // namespace orv

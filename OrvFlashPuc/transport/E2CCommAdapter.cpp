@@ -7,6 +7,8 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 namespace {
 
 const std::map<uint32_t, std::string> applCommandNames = {
@@ -31,7 +33,7 @@ CE2CCommAdapter::CE2CCommAdapter(const std::wstring& left, const std::wstring& r
     CreateConnection();
 }
 
-CE2CCommAdapter::CE2CCommAdapter(std::unique_ptr<orv::CanLink> link)
+CE2CCommAdapter::CE2CCommAdapter(std::unique_ptr<CanLink> link)
     : CommandExecutingAdapter(kRouteExecution), engine_(CanOpenLibrary::CreateCanOpenEngine()) {
     if (engine_->Attach(std::move(link)) == 0) {
         StartEngine();
@@ -131,3 +133,5 @@ void CE2CCommAdapter::SendNmt(uint8_t specifier, uint8_t node) {
         engine_->SendNmt(&specifier, &node, scratch);
     }
 }
+
+}  // namespace orv

@@ -14,6 +14,8 @@
 #include "transport/ExecutionPolicies.h"
 #include "transport/FrameRing.h"
 
+namespace orv {
+
 using CanOpenLibrary::FrameRecord;
 
 // The transport of a named Ethernet-to-CAN route. Unlike a gateway board, the bus at the end of
@@ -28,7 +30,7 @@ class CE2CCommAdapter : public CommandExecutingAdapter {
     CE2CCommAdapter(const std::wstring& routeLeft, const std::wstring& routeRight);
     // Over a link that is already open, through an engine of its own (the simulator's gateways
     // give each connection one over an in-process bus port).
-    explicit CE2CCommAdapter(std::unique_ptr<orv::CanLink> link);
+    explicit CE2CCommAdapter(std::unique_ptr<CanLink> link);
     // Over a given engine, which it starts.
     explicit CE2CCommAdapter(std::unique_ptr<CanOpenLibrary::ICanOpenEngine> engine);
     ~CE2CCommAdapter() override;
@@ -75,3 +77,5 @@ class CE2CCommAdapter : public CommandExecutingAdapter {
 // the library's sake, nothing here sends these commands.
 const std::map<uint32_t, std::string>& ApplCommandNames();
 const std::map<uint32_t, std::wstring>& ApplCommandWideNames();
+
+}  // namespace orv

@@ -6,6 +6,8 @@
 #include "os/Clock.h"
 #include "transport/E2CCommAdapter.h"
 
+namespace orv {
+
 void CE2CCommAdapter::PushFrame(const unsigned char* record) {
     FrameRecord copy;
     std::memcpy(&copy, record, sizeof copy);
@@ -56,7 +58,7 @@ bool CE2CCommAdapter::TakeAwaited(uint8_t* out, uint16_t awaited) {
 
 int CE2CCommAdapter::WaitForId(uint8_t* out, uint16_t awaited, uint32_t timeoutMs) {
     uint32_t remaining = timeoutMs;
-    uint64_t noted = orv::NowMs();
+    uint64_t noted = NowMs();
     ManualResetEvent::WaitResult result = rxEvent_.Wait(remaining);
     for (;;) {
         if (result == ManualResetEvent::WaitResult::TimedOut) {
@@ -67,7 +69,7 @@ int CE2CCommAdapter::WaitForId(uint8_t* out, uint16_t awaited, uint32_t timeoutM
         if (TakeAwaited(out, awaited)) {
             return 1;
         }
-        const uint64_t now = orv::NowMs();
+        const uint64_t now = NowMs();
         const double left =
             std::trunc(static_cast<double>(remaining) - static_cast<double>(now - noted));
         if (left < 0) {
@@ -94,3 +96,5 @@ void CE2CCommAdapter::ForgetPendingReplies() {
     std::lock_guard lock(rxLock_);
     rxQueue_.Clear();
 }
+
+}  // namespace orv

@@ -4,6 +4,8 @@
 
 #include "transport/BootCommandExecutor.h"
 
+namespace orv {
+
 // What the two local transports do differently while they carry the same commands out, side by
 // side so that every difference reads in one place.
 // The route's engine hands frames on at once: a pause after every segment, none around polls.
@@ -36,3 +38,5 @@ inline constexpr ExecutionPolicy kCardExecution = {
     // An unanswered poll during programming leaves the node as busy as it last said.
     .programWait = ProgramWait::kKeepLastAnswer,
 };
+
+}  // namespace orv

@@ -1,5 +1,7 @@
 #include "transport/FrameRing.h"
 
+namespace orv {
+
 namespace {
 
 constexpr size_t kInitialSlots = 64;
@@ -40,3 +42,5 @@ void FrameRing::Grow() {
     slots_.swap(grown);
     head_ = 0;
 }
+
+}  // namespace orv

@@ -5,6 +5,8 @@
 
 #include "standins/CanOpenEngine.h"
 
+namespace orv {
+
 // Received frame records in arrival order. The slots are reused round and round and only grow
 // (doubling) when every one is taken, so a frame costs no allocation of its own and none is
 // ever dropped; emptying keeps the slots. Not locked: its owner guards it.
@@ -24,3 +26,5 @@ class FrameRing {
     size_t head_ = 0;
     size_t count_ = 0;
 };
+
+}  // namespace orv

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace orv {
+
 // Gateway command codes and reply statuses, as they travel in CCcbMessage.
 enum CcbCommand : uint32_t {
     CCB_CMD_OPEN = 100,
@@ -37,8 +39,15 @@ enum CcbStatus : uint32_t {
 };
 
 // CANopen network-management command specifiers used by the boot loader.
-enum NmtCommand : uint8_t {
-    NMT_START = 0x01,
-    NMT_ENTER_PRE_OPERATIONAL = 0x80,
-    NMT_ENTER_BOOT_LOADER = 0x96,
+enum class NmtCommand : uint8_t {
+    Start = 0x01,
+    EnterPreOperational = 0x80,
+    EnterBootLoader = 0x96,
 };
+
+// The command specifier as the NMT frame carries it.
+constexpr uint8_t ToByte(NmtCommand command) {
+    return static_cast<uint8_t>(command);
+}
+
+}  // namespace orv

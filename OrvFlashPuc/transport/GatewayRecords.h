@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstdint>
 
+namespace orv {
+
 static_assert(std::endian::native == std::endian::little,
               "gateway records are little-endian on the wire and are sent as they stand in memory");
 
@@ -50,3 +52,5 @@ static_assert(sizeof(CanFrameRequest) == 44);
 
 // Reply to CCB_CMD_SEND_FRAME, CCB_CMD_OPEN and CCB_CMD_RESET: byte count, command, status.
 constexpr int kShortReplySize = 12;
+
+}  // namespace orv

@@ -3,6 +3,8 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 namespace {
 
 void PutU32Le(uint8_t* at, uint32_t value) {
@@ -18,6 +20,13 @@ uint32_t GetU32Le(const uint8_t* at) {
 }
 
 }  // namespace
+
+CTcpCommAdapter::Connection CTcpCommAdapter::Connect(const uint8_t address[4], int port) {
+    if (CTcpSocket::Initialize() != 0)
+        return Connection::NoSockets;
+    socket_.SetParam(address, port, nullptr);
+    return socket_.Connect() == CTcpSocket::kOk ? Connection::Ready : Connection::Unreachable;
+}
 
 int CTcpCommAdapter::Open(uint8_t nodeId) {
     uint8_t request[kOpenRequestBytes] = {};
@@ -40,8 +49,8 @@ int CTcpCommAdapter::ShortExchange(const uint8_t* request, uint32_t requestBytes
                                    uint32_t command) {
     uint8_t reply[kShortReplySize] = {};
     int replyLength = sizeof reply;
-    if (socket_->SendReceive(requestBytes, request, &replyLength, reply, kShortExchangeTimeoutMs,
-                             nullptr) != 0 ||
+    if (socket_.SendReceive(requestBytes, request, &replyLength, reply, kShortExchangeTimeoutMs,
+                            nullptr) != 0 ||
         replyLength < kShortReplySize || GetU32Le(reply + 4) != command) {
         return 0;
     }
@@ -66,7 +75,9 @@ int CTcpCommAdapter::Exchange(const void* request, uint32_t requestBytes, void* 
                               int replyCapacity, uint32_t timeoutMs) {
     // The received byte count lands in this copy and goes no further.
     int received = replyCapacity;
-    return socket_->SendReceive(requestBytes, request, &received, reply, timeoutMs, nullptr) != 0
+    return socket_.SendReceive(requestBytes, request, &received, reply, timeoutMs, nullptr) != 0
                ? 1
                : 0;
 }
+
+}  // namespace orv

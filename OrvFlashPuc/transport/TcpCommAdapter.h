@@ -2,19 +2,24 @@
 
 #include <cstdint>
 
-#include "os/TcpSocket.h"
 #include "transport/CommAdapter.h"
+#include "transport/TcpSocket.h"
+
+namespace orv {
 
 // The transport for a CAN gateway board reached over TCP/IP: the board carries the gateway
-// commands out itself, so every operation is one exchange on the connected socket. The socket
-// stays owned by whoever connected it.
+// commands out itself, so every operation is one exchange on the adapter's own connection.
 class CTcpCommAdapter : public CCommAdapter {
   public:
     static constexpr uint32_t kOpenRequestBytes = 267;
     static constexpr uint32_t kResetRequestBytes = 8;
     static constexpr uint32_t kShortExchangeTimeoutMs = 10000;
 
-    explicit CTcpCommAdapter(CTcpSocket* socket) : socket_(socket) {}
+    enum class Connection { Ready, NoSockets, Unreachable };
+
+    // Connects to the gateway at address (four octets, first octet first) and port; the
+    // adapter is usable once this says Ready.
+    Connection Connect(const uint8_t address[4], int port);
 
     // Open and Reset report success when the exchange itself failed or was answered out of
     // turn: a dead connection shows at the next Transact. A result the gateway sends back is
@@ -31,5 +36,7 @@ class CTcpCommAdapter : public CCommAdapter {
                  uint32_t timeoutMs);
     int ShortExchange(const uint8_t* request, uint32_t requestBytes, uint32_t command);
 
-    CTcpSocket* socket_;
+    CTcpSocket socket_;
 };
+
+}  // namespace orv

@@ -5,6 +5,12 @@
 #include "pccard/PcCommAdapter.h"
 #include "pccard/ReceiveRing.h"
 
+using orv::CanCardFrame;
+using orv::CCanCard;
+using orv::CCcbMessage;
+using orv::CPcCommAdapter;
+using orv::ReceiveRing;
+
 namespace {
 
 class FuzzCard : public CCanCard {

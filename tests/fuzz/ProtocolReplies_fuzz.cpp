@@ -9,6 +9,12 @@
 #include "protocol/PucDownloadProtocol.h"
 #include "transport/CommAdapter.h"
 
+using orv::CCcbMessage;
+using orv::CCommAdapter;
+using orv::CProgramImage;
+using orv::CPucDownloadProtocol;
+using orv::MODE_PUC;
+
 namespace {
 
 class FuzzGateway : public CCommAdapter {

@@ -8,6 +8,11 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+using orv::CCB_CMD_SEND_FRAME;
+using orv::CCB_STATUS_NOT_EXECUTED;
+using orv::CCB_STATUS_OK;
+using orv::CCcbMessage;
+
 namespace {
 
 // False where the gateway would close the connection instead of carrying a request out.

@@ -4,6 +4,8 @@
 #include <condition_variable>
 #include <mutex>
 
+namespace orv {
+
 struct ManualResetEvent::State {
     std::mutex mutex;
     std::condition_variable changed;
@@ -44,3 +46,5 @@ ManualResetEvent::WaitResult ManualResetEvent::Wait(uint32_t timeoutMs) {
                ? WaitResult::Signalled
                : WaitResult::TimedOut;
 }
+
+}  // namespace orv

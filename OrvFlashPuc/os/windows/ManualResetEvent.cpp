@@ -4,6 +4,8 @@
 
 #include <new>
 
+namespace orv {
+
 struct ManualResetEvent::State {
     HANDLE event;
 };
@@ -37,3 +39,5 @@ ManualResetEvent::WaitResult ManualResetEvent::Wait(uint32_t timeoutMs) {
     return WaitForSingleObject(state_->event, limit) == WAIT_OBJECT_0 ? WaitResult::Signalled
                                                                       : WaitResult::TimedOut;
 }
+
+}  // namespace orv

@@ -8,6 +8,8 @@
 
 #include "os/Console.h"
 
+namespace orv {
+
 namespace {
 
 // Every field of the settings, those still at their start value left out, in one line.
@@ -54,7 +56,7 @@ void ExpectParses(const std::vector<ParseCase>& cases, const std::vector<std::st
             argv.push_back(arg.data());
         argv.push_back(nullptr);
         RunSettings settings;
-        orv::ConsoleCapture capture;
+        ConsoleCapture capture;
         const bool parsed = ParseArguments(settings, static_cast<int>(args.size()), argv.data());
         std::string output = capture.Text();
         // The usage text, a constant, by its first line and its last.
@@ -121,3 +123,5 @@ TEST(ParseArguments, CommandsAndTheirArguments) {
 }
 
 }  // namespace
+
+}  // namespace orv

@@ -13,6 +13,8 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -298,7 +300,7 @@ class Executor : public testing::TestWithParam<Case> {};
 TEST_P(Executor, CarriesOutTheWholeSequence) {
     const Case& c = GetParam();
     Log log;
-    orv::test::LoggingClock clock(log);
+    test::LoggingClock clock(log);
     RecordingBus bus(log, c.answers);
     BootCommandExecutor executor(bus, *c.policy);
     CCcbMessage reply;
@@ -330,3 +332,5 @@ TEST(CcbMessage, WireLayoutAndDefaults) {
 }
 
 }  // namespace
+
+}  // namespace orv

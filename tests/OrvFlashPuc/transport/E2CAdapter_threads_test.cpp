@@ -15,6 +15,8 @@
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
 
+namespace orv {
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -23,7 +25,7 @@ constexpr uint8_t kNode = 0x12;
 constexpr uint8_t kStoreNode = 0;  // id 0 answers it: so would an empty record left behind
 
 // Each frame sent gets the next queued answers at once.
-class ScriptedEngine : public orv::test::InertCanOpenEngine {
+class ScriptedEngine : public test::InertCanOpenEngine {
   public:
     std::deque<Answers> script;
     int SendCanFrame(const uint16_t* id, const uint8_t*, const uint8_t*, uint8_t*) override {
@@ -45,7 +47,7 @@ const Bytes kAnswer{0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8};
 // A wait skips the frames of other nodes; a poll's answer is one that came after it; nothing
 // that answered the boot-loader entry is left for the next wait.
 TEST(E2CEngine, WaitsPickTheNodesFreshReplies) {
-    orv::test::FakeClock clock;
+    test::FakeClock clock;
     auto* engine = new ScriptedEngine;
     CE2CCommAdapter adapter{std::unique_ptr<CanOpenLibrary::ICanOpenEngine>(engine)};
     CCcbMessage request, reply;
@@ -109,21 +111,21 @@ TEST(E2CAdapter, ReceiveStoreKeepsEveryFrameInOrderAcrossGrowth) {
 // The engine is gone before the queue and the event its callback uses, though frames pour in.
 TEST(E2CReceiveThreads, FramesFromTheEnginesThreadAreNeverLostAndDestructionIsClean) {
     constexpr uint16_t kAwaited = 3000;
-    auto wire = std::make_shared<orv::test::MemoryCanLink::Wire>();
+    auto wire = std::make_shared<test::MemoryCanLink::Wire>();
     std::atomic<bool> stop{false};
     std::thread bus([&] {
         for (uint16_t i = 0; i < kAwaited; ++i)
-            wire->Inject(orv::test::MakeFrame(kNode, {static_cast<uint8_t>(i), uint8_t(i >> 8)}));
+            wire->Inject(test::MakeFrame(kNode, {static_cast<uint8_t>(i), uint8_t(i >> 8)}));
         // A frame that arrived before the drain that returned its predecessor stays queued
         // unsignalled until the next frame of anyone: keep signalling until all are seen.
         for (int i = 0; i < 1000000 && !stop.load(); ++i) {
-            wire->Inject(orv::test::MakeFrame(0x13, {0xFF, 0xFF}));
+            wire->Inject(test::MakeFrame(0x13, {0xFF, 0xFF}));
             std::this_thread::yield();
         }
     });
     std::vector<uint16_t> received, expected(kAwaited);
     {
-        CE2CCommAdapter adapter(std::make_unique<orv::test::MemoryCanLink>(wire));
+        CE2CCommAdapter adapter(std::make_unique<test::MemoryCanLink>(wire));
         uint8_t data[8];
         while (received.size() < kAwaited && adapter.WaitForFrame(data, kNode, 5000) == 1)
             received.push_back(static_cast<uint16_t>(data[0] | data[1] << 8));
@@ -135,3 +137,5 @@ TEST(E2CReceiveThreads, FramesFromTheEnginesThreadAreNeverLostAndDestructionIsCl
 }
 
 }  // namespace
+
+}  // namespace orv

@@ -1,4 +1,4 @@
-#include "os/TcpSocket.h"
+#include "transport/TcpSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,8 @@
 #include <future>
 
 #include "support/TcpSocketPeer.h"
+
+namespace orv {
 
 namespace {
 
@@ -55,7 +57,7 @@ class TcpSocketTest : public testing::Test {
         });
     }
 
-    orv::test::TcpSocketPeer peer_;
+    test::TcpSocketPeer peer_;
     CTcpSocket socket_;
 };
 
@@ -118,3 +120,5 @@ TEST_F(TcpSocketTest, AReplyAfterItsTimeOutIsNeverTakenForALaterOne) {
 }
 
 }  // namespace
+
+}  // namespace orv

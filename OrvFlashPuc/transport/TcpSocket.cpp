@@ -1,4 +1,4 @@
-#include "os/TcpSocket.h"
+#include "transport/TcpSocket.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +8,8 @@
 #include "os/Console.h"
 #include "os/TcpConnect.h"
 
+namespace orv {
+
 namespace {
 
 uint32_t ReadU32Le(const uint8_t* bytes) {
@@ -16,13 +18,13 @@ uint32_t ReadU32Le(const uint8_t* bytes) {
 }
 
 uint64_t DeadlineAfter(uint32_t timeoutMs) {
-    return orv::NowMs() + std::max(timeoutMs, CTcpSocket::kMinReplyWaitMs);
+    return NowMs() + std::max(timeoutMs, CTcpSocket::kMinReplyWaitMs);
 }
 
 }  // namespace
 
 int CTcpSocket::Initialize() {
-    return orv::StartSockets() ? 0 : 1;
+    return StartSockets() ? 0 : 1;
 }
 
 CTcpSocket::~CTcpSocket() {
@@ -39,9 +41,9 @@ int CTcpSocket::Connect() {
     const std::string host = std::to_string(address_[0]) + "." + std::to_string(address_[1]) + "." +
                              std::to_string(address_[2]) + "." + std::to_string(address_[3]);
     std::string reason;
-    socket_ = orv::ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, reason);
-    if (socket_ == orv::kNoSocket) {
-        orv::ConsoleErrorPrintf("gateway %s:%d: %s\n", host.c_str(), port_, reason.c_str());
+    socket_ = ConnectTcp(host, static_cast<uint16_t>(port_), kConnectTimeoutMs, reason);
+    if (socket_ == kNoSocket) {
+        ConsoleErrorPrintf("gateway %s:%d: %s\n", host.c_str(), port_, reason.c_str());
         return kFailed;
     }
     receiveWaitMs_ = 0;
@@ -49,20 +51,20 @@ int CTcpSocket::Connect() {
 }
 
 void CTcpSocket::Disconnect() {
-    if (socket_ != orv::kNoSocket)
-        orv::CloseSocket(socket_);
-    socket_ = orv::kNoSocket;
+    if (socket_ != kNoSocket)
+        CloseSocket(socket_);
+    socket_ = kNoSocket;
     lateReplies_ = 0;
     held_ = 0;
 }
 
 int CTcpSocket::Send(uint32_t count, const void* request, uint32_t /*timeoutMs*/) {
-    if (socket_ == orv::kNoSocket || !DropLateReplies())
+    if (socket_ == kNoSocket || !DropLateReplies())
         return kFailed;
     DropUnasked();
     // Each send is bounded by the connection's send limit. A request cut short leaves the
     // gateway reading garbage: start afresh or not at all.
-    if (!orv::SendAll(socket_, request, count)) {
+    if (!SendAll(socket_, request, count)) {
         Disconnect();
         return kFailed;
     }
@@ -70,7 +72,7 @@ int CTcpSocket::Send(uint32_t count, const void* request, uint32_t /*timeoutMs*/
 }
 
 int CTcpSocket::Receive(int* replyLength, void* reply, uint32_t timeoutMs) {
-    if (socket_ == orv::kNoSocket)
+    if (socket_ == kNoSocket)
         return kFailed;
     uint32_t replyBytes = 0;
     switch (ReceiveReply(DeadlineAfter(timeoutMs), replyBytes)) {
@@ -111,15 +113,15 @@ CTcpSocket::Wait CTcpSocket::ReceiveReply(uint64_t deadlineMs, uint32_t& replyBy
             if (held_ >= replyBytes)
                 return Wait::Ready;
         }
-        const uint64_t now = orv::NowMs();
+        const uint64_t now = NowMs();
         if (now >= deadlineMs)
             return Wait::TimedOut;
         if (!LimitReceiveWait(deadlineMs - now))
             return Wait::Failed;
-        const long got = orv::ReceiveBlocking(socket_, inbox_ + held_, sizeof inbox_ - held_);
-        if (got == orv::kNothingYet)
+        const long got = ReceiveBlocking(socket_, inbox_ + held_, sizeof inbox_ - held_);
+        if (got == kNothingYet)
             return Wait::TimedOut;
-        if (got == orv::kEnded)
+        if (got == kEnded)
             return Wait::Failed;
         held_ += static_cast<uint32_t>(got);
     }
@@ -128,7 +130,7 @@ CTcpSocket::Wait CTcpSocket::ReceiveReply(uint64_t deadlineMs, uint32_t& replyBy
 bool CTcpSocket::LimitReceiveWait(uint64_t waitMs) {
     if (waitMs == receiveWaitMs_)
         return true;
-    if (!orv::SetReceiveLimit(socket_, waitMs))
+    if (!SetReceiveLimit(socket_, waitMs))
         return false;
     receiveWaitMs_ = waitMs;
     return true;
@@ -137,7 +139,7 @@ bool CTcpSocket::LimitReceiveWait(uint64_t waitMs) {
 bool CTcpSocket::DropLateReplies() {
     while (lateReplies_ > 0) {
         uint32_t replyBytes = 0;
-        if (ReceiveReply(orv::NowMs() + kLateReplyWaitMs, replyBytes) != Wait::Ready) {
+        if (ReceiveReply(NowMs() + kLateReplyWaitMs, replyBytes) != Wait::Ready) {
             Disconnect();
             return false;
         }
@@ -152,15 +154,17 @@ bool CTcpSocket::DropLateReplies() {
 void CTcpSocket::DropUnasked() {
     size_t dropped = held_;
     held_ = 0;
-    for (long got; (got = orv::ReceiveAvailable(socket_, inbox_, sizeof inbox_)) > 0;)
+    for (long got; (got = ReceiveAvailable(socket_, inbox_, sizeof inbox_)) > 0;)
         dropped += static_cast<size_t>(got);
     // %lu: Windows' own printf knows no %zu.
     if (dropped > 0)
-        orv::ConsoleErrorPrintf("gateway: dropped %lu bytes that answered no request\n",
-                                static_cast<unsigned long>(dropped));
+        ConsoleErrorPrintf("gateway: dropped %lu bytes that answered no request\n",
+                           static_cast<unsigned long>(dropped));
 }
 
 void CTcpSocket::ConsumeInbox(uint32_t count) {
     held_ -= count;
     std::memmove(inbox_, inbox_ + count, held_);
 }
+
+}  // namespace orv

@@ -4,6 +4,8 @@
 
 #include "os/Socket.h"
 
+namespace orv {
+
 // Request/reply connection to a CAN gateway board. Every reply starts with its own byte count
 // (u32, little-endian), which is how the stream is cut into replies.
 class CTcpSocket {
@@ -67,7 +69,7 @@ class CTcpSocket {
 
     uint8_t address_[4] = {};
     int port_ = 0;
-    orv::SocketHandle socket_ = orv::kNoSocket;
+    SocketHandle socket_ = kNoSocket;
     // Requests whose replies had not come when they timed out; those replies come first.
     int lateReplies_ = 0;
     uint64_t receiveWaitMs_ = 0;
@@ -75,3 +77,5 @@ class CTcpSocket {
     uint8_t inbox_[2 * 4096] = {};
     uint32_t held_ = 0;
 };
+
+}  // namespace orv
