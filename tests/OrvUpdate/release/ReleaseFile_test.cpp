@@ -38,7 +38,7 @@ class ReleaseFileTest : public ::testing::Test {
 TEST_F(ReleaseFileTest, AcceptsAGoodReleaseWithTheImageChecksumAndPathsBesideIt) {
     const ReleaseReading reading =
         Read(std::string("release = \"4.6\"\n") + kGoodBoard +
-             "[[board]]\nname = \"hv\"\nroute = \"CCB1\"\nbus = 255\nnode = 127\nboot-node = 1\n"
+             "[[board]]\nname = \"hv_supply.2\"\nroute = \"CCB1\"\nbus = 255\nnode = 127\nboot-node = 1\n"
              "kind = \"ht-pdo\"\nfirmware-list = \"ht.lst\"\n");
     ASSERT_TRUE(reading.refusals.empty()) << reading.refusals.front();
     ASSERT_EQ(reading.release.boards.size(), 2u);
