@@ -60,6 +60,7 @@ TEST(InstrumentUpdate, FlashesEveryBoardReportsTheRefusingOneAndThenSkipsTheCurr
                             "--report", dir.File("first.json")},
                            {.timeoutMs = 240000, .program = ORV_BINARY_DIR "/OrvUpdate"});
     EXPECT_EQ(first.exitCode, 255) << first.out << first.err;
+    EXPECT_EQ(first.out.rfind("BOARD     ACTION  RESULT", 0), 0u) << first.out;
     EXPECT_NE(first.out.find("sampler   flash   failed (exit 255, 2 tries)"), std::string::npos)
         << first.out;
     const nlohmann::json firstReport =
