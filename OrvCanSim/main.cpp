@@ -8,7 +8,7 @@
 #include "OrvCanSim/bus/SimLog.h"
 #include "OrvCanSim/process/SimOptions.h"
 #include "OrvCanSim/process/Simulator.h"
-#include "os/InterruptWait.h"
+#include "os/Interrupt.h"
 
 namespace {
 

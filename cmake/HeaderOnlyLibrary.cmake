@@ -1,11 +1,7 @@
 # Header-only libraries taken from the build machine's /usr/include. The MinGW build must not
 # search that folder itself (its C library headers would shadow MinGW's), so each library gets
-# a folder of its own holding only a link to its headers: target orv_NAME. Every program that
-# needs one may ask for it; the first asking makes it.
+# a folder of its own holding only a link to its headers: target orv_NAME.
 function(orv_header_only name header_dir)
-  if(TARGET orv_${name})
-    return()
-  endif()
   find_path(${name}_ROOT ${header_dir} PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH
     REQUIRED)
   set(dir ${CMAKE_BINARY_DIR}/header-only/${name})

@@ -128,7 +128,7 @@ int RunRelease(const RunOptions& options) {
     if (logDir.empty()) {
         return kFailure;
     }
-    CatchInterrupts();
+    HoldInterrupts();
     const std::vector<Route> routes = GroupByRoute(release->boards);
     std::vector<BoardOutcome> outcomes(release->boards.size());
     {

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Sources the bash completion and checks what it offers at each argument position.
+# Sources the programs' bash completions and checks what they offer at each argument position.
 set -u
 export LC_ALL=C
 source "$ORV_SOURCE_DIR/completion/OrvFlashPuc.bash"
+source "$ORV_SOURCE_DIR/completion/OrvUpdate.bash"
 failures=0
 
-# Completes the line (cursor at its end) and compares the offers, sorted, with the expectation.
+# Completes the line (cursor at its end) with the program's completion function, named after it,
+# and compares the offers, sorted, with the expectation.
 expect() {
     COMP_LINE=$1 COMP_POINT=${#1}
-    _orvflashpuc
+    read -ra COMP_WORDS <<<"$1"
+    [[ $1 == *" " ]] && COMP_WORDS+=("")
+    COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+    local program=${COMP_WORDS[0]}
+    "_${program,,}"
     local got
     got=$(printf '%s\n' "${COMPREPLY[@]}" | sort | paste -sd' ')
     [ "$got" = "$2" ] || { echo "FAIL: '$1' offers '$got', expected '$2'"; failures=$((failures + 1)); }
@@ -19,7 +25,7 @@ trap 'rm -rf "$work"' EXIT
 for link in eth0:1 can0:280 vcan1:280; do
     mkdir -p "$work/net/${link%:*}" && echo "${link#*:}" >"$work/net/${link%:*}/type"
 done
-mkdir -p "$work/files/sub" && touch "$work/files/"{a.hex,B.HEX,fw.lst,notes.txt}
+mkdir -p "$work/files/sub" && touch "$work/files/"{a.hex,B.HEX,fw.lst,notes.txt,release.toml}
 _orvflashpuc_net_dir=$work/net
 cd "$work/files"
 
@@ -35,4 +41,11 @@ expect "OrvFlashPuc NICAN 0 GetInfoPUC " ""
 expect "OrvFlashPuc NICAN 0 verpuc 12 " "B.HEX a.hex sub"
 expect "OrvFlashPuc NICAN 0 IDENTIFY 12 " "fw.lst sub"
 expect "OrvFlashPuc NICAN 0 DnlHTpdo 12 n" "notes.txt"
+
+expect "OrvUpdate " "--help plan run"
+expect "OrvUpdate plan r" "release.toml"
+expect "OrvUpdate plan release.toml --p" "--probe"
+expect "OrvUpdate run release.toml --r" "--report --retries"
+expect "OrvUpdate run release.toml --jobs " ""
+expect "OrvUpdate run release.toml --log-dir " "sub"
 [ "$failures" -eq 0 ]
