@@ -6,8 +6,7 @@
 #include "OrvCanSim/boards/BootStatus.h"
 #include "OrvCanSim/boards/IntelHexReader.h"
 #include "OrvCanSim/bus/SimLog.h"
-#include "transport/BootLoaderFrames.h"
-#include "transport/GatewayCodes.h"
+#include "OrvCanSim/bus/BootLoaderCodes.h"
 
 namespace orv::sim {
 namespace {
@@ -16,10 +15,10 @@ constexpr uint32_t kPucFlashSize = 0x20000;
 constexpr uint32_t kHtFlashSize = 0x1000000;
 
 bool IsSegment(uint8_t command) {
-    return (command & 0xF0) == ToByte(BootFrame::Segment);
+    return (command & 0xF0) == kFrameSegment;
 }
 bool IsSetBytes(uint8_t command) {
-    return (command & 0xF0) == ToByte(BootFrame::SetBytes);
+    return (command & 0xF0) == kFrameSetBytes;
 }
 
 uint16_t Le16(const CanFrame& frame, int at) {
@@ -38,29 +37,29 @@ uint32_t Le32(const CanFrame& frame, int at) {
 // The gateway command whose execution puts this first byte on the bus; 0 for none.
 uint32_t GatewayCodeOf(uint8_t command) {
     switch (command) {
-        case ToByte(BootFrame::Init):
+        case kFrameInit:
             return CCB_CMD_BOOT_INIT;
-        case ToByte(BootFrame::SubblockHeader):
+        case kFrameSubblockHeader:
             return CCB_CMD_WRITE_SUBBLOCK;
-        case ToByte(BootFrame::Abort):
+        case kFrameAbort:
             return CCB_CMD_ABORT;
-        case ToByte(BootFrame::WriteEnable):
+        case kFrameWriteEnable:
             return CCB_CMD_WRITE_ENABLE;
-        case ToByte(BootFrame::ReadCode):
+        case kFrameReadCode:
             return CCB_CMD_READ_CODE;
-        case ToByte(BootFrame::JumpToApp):
+        case kFrameJumpToApp:
             return CCB_CMD_JUMP_TO_APP;
-        case ToByte(BootFrame::Poll):
+        case kFramePoll:
             return CCB_CMD_GET_STATUS;
-        case ToByte(BootFrame::GetInfo):
+        case kFrameGetInfo:
             return CCB_CMD_GET_INFO;
-        case ToByte(BootFrame::Validate):
+        case kFrameValidate:
             return CCB_CMD_VALIDATE;
-        case ToByte(BootFrame::Program):
+        case kFrameProgram:
             return CCB_CMD_PROGRAM_SUBBLOCK;
-        case ToByte(BootFrame::FlashExtInfo):
+        case kFrameFlashExtInfo:
             return CCB_CMD_SEND_DATA;
-        case ToByte(BootFrame::InitExtInfo):
+        case kFrameInitExtInfo:
             return CCB_CMD_INIT_EXT_INFO;
         default:
             return IsSetBytes(command) ? uint32_t{CCB_CMD_SEND_DATA} : 0U;
@@ -70,13 +69,13 @@ uint32_t GatewayCodeOf(uint8_t command) {
 // Bytes each command needs in its frame.
 uint8_t RequiredLength(uint8_t command) {
     switch (command) {
-        case ToByte(BootFrame::Init):
-        case ToByte(BootFrame::PdoChecksum):
-        case ToByte(BootFrame::SubblockHeader):
+        case kFrameInit:
+        case kFramePdoChecksum:
+        case kFrameSubblockHeader:
             return 8;
-        case ToByte(BootFrame::ReadCode):
+        case kFrameReadCode:
             return 5;
-        case ToByte(BootFrame::WriteEnable):
+        case kFrameWriteEnable:
             return 2;
         default:
             return IsSetBytes(command) ? 3 + (command & 0x07) : 1;
@@ -156,52 +155,52 @@ std::vector<CanFrame> BootBoard::HandleFrame(const CanFrame& frame) {
 void BootBoard::Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers) {
     const uint8_t command = frame.data[0];
     switch (command) {
-        case ToByte(BootFrame::Abort):
+        case kFrameAbort:
             if (frame.length == 1 && !IsPuc()) {
                 RawInit();
             } else {
                 Abort();
             }
             return;
-        case ToByte(BootFrame::Init):
-        case ToByte(BootFrame::PdoChecksum):
+        case kFrameInit:
+        case kFramePdoChecksum:
             if (pdoMode_) {
                 InitPdoTotals(frame);
-            } else if (command == ToByte(BootFrame::Init)) {
+            } else if (command == kFrameInit) {
                 InitDownload(frame);
             } else {
                 Report(kStatusUnknownCommand);
             }
             return;
-        case ToByte(BootFrame::SubblockHeader):
+        case kFrameSubblockHeader:
             StartSubblock(frame);
             return;
-        case ToByte(BootFrame::Program):
+        case kFrameProgram:
             Program();
             return;
-        case ToByte(BootFrame::Validate):
+        case kFrameValidate:
             Validate();
             return;
-        case ToByte(BootFrame::ReadCode):
+        case kFrameReadCode:
             answers.push_back(ReadFlash(frame));
             return;
-        case ToByte(BootFrame::GetInfo):
+        case kFrameGetInfo:
             answers.push_back(BootCodeInfo());
             return;
-        case ToByte(BootFrame::JumpToApp):
+        case kFrameJumpToApp:
             EnterApplication();
             return;
-        case ToByte(BootFrame::WriteEnable):
+        case kFrameWriteEnable:
             if (frame.data[1] != kWriteEnableKey) {
                 Report(kStatusUnknownCommand);
                 return;
             }
             writeEnabled_ = true;
             return;
-        case ToByte(BootFrame::FlashExtInfo):
+        case kFrameFlashExtInfo:
             CommitInfoBlock();
             return;
-        case ToByte(BootFrame::InitExtInfo):
+        case kFrameInitExtInfo:
             if (!KeepsExtendedInfo()) {
                 Report(kStatusUnknownCommand);
                 return;
@@ -249,7 +248,7 @@ void BootBoard::StartBusy(uint8_t bits, int polls) {
 }
 
 void BootBoard::HandleNmt(uint8_t specifier, uint8_t node) {
-    if (specifier == ToByte(NmtCommand::EnterBootLoader) && !inBootLoader_ &&
+    if (specifier == kNmtEnterBootLoader && !inBootLoader_ &&
         (node == 0 || node == config_.applNodeId)) {
         EnterBootLoader();
     }
@@ -313,7 +312,7 @@ void BootBoard::InitDownload(const CanFrame& frame) {
 }
 
 void BootBoard::InitPdoTotals(const CanFrame& frame) {
-    if (frame.data[0] == ToByte(BootFrame::Init)) {
+    if (frame.data[0] == kFrameInit) {
         expected_.startAddress = Le16(frame, 1);
         expected_.length = Le32(frame, 4);
         SimLog("%s: PDO download: start 0x%04X, %u bytes", name_.c_str(), expected_.startAddress,

@@ -1,7 +1,7 @@
 #include "OrvCanSim/boards/SubblockReceiver.h"
 
 #include "OrvCanSim/boards/BootStatus.h"
-#include "transport/BootLoaderFrames.h"
+#include "OrvCanSim/bus/BootLoaderCodes.h"
 
 namespace orv::sim {
 

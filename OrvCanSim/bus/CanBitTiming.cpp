@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "OrvCanSim/bus/VirtualBus.h"
+
 namespace orv::sim {
 namespace {
 
@@ -54,8 +56,15 @@ uint32_t FrameBitCount(const CanFrame& frame) {
     const uint8_t length = std::min<uint8_t>(frame.length, 8);
     std::vector<bool> bits;
     bits.push_back(false);  // start of frame
-    AppendBits(bits, frame.id & 0x7FF, 11);
-    AppendBits(bits, 0, 3);  // RTR, IDE, r0
+    if ((frame.id & kExtendedFrame) != 0) {
+        AppendBits(bits, frame.id >> 18 & kStandardIdMask, 11);
+        AppendBits(bits, 3, 2);  // SRR, IDE
+        AppendBits(bits, frame.id & 0x3FFFF, 18);
+        AppendBits(bits, 0, 3);  // RTR, r1, r0
+    } else {
+        AppendBits(bits, frame.id & kStandardIdMask, 11);
+        AppendBits(bits, 0, 3);  // RTR, IDE, r0
+    }
     AppendBits(bits, length, 4);
     for (uint8_t i = 0; i < length; ++i) {
         AppendBits(bits, frame.data[i], 8);

@@ -7,7 +7,7 @@
 
 namespace orv::sim {
 
-// Bits that a standard (11-bit) data frame occupies on the wire: start of frame through CRC
+// Bits that a data frame (standard or extended) occupies on the wire: start of frame through CRC
 // with their stuff bits, then CRC delimiter, acknowledge slot and delimiter, end of frame and
 // the three bits of intermission.
 uint32_t FrameBitCount(const CanFrame& frame);

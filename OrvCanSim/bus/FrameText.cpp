@@ -16,8 +16,12 @@ std::string FormatTimestamp(WallTime when) {
 }
 
 std::string FormatCanId(const CanFrame& frame) {
-    char id[8];
-    std::snprintf(id, sizeof id, "%03X", static_cast<unsigned>(frame.id & 0x7FF));
+    char id[12];
+    if ((frame.id & kExtendedFrame) != 0) {
+        std::snprintf(id, sizeof id, "%08X", static_cast<unsigned>(frame.id & kExtendedIdMask));
+    } else {
+        std::snprintf(id, sizeof id, "%03X", static_cast<unsigned>(frame.id & kStandardIdMask));
+    }
     return id;
 }
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "canlink/CanLink.h"
 #include "OrvCanSim/bus/VirtualBus.h"
+#include "canlink/CanLink.h"
 
 // The text forms of a frame that the trace file and the socketcand bridge share.
 namespace orv::sim {
@@ -11,7 +11,8 @@ namespace orv::sim {
 // "SECONDS.MICROSECONDS" since the epoch.
 std::string FormatTimestamp(WallTime when);
 
-// The 11-bit identifier as three upper-case hexadecimal digits.
+// The identifier in upper-case hexadecimal: three digits for a standard frame, eight for an
+// extended one, as candump and socketcand write them.
 std::string FormatCanId(const CanFrame& frame);
 
 // The data bytes as upper-case hexadecimal, two digits each, no separators.

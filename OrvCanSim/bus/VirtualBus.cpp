@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "OrvCanSim/bus/CanBitTiming.h"
+#include "OrvCanSim/bus/FrameText.h"
 #include "OrvCanSim/bus/SimLog.h"
 
 namespace orv::sim {
@@ -41,7 +42,8 @@ void VirtualBus::SetObserver(std::function<void(const CanFrame&, WallTime)> obse
 
 bool VirtualBus::Transmit(int port, const CanFrame& frame, std::chrono::milliseconds delay) {
     CanFrame clean = frame;
-    clean.id &= 0x7FF;
+    clean.id &=
+        (frame.id & kExtendedFrame) != 0 ? kExtendedFrame | kExtendedIdMask : kStandardIdMask;
     clean.length = std::min<uint8_t>(clean.length, 8);
     std::unique_lock<std::mutex> lock(queueMutex_);
     if (std::this_thread::get_id() != busThreadId_) {
@@ -109,7 +111,7 @@ void VirtualBus::Run() {
             std::this_thread::sleep_until(busFreeAt_);
         }
         if (Lost()) {
-            SimLog("bus: frame %03X lost", next.frame.id);
+            SimLog("bus: frame %s lost", FormatCanId(next.frame).c_str());
             continue;
         }
         const WallTime now = std::chrono::system_clock::now();

@@ -17,6 +17,13 @@ namespace orv::sim {
 
 using WallTime = std::chrono::system_clock::time_point;
 
+// The bus keeps the two frame formats apart, as SocketCAN does: an identifier with this bit set
+// is an extended (29-bit) one, without it a standard (11-bit) one. A board answers standard
+// frames only, so an extended frame never equals the identifier it listens to.
+constexpr uint32_t kExtendedFrame = 0x80000000;
+constexpr uint32_t kStandardIdMask = 0x7FF;
+constexpr uint32_t kExtendedIdMask = 0x1FFFFFFF;
+
 // Anything attached to the bus. Deliver runs on the bus thread, for every frame that another
 // node sent, in the order the frames went out; it must not block.
 class BusNode {

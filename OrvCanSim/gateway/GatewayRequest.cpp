@@ -1,63 +1,66 @@
 #include "OrvCanSim/gateway/GatewayRequest.h"
 
+#include "OrvCanSim/bus/BootLoaderCodes.h"
 #include "OrvCanSim/bus/SimLog.h"
-#include "transport/GatewayCodes.h"
-#include "transport/GatewayRecords.h"
+#include "OrvCanSim/gateway/GatewayMessage.h"
 
 namespace orv::sim {
 namespace {
 
+// A byte count and a command.
 constexpr uint32_t kSmallestRequest = 8;
-constexpr uint32_t kCommandTimeoutMs = 20000;
+constexpr uint8_t kMaxFrameLength = 8;
 
-std::vector<uint8_t> ShortReply(uint32_t command, uint32_t status) {
-    const uint32_t words[3] = {kShortReplySize, command, status};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(words);
-    return std::vector<uint8_t>(bytes, bytes + sizeof words);
+bool HasOwnLayout(uint32_t command) {
+    return command == CCB_CMD_OPEN || command == CCB_CMD_RESET || command == CCB_CMD_SEND_FRAME;
+}
+
+// The frame's identifier is the node OR the base identifier.
+std::vector<uint8_t> SendFrame(CanLink& link, const std::vector<uint8_t>& request) {
+    CanFrame frame{
+        .id = static_cast<uint32_t>(ByteAt(request, kRawNodeAt) | U16At(request, kRawBaseIdAt)),
+        .length = std::min(ByteAt(request, kRawLengthAt), kMaxFrameLength)};
+    for (size_t i = 0; i < kMaxFrameLength; ++i) {
+        frame.data[i] = ByteAt(request, kRawDataAt + i);
+    }
+    return ShortReply(CCB_CMD_SEND_FRAME, link.Send(frame) ? CCB_STATUS_OK : kNotCarriedOut);
 }
 
 }  // namespace
 
 bool IsAcceptedRequestLength(uint32_t length) {
-    return length >= kSmallestRequest && length <= sizeof(CCcbMessage);
+    return length >= kSmallestRequest && length <= kLargestMessage;
 }
 
-// Gateway messages carry their data length, which must agree with the byte count.
-bool IsWellFormed(const CCcbMessage& request, const std::string& who) {
-    switch (request.command) {
-        case CCB_CMD_OPEN:
-        case CCB_CMD_RESET:
-        case CCB_CMD_SEND_FRAME:
-            return true;
-        default:
-            if (request.length >= CCcbMessage::kHeaderSize &&
-                request.dataLength == request.length - CCcbMessage::kHeaderSize) {
-                return true;
-            }
-            SimLog("%s: command %u with %u bytes but %u data bytes; connection closed", who.c_str(),
-                   request.command, request.length, request.dataLength);
-            return false;
+// A command message carries its data length, which must agree with the byte count.
+bool IsWellFormed(const std::vector<uint8_t>& request, const std::string& who) {
+    const auto length = static_cast<uint32_t>(request.size());
+    const uint32_t command = U32At(request, kCommandAt);
+    if (HasOwnLayout(command) ||
+        (length >= kDataAt && U32At(request, kDataLengthAt) == length - kDataAt)) {
+        return true;
     }
+    SimLog("%s: command %u with %u bytes but %u data bytes; connection closed", who.c_str(),
+           command, length, U32At(request, kDataLengthAt));
+    return false;
 }
 
-std::vector<uint8_t> CarryOut(CE2CCommAdapter& adapter, CCcbMessage& request) {
-    switch (request.command) {
-        case CCB_CMD_OPEN:
-        case CCB_CMD_RESET:
-            return ShortReply(request.command, 0);
-        case CCB_CMD_SEND_FRAME: {
-            std::vector<uint8_t> answer = ShortReply(CCB_CMD_SEND_FRAME, CCB_STATUS_NOT_EXECUTED);
-            adapter.SendRaw(&request, static_cast<int>(request.length), answer.data(),
-                            static_cast<int>(answer.size()), kCommandTimeoutMs);
-            return answer;
-        }
-        default: {
-            CCcbMessage reply;
-            adapter.Transact(&request, &reply, sizeof reply, kCommandTimeoutMs);
-            const auto* bytes = reinterpret_cast<const uint8_t*>(&reply);
-            return std::vector<uint8_t>(bytes, bytes + reply.length);
-        }
+std::vector<uint8_t> CarryOut(BootSession& session, CanLink& link,
+                              const std::vector<uint8_t>& request) {
+    const uint32_t command = U32At(request, kCommandAt);
+    if (command == CCB_CMD_OPEN || command == CCB_CMD_RESET) {
+        return ShortReply(command, 0);
     }
+    if (command == CCB_CMD_SEND_FRAME) {
+        return SendFrame(link, request);
+    }
+    const CommandOutcome outcome =
+        session.CarryOut(command, std::vector<uint8_t>(request.begin() + kDataAt, request.end()));
+    std::vector<uint8_t> data;
+    if (outcome.answer) {
+        data.assign(outcome.answer->begin(), outcome.answer->end());
+    }
+    return CommandReply(command, outcome.status, data);
 }
 
 }  // namespace orv::sim

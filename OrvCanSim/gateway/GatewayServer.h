@@ -3,17 +3,17 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "OrvCanSim/net/TcpServer.h"
 #include "OrvCanSim/bus/VirtualBus.h"
-#include "transport/CcbMessage.h"
+#include "OrvCanSim/net/TcpServer.h"
 
 namespace orv::sim {
 
 // A CAN gateway board on TCP. Requests and replies are framed by their leading 32-bit
-// little-endian byte count. The gateway answers OPEN and RESET itself and carries out every
-// other command on the virtual bus through the tool's own Ethernet-to-CAN execution, one
-// adapter per connection, so the two can never disagree.
+// little-endian byte count. The board answers OPEN and RESET itself and carries out every other
+// command on the virtual bus with a boot session of its own, one per connection: its own reading
+// of the commands, which the end-to-end tests hold against the tool's.
 class GatewayServer {
   public:
     static constexpr size_t kMaxConnections = 16;
@@ -30,7 +30,7 @@ class GatewayServer {
   private:
     void Serve(int fd, const std::string& peer, ConnectionActivity& activity);
     bool ReadRequest(int fd, const std::string& who, ConnectionActivity& activity,
-                     CCcbMessage& request) const;
+                     std::vector<uint8_t>& request) const;
 
     VirtualBus& bus_;
     const int board_;

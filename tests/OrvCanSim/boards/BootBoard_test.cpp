@@ -1,6 +1,6 @@
 // The simulated boards at frame level, with their flash file reader. Frames are written as
-// sim/BOARDS.md shows them: "20C#6000" is a frame of exactly those bytes, "20C:60" is 8 bytes long,
-// zeros after the bytes given.
+// OrvCanSim/BOARDS.md shows them: "20C#6000" is a frame of exactly those bytes, "20C:60" is 8 bytes
+// long, zeros after the bytes given; an identifier of 8 digits is an extended one.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include "OrvCanSim/boards/BoardConfig.h"
 #include "OrvCanSim/boards/BootBoard.h"
+#include "OrvCanSim/bus/VirtualBus.h"
 #include "support/HexWriter.h"
 #include "support/TestFiles.h"
 
@@ -15,11 +16,13 @@ namespace orv::sim::test {
 namespace {
 
 CanFrame Frame(const std::string& text) {
-    CanFrame frame{.id = static_cast<uint32_t>(std::stoul(text.substr(0, 3), nullptr, 16))};
-    for (size_t at = 4; at + 1 < text.size(); at += 2)
+    const size_t digits = text.find_first_of(":#");
+    CanFrame frame{.id = static_cast<uint32_t>(std::stoul(text.substr(0, digits), nullptr, 16)) |
+                         (digits == 8 ? kExtendedFrame : 0)};
+    for (size_t at = digits + 1; at + 1 < text.size(); at += 2)
         frame.data[frame.length++] =
             static_cast<uint8_t>(std::stoul(text.substr(at, 2), nullptr, 16));
-    frame.length = text[3] == ':' ? 8 : frame.length;
+    frame.length = text[digits] == ':' ? 8 : frame.length;
     return frame;
 }
 
@@ -43,8 +46,8 @@ std::string Feed(BootBoard& board, const std::string& frames) {
     for (std::string text; in >> text;) {
         char node[5];
         snprintf(node, sizeof node, "%03X:", 0x200U | board.BootNodeId());
-        for (const CanFrame& answer :
-             board.HandleFrame(Frame(text.find_first_of(":#") == 3 ? text : node + text)))
+        for (const CanFrame& answer : board.HandleFrame(
+                 Frame(text.find_first_of(":#") != std::string::npos ? text : node + text)))
             answers += (answers.empty() ? "" : " ") + Text(answer);
     }
     return answers;
@@ -70,6 +73,8 @@ TEST(BootBoard, AnswersEveryRequestAsTheToolExpects) {
         {"12,boot=20,version=3A01,hwid=0x5C",
          "20C:70 214:70 000#960D 000#8000 000#960C 20C:70 214:70 214:80 214:50 214:70",
          "194:003341303100005C"},
+        // Boards take standard frames only: the extended ones with the same value go unanswered.
+        {"12,boot=20", "00000000#9600 000#960C 00000214:70 214:70", "194:0033313030"},
         // An HT board answers with its identification text, or like a PUC when it has none.
         {"30,mode=boot,ident=HT-77", "70", "19E:48542D3737"},
         {"30,mode=boot,ident=,hwid=9", "70", "19E:0032313030000009"},
@@ -107,7 +112,7 @@ TEST(BootBoard, AnswersEveryRequestAsTheToolExpects) {
         {"12,mode=boot", init + "2701020304050607" + poll, "18C:04 18C:04 18C:"},  // sequence
         {"12,mode=boot", init + "1000004000080000" + poll, "18C:05 18C:05 18C:"},  // boot code
         {"30,mode=boot", "00060000000E0069 10060000000E0069 AA55" + poll,
-         "19E:0601 19E:06 19E:"},                                     // erasing
+         "19E:0601 19E:06 19E:"},  // erasing
         {"12,mode=boot,status-error=210:0x85", init + "30" + poll, "18C:85 18C:85 18C:"},
         {"30,mode=boot,status-error=207:3", poll, "19E:03 19E:03 19E:03"},
         // A stuck board stays busy and takes nothing, not even an abort.
