@@ -50,6 +50,7 @@ size_t RequiredPayload(uint32_t command) {
 
 CommandOutcome BootSession::CarryOut(uint32_t command, const Payload& p) {
     CommandOutcome outcome{.status = CCB_STATUS_OK};
+    std::copy_n(p.begin(), std::min(p.size(), dataArea_.size()), dataArea_.begin());
     if (p.size() < RequiredPayload(command)) {
         return {.status = kNotCarriedOut};
     }
@@ -79,12 +80,9 @@ CommandOutcome BootSession::CarryOut(uint32_t command, const Payload& p) {
         case CCB_CMD_SELECT_VARIANT_2:
             SelectVariant(2);
             break;
-        case CCB_CMD_SEND_DATA: {
-            NodeFrame frame{};
-            std::copy_n(p.begin(), std::min<size_t>(p.size(), frame.size()), frame.begin());
-            Send(frame);
+        case CCB_CMD_SEND_DATA:
+            Send(dataArea_);
             break;
-        }
         case CCB_CMD_CONFIGURE:
             StoreParameters(p);
             break;

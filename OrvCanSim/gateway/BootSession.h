@@ -56,6 +56,9 @@ class BootSession {
     uint16_t replyBase_ = 0;
     uint16_t requestBase_ = 0;
     uint32_t lastSubblockAddress_ = 0xFFFFFFFF;
+    // The head of the board's one data area: each request's data overwrites as much of it as
+    // it has, so bytes beyond a short payload are those of an earlier request.
+    NodeFrame dataArea_{};
 };
 
 }  // namespace orv::sim

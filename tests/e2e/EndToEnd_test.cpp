@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <thread>
 
+#include "BusTrace.h"
 #include "support/HexWriter.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
@@ -65,11 +68,15 @@ Transport CardTransport(const std::string& name, const std::string& card) {
     };
 }
 
+std::string WindowsTool() {
+    return std::string(ORV_WINDOWS_BUILD_DIR) + "/OrvFlashPuc.exe";
+}
+
 // The same transport, the tool being the Windows build run by Wine against our simulator. The
 // card libraries sit beside the .exe, where Windows looks first; files are named the Windows
 // way, with a drive letter and the separator given (Windows takes both).
 Transport OnWindows(Transport transport, char separator) {
-    const std::string exe = std::string(ORV_WINDOWS_BUILD_DIR) + "/OrvFlashPuc.exe";
+    const std::string exe = WindowsTool();
     transport.name = "Windows" + transport.name;
     transport.program = exe;
     transport.launcher = {ORV_WINE};
@@ -162,6 +169,8 @@ class EndToEnd : public testing::TestWithParam<Transport> {
     }
 
     void TearDown() override {
+        if (!steps_.empty())
+            CompareWithOtherTransports();
         if (HasFailure() && sim_)
             std::cout << "Simulator log:\n" << sim_->Log();
     }
@@ -170,6 +179,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
     void StartSim(std::vector<std::string> boards) {
         const Transport& transport = GetParam();
         boards.insert(boards.end(), transport.simArgs.begin(), transport.simArgs.end());
+        boards.insert(boards.end(), {"--trace", dir_.File("bus.log")});
         for (int attempt = 0; attempt < 5; ++attempt) {
             sim_.reset();
             sim_ = std::make_unique<SimProcess>(boards);
@@ -200,7 +210,66 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, exitCode) << out << r.err;
         EXPECT_THAT(out, EndsWith(ending));
+        RecordStep(command);
         return out;
+    }
+
+    // Takes the frames of the run just ended from the trace as one step of the case, and checks
+    // a download's pauses.
+    void RecordStep(const std::vector<std::string>& command) {
+        const std::vector<TracedFrame> frames = ParseCandump(SettledTrace());
+        const std::vector<TracedFrame> step(frames.begin() + static_cast<ptrdiff_t>(traced_),
+                                            frames.end());
+        traced_ = frames.size();
+        char number[8];
+        std::snprintf(number, sizeof number, "%02zu ", steps_.size());
+        std::vector<std::string>& meanings = steps_[number + command.front()];
+        for (const TracedFrame& frame : step)
+            meanings.push_back(MeaningOf(frame));
+        const int variant = command.front() == "DnlPUC" ? 1 : command.front() == "DnlHT" ? 2 : 0;
+        if (variant != 0) {
+            EXPECT_THAT(ShortPauses(step, static_cast<uint8_t>(std::stoi(command[1])), variant),
+                        testing::IsEmpty());
+        }
+    }
+
+    // The trace once the frames still on their way to it are in: the last reply of a gateway
+    // command can reach the tool before its frame reaches the trace.
+    std::string SettledTrace() const {
+        std::string trace = ReadFile(dir_.File("bus.log"));
+        for (int waits = 0; waits < 50; ++waits) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::string later = ReadFile(dir_.File("bus.log"));
+            if (later == trace)
+                break;
+            trace = std::move(later);
+        }
+        return trace;
+    }
+
+    // Every transport must leave the boards the same frames in each step that both made. The
+    // runs of a case over the transports are separate tests, so each leaves its steps in the
+    // build tree; whichever ends later compares, with runs of the programs as they are now.
+    void CompareWithOtherTransports() {
+        namespace fs = std::filesystem;
+        const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        const fs::path folder =
+            fs::path(ORV_BINARY_DIR) / "e2e-bus" / name.substr(0, name.find('/'));
+        fs::create_directories(folder);
+        SaveSteps((folder / (GetParam().name + ".txt")).string(), steps_);
+        fs::file_time_type programs = fs::last_write_time("/proc/self/exe");
+        for (const std::string& program :
+             {std::string(ORV_FLASH_PUC_BIN), std::string(ORV_CAN_SIM_BIN), WindowsTool()})
+            if (fs::exists(program))
+                programs = std::max(programs, fs::last_write_time(program));
+        for (const fs::directory_entry& other : fs::directory_iterator(folder)) {
+            const std::string transport = other.path().stem().string();
+            if (other.path().extension() != ".txt" || transport == GetParam().name ||
+                other.last_write_time() < programs)
+                continue;
+            EXPECT_EQ(FirstDifference(steps_, LoadSteps(other.path().string())), "")
+                << GetParam().name << " against " << transport;
+        }
     }
 
     std::string FlashLog() const {
@@ -224,6 +293,8 @@ class EndToEnd : public testing::TestWithParam<Transport> {
 
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
+    Steps steps_;
+    size_t traced_ = 0;  // frames of the trace already in a step
 };
 
 TEST_P(EndToEnd, DownloadVerifyReadBackAndMoveTheBootNodeId) {

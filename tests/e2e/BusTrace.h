@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+// The simulator's candump trace of one end-to-end case, read the way the boards read the frames,
+// so that the runs of one case over different transports can be held against each other.
+namespace orv::test {
+
+struct TracedFrame {
+    int64_t micros = 0;  // when it went out
+    uint32_t id = 0;
+    std::vector<uint8_t> data{};
+};
+
+// The frames of candump log lines, in order; other lines are skipped.
+std::vector<TracedFrame> ParseCandump(const std::string& text);
+
+// "ID#DATA", a data segment ending after its count of bytes: what follows them differs from one
+// transport to the next and means nothing.
+std::string MeaningOf(const TracedFrame& frame);
+
+// The pauses of a download to node in boot protocol variant 1 or 2 that came out shorter than
+// the boot loader must be given, one line each.
+std::vector<std::string> ShortPauses(const std::vector<TracedFrame>& frames, uint8_t node,
+                                     int variant);
+
+// Each step of a case (a tool run) with the meanings of its frames.
+using Steps = std::map<std::string, std::vector<std::string>>;
+
+void SaveSteps(const std::string& path, const Steps& steps);
+Steps LoadSteps(const std::string& path);
+// Where two runs differ in a step that both made; empty when they agree.
+std::string FirstDifference(const Steps& ours, const Steps& theirs);
+
+}  // namespace orv::test
