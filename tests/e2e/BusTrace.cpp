@@ -2,11 +2,7 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <sstream>
-
-#include "support/TestFiles.h"
 
 namespace orv::test {
 namespace {
@@ -98,47 +94,6 @@ std::vector<std::string> ShortPauses(const std::vector<TracedFrame>& frames, uin
                             std::to_string(requiredMs) + " ms due) before " + MeaningOf(frames[i]));
     }
     return found;
-}
-
-void SaveSteps(const std::string& path, const Steps& steps) {
-    std::string text;
-    for (const auto& [step, frames] : steps) {
-        text += "## " + step + "\n";
-        for (const std::string& frame : frames)
-            text += frame + "\n";
-    }
-    // Whole or not at all, for a run of another transport that reads it meanwhile.
-    WriteFile(path + ".part", text);
-    std::filesystem::rename(path + ".part", path);
-}
-
-Steps LoadSteps(const std::string& path) {
-    Steps steps;
-    std::istringstream lines(ReadFile(path));
-    std::vector<std::string>* current = nullptr;
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("## ", 0) == 0)
-            current = &steps[line.substr(3)];
-        else if (current)
-            current->push_back(line);
-    }
-    return steps;
-}
-
-std::string FirstDifference(const Steps& ours, const Steps& theirs) {
-    for (const auto& [step, frames] : ours) {
-        const auto other = theirs.find(step);
-        if (other == theirs.end())
-            continue;
-        for (size_t i = 0; i < std::max(frames.size(), other->second.size()); ++i) {
-            const std::string a = i < frames.size() ? frames[i] : "(none)";
-            const std::string b = i < other->second.size() ? other->second[i] : "(none)";
-            if (a != b)
-                return "step " + step + ", frame " + std::to_string(i) + ": " + a + " here, " + b +
-                       " there";
-        }
-    }
-    return "";
 }
 
 }  // namespace orv::test

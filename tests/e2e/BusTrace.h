@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -26,13 +25,5 @@ std::string MeaningOf(const TracedFrame& frame);
 // the boot loader must be given, one line each.
 std::vector<std::string> ShortPauses(const std::vector<TracedFrame>& frames, uint8_t node,
                                      int variant);
-
-// Each step of a case (a tool run) with the meanings of its frames.
-using Steps = std::map<std::string, std::vector<std::string>>;
-
-void SaveSteps(const std::string& path, const Steps& steps);
-Steps LoadSteps(const std::string& path);
-// Where two runs differ in a step that both made; empty when they agree.
-std::string FirstDifference(const Steps& ours, const Steps& theirs);
 
 }  // namespace orv::test

@@ -221,11 +221,10 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         const std::vector<TracedFrame> step(frames.begin() + static_cast<ptrdiff_t>(traced_),
                                             frames.end());
         traced_ = frames.size();
-        char number[8];
-        std::snprintf(number, sizeof number, "%02zu ", steps_.size());
-        std::vector<std::string>& meanings = steps_[number + command.front()];
+        std::string meanings;
         for (const TracedFrame& frame : step)
-            meanings.push_back(MeaningOf(frame));
+            meanings += MeaningOf(frame) + "\n";
+        steps_.push_back({std::to_string(steps_.size()) + "-" + command.front(), meanings});
         const int variant = command.front() == "DnlPUC" ? 1 : command.front() == "DnlHT" ? 2 : 0;
         if (variant != 0) {
             EXPECT_THAT(ShortPauses(step, static_cast<uint8_t>(std::stoi(command[1])), variant),
@@ -252,23 +251,28 @@ class EndToEnd : public testing::TestWithParam<Transport> {
     // build tree; whichever ends later compares, with runs of the programs as they are now.
     void CompareWithOtherTransports() {
         namespace fs = std::filesystem;
-        const std::string name = testing::UnitTest::GetInstance()->current_test_info()->name();
-        const fs::path folder =
-            fs::path(ORV_BINARY_DIR) / "e2e-bus" / name.substr(0, name.find('/'));
-        fs::create_directories(folder);
-        SaveSteps((folder / (GetParam().name + ".txt")).string(), steps_);
         fs::file_time_type programs = fs::last_write_time("/proc/self/exe");
         for (const std::string& program :
              {std::string(ORV_FLASH_PUC_BIN), std::string(ORV_CAN_SIM_BIN), WindowsTool()})
             if (fs::exists(program))
                 programs = std::max(programs, fs::last_write_time(program));
-        for (const fs::directory_entry& other : fs::directory_iterator(folder)) {
-            const std::string transport = other.path().stem().string();
-            if (other.path().extension() != ".txt" || transport == GetParam().name ||
-                other.last_write_time() < programs)
-                continue;
-            EXPECT_EQ(FirstDifference(steps_, LoadSteps(other.path().string())), "")
-                << GetParam().name << " against " << transport;
+        const std::string test = testing::UnitTest::GetInstance()->current_test_info()->name();
+        for (const auto& [step, frames] : steps_) {
+            const fs::path folder =
+                fs::path(ORV_BINARY_DIR) / "e2e-bus" / test.substr(0, test.find('/')) / step;
+            fs::create_directories(folder);
+            // Whole or not at all, for a run of another transport that reads it meanwhile.
+            const fs::path ours = folder / GetParam().name;
+            WriteFile(ours.string() + ".part", frames);
+            fs::rename(ours.string() + ".part", ours);
+            for (const fs::directory_entry& theirs : fs::directory_iterator(folder)) {
+                if (theirs.path() != ours && theirs.path().extension() != ".part" &&
+                    theirs.last_write_time() >= programs) {
+                    EXPECT_EQ(frames, ReadFile(theirs.path().string()))
+                        << step << ": " << GetParam().name << " against "
+                        << theirs.path().filename().string();
+                }
+            }
         }
     }
 
@@ -293,7 +297,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
 
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
-    Steps steps_;
+    std::vector<std::pair<std::string, std::string>> steps_;  // each run's frames
     size_t traced_ = 0;  // frames of the trace already in a step
 };
 
