@@ -18,9 +18,11 @@ bool Is(const TracedFrame& frame, uint32_t id, uint8_t first) {
     return frame.id == id && !frame.data.empty() && frame.data[0] == first;
 }
 
-// The pause that must precede frame i, and why; 0 when none.
-int64_t RequiredPauseMs(const std::vector<TracedFrame>& frames, size_t i, uint8_t node, int variant,
-                        std::string& why) {
+// The pause that must precede frame i since frame from, and why; 0 when none.
+int64_t RequiredPauseMs(const std::vector<TracedFrame>& frames, size_t i, uint8_t node,
+                        const DownloadPauses& download, std::string& why, size_t& from) {
+    const int variant = download.variant;
+    from = i - 1;
     const TracedFrame& before = frames[i - 1];
     const uint32_t request = kToNode | node;
     if (before.id == kNmt && before.data.size() == 2 && before.data[0] == 0x96) {
@@ -35,7 +37,8 @@ int64_t RequiredPauseMs(const std::vector<TracedFrame>& frames, size_t i, uint8_
         frames[i].id == request && !frames[i].data.empty() && (frames[i].data[0] & 0xF8) == 0x20;
     if (variant == 1 && firstSegment && i >= 3 && Is(frames[i - 3], request, 0x10)) {
         why = "between a sub-block header's poll and its first segment";
-        return 300;
+        from = i - 2;
+        return download.pollAnswerDelayMs + 300;
     }
     if (variant == 2 && before.id == (kFromNode | node) && before.data.size() > 1 &&
         (before.data[1] & 0x03) != 0 && Is(frames[i], request, 0x50)) {
@@ -83,12 +86,13 @@ std::string MeaningOf(const TracedFrame& frame) {
 }
 
 std::vector<std::string> ShortPauses(const std::vector<TracedFrame>& frames, uint8_t node,
-                                     int variant) {
+                                     const DownloadPauses& download) {
     std::vector<std::string> found;
     for (size_t i = 1; i < frames.size(); ++i) {
         std::string why;
-        const int64_t requiredMs = RequiredPauseMs(frames, i, node, variant, why);
-        const int64_t pausedMicros = frames[i].micros - frames[i - 1].micros;
+        size_t from = 0;
+        const int64_t requiredMs = RequiredPauseMs(frames, i, node, download, why, from);
+        const int64_t pausedMicros = frames[i].micros - frames[from].micros;
         if (requiredMs > 0 && pausedMicros + kStampSlackMicros < requiredMs * 1000)
             found.push_back(std::to_string(pausedMicros / 1000) + " ms " + why + " (" +
                             std::to_string(requiredMs) + " ms due) before " + MeaningOf(frames[i]));

@@ -21,9 +21,15 @@ std::vector<TracedFrame> ParseCandump(const std::string& text);
 // transport to the next and means nothing.
 std::string MeaningOf(const TracedFrame& frame);
 
-// The pauses of a download to node in boot protocol variant 1 or 2 that came out shorter than
-// the boot loader must be given, one line each.
+struct DownloadPauses {
+    int variant = 1;  // of the boot protocol
+    // A transport that waits this long after a poll before it reads the answer.
+    int64_t pollAnswerDelayMs = 0;
+};
+
+// The pauses of a download to node that came out shorter than the boot loader must be given,
+// one line each.
 std::vector<std::string> ShortPauses(const std::vector<TracedFrame>& frames, uint8_t node,
-                                     int variant);
+                                     const DownloadPauses& download);
 
 }  // namespace orv::test

@@ -36,8 +36,9 @@ struct Transport {
     std::function<bool(const SimProcess&)> usable{};
     // Why this transport cannot run on this machine; empty when it can.
     std::function<std::string()> unavailable{};
-    bool carriesRawFrames = true;  // which DnlHTpdo and IDENTIFY need
-    std::string announcement{};    // the line the tool prints when it opens the transport
+    bool carriesRawFrames = true;   // which DnlHTpdo and IDENTIFY need
+    int64_t pollAnswerDelayMs = 0;  // how long it lets a node answer a poll before it reads
+    std::string announcement{};     // the line the tool prints when it opens the transport
     std::string program = ORV_FLASH_PUC_BIN;
     std::vector<std::string> launcher{};
     bool crlfLineEnds = false;  // a Windows tool: every line of its output and FLASH.LOG
@@ -64,6 +65,7 @@ Transport CardTransport(const std::string& name, const std::string& card) {
                      "socketcand:127.0.0.1:" + std::to_string(sim.BridgePort()) + "/can0"}};
             },
         .carriesRawFrames = false,
+        .pollAnswerDelayMs = 300,
         .announcement = "CAN card based communication\n",
     };
 }
@@ -227,7 +229,8 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         steps_.push_back({std::to_string(steps_.size()) + "-" + command.front(), meanings});
         const int variant = command.front() == "DnlPUC" ? 1 : command.front() == "DnlHT" ? 2 : 0;
         if (variant != 0) {
-            EXPECT_THAT(ShortPauses(step, static_cast<uint8_t>(std::stoi(command[1])), variant),
+            EXPECT_THAT(ShortPauses(step, static_cast<uint8_t>(std::stoi(command[1])),
+                                    {variant, GetParam().pollAnswerDelayMs}),
                         testing::IsEmpty());
         }
     }
