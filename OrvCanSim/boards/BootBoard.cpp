@@ -5,8 +5,8 @@
 
 #include "OrvCanSim/boards/BootStatus.h"
 #include "OrvCanSim/boards/IntelHexReader.h"
-#include "OrvCanSim/bus/SimLog.h"
 #include "OrvCanSim/bus/BootLoaderCodes.h"
+#include "OrvCanSim/bus/SimLog.h"
 
 namespace orv::sim {
 namespace {

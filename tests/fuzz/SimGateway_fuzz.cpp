@@ -10,11 +10,6 @@
 #include "OrvCanSim/gateway/GatewayMessage.h"
 #include "OrvCanSim/gateway/GatewayRequest.h"
 
-using orv::CCB_CMD_SEND_FRAME;
-using orv::CCB_STATUS_NOT_EXECUTED;
-using orv::CCB_STATUS_OK;
-using orv::CCcbMessage;
-
 namespace {
 
 using namespace orv::sim;
