@@ -12,5 +12,5 @@ if(ORV_WIXL AND ORV_WIXL_HEAT AND ORV_MSIBUILD)
       -DWIXL=${ORV_WIXL} -DWIXL_HEAT=${ORV_WIXL_HEAT} -DMSIBUILD=${ORV_MSIBUILD}
       -P ${CMAKE_CURRENT_LIST_DIR}/BuildMsi.cmake
     COMMENT "Building ${ORV_MSI}" VERBATIM)
-  add_dependencies(msi ${orv_windows_programs})
+  add_dependencies(msi OrvFlashPuc OrvCanSim OrvUpdate OrvBusLog)
 endif()
