@@ -9,9 +9,12 @@
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "BusTrace.h"
+#include "os/Socket.h"
+#include "os/TcpListen.h"
 #include "support/HexWriter.h"
 #include "support/SimProcess.h"
 #include "support/TestFiles.h"
@@ -209,6 +212,7 @@ class EndToEnd : public testing::TestWithParam<Transport> {
             r = RunTool(args, options);
         }
         const std::string out = transport.crlfLineEnds ? CrLfAsLineEnd(r.out) : r.out;
+        lineMs_ = r.outLineMs;
         EXPECT_FALSE(r.timedOut);
         EXPECT_EQ(r.exitCode, exitCode) << out << r.err;
         EXPECT_THAT(out, EndsWith(ending));
@@ -279,6 +283,18 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         }
     }
 
+    // How long a reader of the tool's pipe waited after the last run's first line starting with
+    // `line` before the next one came: a line must reach it before the wait that follows.
+    int64_t WaitAfter(const std::string& out, const std::string& line) const {
+        std::istringstream lines(out);
+        std::string text;
+        for (size_t index = 0; index + 1 < lineMs_.size() && std::getline(lines, text); ++index) {
+            if (text.rfind(line, 0) == 0)
+                return lineMs_[index + 1] - lineMs_[index];
+        }
+        return -1;
+    }
+
     std::string FlashLog() const {
         const std::string log = ReadFile(dir_.File("FLASH.LOG"));
         return GetParam().crlfLineEnds ? CrLfAsLineEnd(log) : log;
@@ -301,16 +317,22 @@ class EndToEnd : public testing::TestWithParam<Transport> {
     TempDir dir_;
     std::unique_ptr<SimProcess> sim_;
     std::vector<std::pair<std::string, std::string>> steps_;  // each run's frames
-    size_t traced_ = 0;  // frames of the trace already in a step
+    size_t traced_ = 0;            // frames of the trace already in a step
+    std::vector<int64_t> lineMs_;  // when each line of the last run reached the pipe
 };
 
 TEST_P(EndToEnd, DownloadVerifyReadBackAndMoveTheBootNodeId) {
     StartSim({"--puc", "12"});
     const std::string file = PucProgram();
 
+    const std::string flashed = Tool({"DnlPUC", "12", file}, 0, "Download successful!\n");
     EXPECT_THAT(
-        Tool({"DnlPUC", "12", file}, 0, "Download successful!\n"),
+        flashed,
         HasSubstr("Please wait... flashing\nBusId: 0 NodeId: 12 HexFileName: " + file + "\n"));
+    // The initialisation's, the programming's and the closing pause, as the pipe shows them.
+    for (const auto& [line, pauseMs] :
+         {std::pair{"BusId: 0", 2400}, {"ProgramSubblock DONE", 11900}, {"sleeping...", 950}})
+        EXPECT_GE(WaitAfter(flashed, line), pauseMs) << line;
     const std::string log = FlashLog();
     EXPECT_THAT(log, testing::MatchesRegex("app\\.hex [ 0-9A-F]{4} ([0-9]{2}\\.){2}[0-9]{2} "
                                            "([0-9]{2}\\.){2}[0-9]{2}  C        0\n"));
@@ -371,6 +393,23 @@ TEST_P(EndToEnd, DownloadAnHtBoardAndWhereRawFramesPassItsListedFirmware) {
          "BusId: 0 NodeId: 5 HW: HT-0042\nFirmware: HT-0042 -> " +
              ToolPath(dir_.File("fw/ht.hex")) + "\nOffset: 0x1010000\n");
     EXPECT_THAT(Tool({"DnlHTpdo", "5", list}, 0, "Download successful!\n"), HasSubstr(sent));
+}
+
+// A gateway address where nothing listens: the tool says so, on standard error why, and fails.
+TEST(ClosedGateway, TheToolCannotConnectAndSaysWhy) {
+    uint16_t port = 0;
+    std::string reason;
+    // A port the system just handed out and took back; one that is a multiple of 100 would be
+    // read as a gateway board's base port.
+    for (int attempt = 0; attempt < 5 && port % 100 == 0; ++attempt) {
+        port = 0;
+        CloseSocket(ListenTcp("127.0.0.1", port, reason));
+    }
+    const std::string gateway = "127.0.0.1:" + std::to_string(port);
+    const ToolResult r = RunTool({gateway, "0", "Scan"});
+    EXPECT_EQ(r.exitCode, kExitFailure);
+    EXPECT_EQ(r.out, "Can not connect to CCB\n");
+    EXPECT_THAT(r.err, HasSubstr("gateway " + gateway + ": Connection refused"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, EndToEnd, testing::ValuesIn(AllTransports()),

@@ -38,12 +38,13 @@ std::vector<std::string> EnvironmentOf(const ToolRunOptions& options) {
 }
 
 // Collects both streams until they end or the time is up (then the child is killed).
-template <typename LeftMs>
-void Collect(int out, int err, pid_t child, const LeftMs& leftMs, ToolResult& result) {
+template <typename ElapsedMs>
+void Collect(int out, int err, pid_t child, int timeoutMs, const ElapsedMs& elapsedMs,
+             ToolResult& result) {
     pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
     char buffer[4096];
     for (int open = 2; open > 0;) {
-        const auto left = leftMs();
+        const auto left = timeoutMs - elapsedMs();
         if (left <= 0) {
             result.timedOut = true;
             kill(child, SIGKILL);
@@ -55,8 +56,12 @@ void Collect(int out, int err, pid_t child, const LeftMs& leftMs, ToolResult& re
             if (fd.fd < 0 || (fd.revents & (POLLIN | POLLHUP | POLLERR)) == 0)
                 continue;
             const ssize_t got = read(fd.fd, buffer, sizeof buffer);
-            if (got > 0)
-                (fd.fd == out ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+            if (got > 0 && fd.fd == out) {
+                result.out.append(buffer, static_cast<size_t>(got));
+                const auto lineEnds = std::count(buffer, buffer + got, '\n');
+                result.outLineMs.insert(result.outLineMs.end(), lineEnds, elapsedMs());
+            } else if (got > 0)
+                result.err.append(buffer, static_cast<size_t>(got));
             else if (got == 0 || errno != EINTR) {
                 fd.fd = -1;
                 --open;
@@ -95,8 +100,7 @@ ToolResult RunTool(const std::vector<std::string>& args, const ToolRunOptions& o
     close(out[1]);
     close(err[1]);
     if (child > 0)
-        Collect(
-            out[0], err[0], child, [&] { return options.timeoutMs - elapsedMs(); }, result);
+        Collect(out[0], err[0], child, options.timeoutMs, elapsedMs, result);
     close(out[0]);
     close(err[0]);
     int status = 0;

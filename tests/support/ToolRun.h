@@ -19,6 +19,7 @@ struct ToolResult {
     int exitCode = -1;  // 0..255 as the shell sees it (the tool's -1 is 255); -1 when killed
     bool timedOut = false;
     std::string out;
+    std::vector<int64_t> outLineMs;  // when each line end of out arrived, ms after the start
     std::string err;
     int64_t elapsedMs = 0;
     int64_t cpuMs = 0;       // user and system time of the tool
