@@ -56,5 +56,5 @@ stage "libFuzzer: every fuzz target for 10 s"
 scripts/fuzz.sh all 10
 
 stage "g++ release build"
-scripts/build.sh release OrvFlashPuc OrvCanSim orv_card_nican orv_card_canapi
+scripts/build.sh release OrvFlashPuc OrvCanSim OrvUpdate OrvBusLog orv_card_nican orv_card_canapi
 stage "done"
