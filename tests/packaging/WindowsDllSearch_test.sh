@@ -16,8 +16,10 @@ prefix_script=$source_dir/scripts/wine-prefix.sh
 trap '"$prefix_script" remove "$work/prefix" "$wine" "$windows/OrvFlashPuc.exe"; rm -rf "$work"' EXIT
 # Wine's first start in a prefix can fail while the machine starts many programs at once: that
 # is no verdict on the tool, so the prefix gets one more try.
-"$prefix_script" create "$work/prefix" "$wine" "$windows/OrvFlashPuc.exe" ||
+"$prefix_script" create "$work/prefix" "$wine" "$windows/OrvFlashPuc.exe" || {
+    echo "Wine did not make the prefix; trying once more"
     "$prefix_script" create "$work/prefix" "$wine" "$windows/OrvFlashPuc.exe"
+}
 # Z: is the Unix root in every Wine prefix.
 export WINEPREFIX=$work/prefix WINEDEBUG=-all DISPLAY= ORV_LOAD_MARKER="Z:${work//\//\\}\\loaded.txt"
 mkdir "$work/tool" "$work/received"
