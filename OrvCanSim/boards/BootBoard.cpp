@@ -381,16 +381,24 @@ void BootBoard::AddSegment(const CanFrame& frame) {
     }
 }
 
+// A write enable serves one writing request; without one the request is refused.
+bool BootBoard::TakeWriteEnable() {
+    if (!writeEnabled_) {
+        Report(kStatusNoWriteEnable);
+        return false;
+    }
+    writeEnabled_ = false;
+    return true;
+}
+
 void BootBoard::Program() {
     if (!initialised_ || (!IsPuc() && !receiver_.Complete())) {
         Report(kStatusOutOfSequence);
         return;
     }
-    if (!writeEnabled_) {
-        Report(kStatusNoWriteEnable);
+    if (!TakeWriteEnable()) {
         return;
     }
-    writeEnabled_ = false;
     if (!IsPuc()) {
         const std::vector<uint8_t>& data = receiver_.Data();
         flash_.Write(receiver_.Address(), data.data(), data.size());
@@ -430,11 +438,9 @@ void BootBoard::Validate() {
         Report(kStatusOutOfSequence);
         return;
     }
-    if (!writeEnabled_) {
-        Report(kStatusNoWriteEnable);
+    if (!TakeWriteEnable()) {
         return;
     }
-    writeEnabled_ = false;
     const bool valid = (programmedLength_ & 0xFFFF) == (expected_.length & 0xFFFF) &&
                        programmedChecksum_ == expected_.checksum;
     SimLog("%s: descriptors %s", name_.c_str(), valid ? "valid" : "NOT valid");
@@ -493,11 +499,9 @@ void BootBoard::CommitInfoBlock() {
         Report(kStatusUnknownCommand);
         return;
     }
-    if (!writeEnabled_) {
-        Report(kStatusNoWriteEnable);
+    if (!TakeWriteEnable()) {
         return;
     }
-    writeEnabled_ = false;
     infoBlock_.Commit();
     SimLog("%s: information block written, soft CAN ID 0x%02X", name_.c_str(),
            flash_.Read(PucInfoBlock::kSoftCanIdAddress));

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "canlink/CanLink.h"
 #include "OrvCanSim/boards/BoardConfig.h"
 #include "OrvCanSim/boards/FlashMemory.h"
 #include "OrvCanSim/boards/PucInfoBlock.h"
 #include "OrvCanSim/boards/SubblockReceiver.h"
+#include "canlink/CanLink.h"
 
 namespace orv::sim {
 
@@ -58,6 +58,7 @@ class BootBoard {
     void EnterApplication();
     void Dispatch(const CanFrame& frame, std::vector<CanFrame>& answers);
     void Report(uint8_t status);
+    bool TakeWriteEnable();
     void InjectStatusError(uint32_t gatewayCode);
     void StartBusy(uint8_t bits, int polls);
 
