@@ -88,6 +88,15 @@ TEST(ParseArguments, HelpTransportAndBusId) {
              "Ethernet2CAN|ORVCAN Application PUC cmd=8"},
             // A numeric form that misses its port is taken as a route.
             {{"10.0.0.1:abc", "0", "scan"}, "", "10.0.0.1|abc PUC cmd=8"},
+            {{"10.0.0.1:0", "0", "scan"},
+             "Assuming CAN socket number = 6\n",
+             "10.0.0.1:6 PUC cmd=8"},
+            {{"E2C:A:B", "0", "scan"}, "", "E2C|A:B PUC cmd=8"},
+            // A route needs both parts; a minus sign is no option but -h or -?.
+            {{":ORVCAN", "0", "scan"}, "Error: First input argument not good\n", ""},
+            {{"Ethernet2CAN:", "0", "scan"}, "Error: First input argument not good\n", ""},
+            {{"-x", "0", "scan"}, "Error: First input argument not good\n", ""},
+            {{"-?", "0", "scan"}, "usage", ""},
             {{"ccb15", "", "scan"}, "Error: Bad BusID\n", ""},
             {{"ccb15", "0x1F", "scan"}, "", "192.168.100.25:16506 PUC cmd=8 bus=31"},
         },
@@ -113,6 +122,14 @@ TEST(ParseArguments, CommandsAndTheirArguments) {
             {{"ToApp", "0x80"}, "Error: Bad NodeID 0x80\n", ""},
             {{"ToApp", "0x7f"}, "", "PUC cmd=7 node=127"},
             {{"ToApp", "abc"}, "Error: Bad NodeID\n", ""},
+            // Hexadecimal needs three characters: "0x" alone is read as decimal 0.
+            {{"ToApp", "0X5"}, "", "PUC cmd=7 node=5"},
+            {{"ToApp", "0x"}, "", "PUC cmd=7"},
+            {{"SetIdPUC", "12", "200"}, "Error: Bad NodeID 0xC8\n", ""},
+            {{"SetIdPUC", "12"}, "Error: Bad NodeID\n", ""},
+            // The file name is copied, and found missing, before the node ID is read.
+            {{"VerPUC", "0x80"}, "Bad filename!\n", ""},
+            {{"VerPUC", "12", "a.hex", "31"}, "", "PUC cmd=4 node=12 file=a.hex"},
             {{"ToApp", "-5"}, "", "PUC cmd=7 node=-5"},
             {{"SetIdPUC", "12", "0x20"}, "", "PUC cmd=9 node=12 new=32"},
             // The application's node ID, read for DnlPUC only.
