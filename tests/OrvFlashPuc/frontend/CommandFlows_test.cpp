@@ -147,7 +147,14 @@ TEST(FindFirmwareFile, ReadsTheList) {
     // The base address is as left in a variable preset to 0xDEAD; no firmware: not found.
     const std::tuple<std::string, std::wstring, std::wstring, uint32_t> cases[] = {
         {"HT-A\ta.hex\t0x2000\nHT-B\tb.hex\t0x4000\n", L"HT-B", L"b.hex", 0x4000},
-        {"HT-A\ta.hex\t2000\n", L"HT-A", L"a.hex", 0x2000},
+        {"HT-A\ta.hex\t2000\r\n", L"HT-A", L"a.hex", 0x2000},
+        // The offset reads as a 32-bit strtoul: it saturates, and a minus sign negates.
+        {"HT-A\ta.hex\tFFFFFFFF\n", L"HT-A", L"a.hex", 0xFFFFFFFF},
+        {"HT-A\ta.hex\t100000000\n", L"HT-A", L"a.hex", 0xFFFFFFFF},
+        {"HT-A\ta.hex\t-FFFFFFFF\n", L"HT-A", L"a.hex", 1},
+        {"HT-A\ta.hex\t-100000000\n", L"HT-A", L"a.hex", 0xFFFFFFFF},
+        {"HT-A\ta.hex\t 0x1C3\n", L"HT-A", L"a.hex", 0x1C3},
+        {"HT-A\ta.hex\tzz\n", L"HT-A", L"a.hex", 0},
         // The key is found anywhere, here as the tail of an earlier first column.
         {"XHT-A\tx.hex\t0x1\nHT-A\ta.hex\t0x2\n", L"HT-A", L"x.hex", 0x1},
         // Without its second TAB an entry takes the next TAB of the file.
@@ -165,6 +172,25 @@ TEST(FindFirmwareFile, ReadsTheList) {
                   firmware)
             << list;
         EXPECT_EQ(base, expectedBase);
+    }
+}
+
+// The firmware sits in the list's folder; a list named from the root or from nowhere names it
+// alone, and a path too long for the settings is cut.
+TEST(SetFirmwarePath, PutsTheFirmwareBesideTheList) {
+    const std::string longFolder(250, 'd');
+    const std::pair<std::string, std::string> cases[] = {
+        {"lists/hw.lst", "lists/fw.hex"},
+        {"C:\\hw\\x\\hw.lst", "C:\\hw\\x\\fw.hex"},
+        {"hw.lst", "fw.hex"},
+        {"/hw.lst", "fw.hex"},
+        {longFolder + "/hw.lst", (longFolder + "/fw.hex").substr(0, 259)},
+    };
+    for (const auto& [list, firmware] : cases) {
+        RunSettings settings;
+        std::strcpy(settings.hexFileName, list.c_str());
+        SetFirmwarePath(settings, L"fw.hex");
+        EXPECT_EQ(settings.hexFileName, firmware);
     }
 }
 
