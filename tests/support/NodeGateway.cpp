@@ -164,13 +164,16 @@ void NodeGateway::Execute(uint32_t command, const std::vector<uint8_t>& payload,
 }
 
 CPucDownloadProtocol& NodeGatewayTest::WithImage(
-    TargetMode mode, const std::vector<std::pair<uint16_t, uint8_t>>& blocks) {
+    TargetMode mode, const std::vector<std::pair<uint16_t, uint8_t>>& blocks, uint32_t base) {
     HexWriter hex;
-    for (const auto& [index, fill] : blocks)
-        hex.Bytes(index * CProgramImage::kSubblockSize,
-                  std::vector<uint8_t>(CProgramImage::kSubblockSize, fill), 64);
+    for (const auto& [index, first] : blocks) {
+        std::vector<uint8_t> bytes(CProgramImage::kSubblockSize);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<uint8_t>(first + i % 251);
+        hex.Bytes(base + index * CProgramImage::kSubblockSize, bytes, 64);
+    }
     hex.EndOfFile().Save(dir.File("prog.hex"));
-    image = std::make_unique<CProgramImage>(1, 5, dir.File("prog.hex").c_str(), mode, 0);
+    image = std::make_unique<CProgramImage>(1, 5, dir.File("prog.hex").c_str(), mode, base);
     protocol = std::make_unique<CPucDownloadProtocol>(&gateway, image.get(), 5, mode);
     return *protocol;
 }

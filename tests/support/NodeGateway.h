@@ -83,9 +83,12 @@ class NodeGateway : public CCommAdapter {
 
 class NodeGatewayTest : public ::testing::Test {
   protected:
-    // A protocol for node 5 and an image of sub-blocks (index, fill byte).
+    // A protocol for node 5 and an image of sub-blocks (index, first byte), loaded at `base`.
+    // Each byte is one more than the one before, modulo 251: every frame and every checksum
+    // byte differs, so a slipped or swapped byte shows.
     CPucDownloadProtocol& WithImage(TargetMode mode,
-                                    const std::vector<std::pair<uint16_t, uint8_t>>& blocks);
+                                    const std::vector<std::pair<uint16_t, uint8_t>>& blocks,
+                                    uint32_t base = 0);
     CPucDownloadProtocol& WithoutImage(TargetMode mode = MODE_PUC) {
         protocol = std::make_unique<CPucDownloadProtocol>(&gateway, nullptr, 5, mode);
         return *protocol;

@@ -26,7 +26,7 @@ std::string ExpectedSteps(bool check, bool info, bool written, bool subblocks = 
 }
 
 // A boot code before version 2 refuses the writes, and the download goes on; so does one whose
-// application has the checksum of the file (2048 * (0x11 + 0x22) = 0x19800).
+// application has the checksum of the file (0xFF08, the sum of its two sub-blocks).
 TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformationBlock) {
     const std::string checked =
         "BOOT-code compatibility validation.\nThis version of the BOOT-"
@@ -43,7 +43,7 @@ TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformatio
                            "Write enable DONE\nStatus: OK\n"},
                           {"3.10", "1234", true, true, true,
                            "SendInfoBlockData DONE\nWrite enable DONE\nStatus: OK\n"},
-                          {"V3.1", "9800", false, false, false, "Write enable DONE\n"}}) {
+                          {"V3.1", "FF08", false, false, false, "Write enable DONE\n"}}) {
         SCOPED_TRACE(c.version);
         BootNode& node = PreparePuc(c.version);
         node.memory[0x4002] = static_cast<uint8_t>(std::stoul(c.checksum, nullptr, 16) >> 8);
@@ -56,7 +56,7 @@ TEST_F(DownloadPucTest, TheBootCodeVersionDecidesCompatibilityCheckAndInformatio
             << text;
         EXPECT_EQ(text.find(checked) != std::string::npos, c.check);
         EXPECT_EQ(text.find("sum: 0x" + c.checksum + "\n") != std::string::npos, true);
-        EXPECT_EQ(text.find(same) != std::string::npos, c.checksum == "9800");
+        EXPECT_EQ(text.find(same) != std::string::npos, c.checksum == "FF08");
         EXPECT_EQ(0, std::memcmp(node.memory.data() + 0x12000, image->data + 0x12000, 2048));
         EXPECT_EQ(0, std::memcmp(node.memory.data() + 0x4010,
                                  c.written ? "prog.hex\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"
@@ -129,13 +129,14 @@ TEST_F(NodeGatewayTest, DownloadHtPausesLongEveryFifthSubblock) {
     EXPECT_TRUE(first < last && text.find("long", first + 10) == last + 9) << text;
 }
 
-// Sub-block 33 of a PDO image: page 1, address 0x0800, 2048 bytes of 0x22 (checksum 0x1000).
+// Sub-block 33 of a PDO image 0x2345 above a 64 KiB boundary: page 2, address 0x2B45, checksum
+// 0xFF84.
 using DownloadHtPdoTest = NodeGatewayTest;
 constexpr const char* kInitialised = "Dnl. initialization: DONE\nDnl. initialization 2: DONE\n";
 
 TEST_F(DownloadHtPdoTest, ASubblockTravelsAsOneHeaderAnd293DataFrames) {
     gateway.AddNode(5);
-    WithImage(MODE_HT_PDO, {{33, 0x22}});
+    WithImage(MODE_HT_PDO, {{33, 0x22}}, 0x01012345);
     console.Take();
     EXPECT_TRUE(protocol->DownloadHtPdo());
     EXPECT_EQ(gateway.Steps(),
@@ -157,13 +158,13 @@ TEST_F(DownloadHtPdoTest, ASubblockTravelsAsOneHeaderAnd293DataFrames) {
     // Address low, address high, page in the header: not the descriptor's own order.
     EXPECT_EQ(
         frames.substr(0, 5 * 25 + 3),
-        " FF 00 00 00 00 00 00 00, 00 00 08 00 00 08 00 00, 01 00 00 10 00 08 00 00, 10 00 08 "
-        "01 00 08 00 10, 27 22 22 22 22 22 22 22, 2F");
-    EXPECT_TRUE(frames.ends_with(" 24 22 22 22 22 FF FF FF,"));
+        " FF 00 00 00 00 00 00 00, 00 45 2B 00 00 08 00 00, 01 00 84 FF 00 08 00 00, 10 45 2B "
+        "02 00 08 84 FF, 27 22 23 24 25 26 27 28, 2F");
+    EXPECT_TRUE(frames.ends_with(" 24 46 47 48 49 FF FF FF,"));
     EXPECT_EQ(
         console.Take(),
         std::string(kInitialised) +
-            "sleeping...\nWrite enable DONE\nSubblock starting at 0x10800 ... SENT\n"
+            "sleeping...\nWrite enable DONE\nSubblock starting at 0x22B45 ... SENT\n"
             "Write enable DONE\nProgramSubblock DONE\nWrite enable DONE\n"
             "Validating descriptors DONE\nJump to application DONE\nFinalize downloading DONE\n");
 }
