@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,6 +21,11 @@ const std::string kBadSum = "the record fails its checksum";
 
 std::string Ela(uint16_t upper) {
     return HexRecord(0x04, 0, {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)});
+}
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
 }
 std::string Rec(uint16_t address, const std::vector<uint8_t>& bytes) {
     return HexRecord(0x00, address, bytes) + "\n";
@@ -43,8 +49,15 @@ std::vector<LoadCase> LoadCases() {
         {"no end record, last line with line end", kData + "\n", kRead, "line 2: " + kNoEnd},
         {"CR LF line ends", Ela(1) + "\r\n" + kData + "\r\n" + kEof + "\r\n", "", "", {{0x15001, 2}}},
         {"blank line between records", kData + "\n\n" + kEof + "\n", kRead, "line 2: a record must start with ':'"},
-        {"a type other than 00 and 04 ends the load",
-         HexRecord(0x03, 0, {0, 0, 0, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
+        {"type 02 ends the load", HexRecord(0x02, 0, {0x10, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
+        {"type 03 ends the load", HexRecord(0x03, 0, {0, 0, 0, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
+        {"type 05 ends the load", HexRecord(0x05, 0, {0, 0, 0, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
+        {"trailing blank after a record", kData + " \n" + kEof + "\n", kRead},
+        {"lower-case digits", Lower(Rec(0x5ABC, {0xDE})) + kEof, "", "", {{0x5ABC, 0xDE}}},
+        {"a digit beyond F", ":01500000G05F\n" + kEof, kSum},
+        // A record of no data only checks its checksum.
+        {"count 0", ":00500000B0\n" + kEof, "", "", {{0x5000, 0xFF}}},
+        {"count 0, checksum wrong", ":00500000B1\n" + kEof, kSum},
         // A failed load keeps what it stored and derives nothing from it.
         {"data checksum wrong", Rec(0x5000, {0x42}) + ":015800004365\n",
          kSum, "line 2: " + kBadSum, {{0x5000, 0x42}}},
