@@ -73,11 +73,24 @@ TEST(SocketCanLink, RealVirtualInterface) {
     EXPECT_EQ(Next(*receiver), "530:1:112");
 }
 
+// Refused before any connection is tried, so no address here is ever reached.
 TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
-    std::string error;
-    EXPECT_EQ(orv::OpenCanLink("vcan0", error), nullptr);
-    EXPECT_EQ(error,
-              "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE");
+    const std::pair<std::string, std::string> cases[] = {
+        {"vcan0", "no CAN link 'vcan0': use socketcand:HOST[:PORT][/CHANNEL] or socketcan:IFACE"},
+        {"socketcand:127.0.0.1:abc/can0", "socketcand: 'abc' is no port number"},
+        {"socketcand:127.0.0.1:/can0", "socketcand: '' is no port number"},
+        {"socketcand:127.0.0.1:0", "socketcand: '0' is no port number"},
+        {"socketcand:127.0.0.1:65536", "socketcand: '65536' is no port number"},
+        {"socketcand:127.0.0.1:000029536", "socketcand: '000029536' is no port number"},
+        {"SocketCAND::29536/can0", "socketcand: the route names no host (HOST[:PORT][/CHANNEL])"},
+        {"socketcand:127.0.0.1:29536/", "socketcand: '' is no channel name"},
+        {"socketcand:127.0.0.1/can<0>", "socketcand: 'can<0>' is no channel name"},
+    };
+    for (const auto& [description, why] : cases) {
+        std::string error;
+        EXPECT_EQ(orv::OpenCanLink(description, error), nullptr) << description;
+        EXPECT_EQ(error, why);
+    }
 }
 
 TEST(SocketcandSplitter, CutsTheStreamIntoMessages) {
