@@ -159,7 +159,8 @@ TEST(SocketcandLink, ReceivesFramesCutAnywhereSkipsWhatIsNoFrameAndEndsWhenClose
     peer.Say("92 1700000000.123456 0102A0 >");
     EXPECT_EQ(Next(*link), "402:3:160");
     peer.Say(
-        "garbage\n< error bus off >< frame 193 1.5 zz >< frame 194 1.5 123 >< frame >"
+        "garbage\n< error bus off >< frames 190 1.5 11 >< frame 193 1.5 zz >< frame 194 1.5 123 >< "
+        "frame >"
         "< frame 195 x 00 >< echo >< frame 196 1.0 000102030405060708 >< frame < frame 7FF "
         "2.000001 >");
     EXPECT_EQ(Next(*link), "2047:0:0");

@@ -131,20 +131,29 @@ TEST(ProgramImage, ChecksumsWrapFillBlockGapsClosesTheRangeAndCompareBlock) {
     EXPECT_FALSE(image.CompareBlock(-1));
 }
 
-// The file's date is local: 2021-03-04 20:00 UTC is already the 5th ten hours east of UTC.
+// The file's date is local: 2021-03-04 20:00 UTC is already the 5th ten hours east of UTC. The
+// name kept for the board is cut to its field; the dumps go beside the file, without its
+// extension.
 TEST(ProgramImage, NamesAndDates) {
     setenv("TZ", "UTC-10", 1);
     tzset();
     TempDir dir;
-    const std::string path = dir.File("Prog v2.hex");
-    HexWriter().Bytes(0x5000, {1}).EndOfFile().Save(path);
-    const utimbuf times{1614888000, 1614888000};
-    ASSERT_EQ(utime(path.c_str(), &times), 0);
-    CProgramImage image(0, 12, path.c_str(), MODE_PUC, 0);
-    ASSERT_EQ(image.loaded, 1);
-    EXPECT_STREQ(image.foundFileName, "Prog v2.hex");
-    EXPECT_STREQ(image.fileDate, "05.03.21");
-    EXPECT_EQ(std::string(image.baseName), dir.File("Prog v2"));
+    const std::string longName = std::string(126, 'p') + ".hex";
+    for (const auto& [name, found, base] :
+         {std::tuple<std::string, std::string, std::string>{"Prog v2.hex", "Prog v2.hex",
+                                                            "Prog v2"},
+          {longName, longName.substr(0, 119), std::string(126, 'p')}}) {
+        const std::string path = dir.File(name);
+        HexWriter().Bytes(0x5000, {1}).EndOfFile().Save(path);
+        const utimbuf times{1614888000, 1614888000};
+        ASSERT_EQ(utime(path.c_str(), &times), 0);
+        CProgramImage image(0, 12, path.c_str(), MODE_PUC, 0);
+        ASSERT_EQ(image.loaded, 1);
+        EXPECT_EQ(std::string(image.foundFileName), found);
+        EXPECT_STREQ(image.fileDate, "05.03.21");
+        EXPECT_EQ(std::strlen(image.loadDate), 8u);
+        EXPECT_EQ(std::string(image.baseName), dir.File(base));
+    }
 }
 
 }  // namespace
