@@ -69,19 +69,22 @@ TEST_F(TcpListenTest, RefusesWhatItCannotListenOn) {
     }
 }
 
+// The read of nothing leaves errno at EAGAIN: the peer's end must still read as the end.
 TEST_F(TcpListenTest, WaitsForBytesThatPeekingLeavesInPlaceAndTellsTheEnd) {
     EXPECT_EQ(WaitReadable(server_, 20), SocketWait::TimedOut);
+    char byte = 0;
+    EXPECT_EQ(ReceiveAvailable(server_, &byte, 1), kNothingYet);
     ASSERT_TRUE(SendAll(client_, "x", 1));
     ASSERT_EQ(WaitReadable(server_, kWaitMs), SocketWait::Readable);
     EXPECT_TRUE(BytesWaiting(server_));
     EXPECT_TRUE(BytesWaiting(server_));
-    char byte = 0;
     EXPECT_EQ(ReceiveAvailable(server_, &byte, 1), 1);
     EXPECT_EQ(byte, 'x');
     CloseSocket(client_);
     client_ = kNoSocket;
     ASSERT_EQ(WaitReadable(server_, kWaitMs), SocketWait::Readable);
     EXPECT_FALSE(BytesWaiting(server_));
+    EXPECT_EQ(ReceiveAvailable(server_, &byte, 1), kEnded);
 }
 
 TEST_F(TcpListenTest, ShutdownEndsABlockedReadAndTellsThePeer) {
