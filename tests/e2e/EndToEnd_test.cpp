@@ -355,8 +355,11 @@ TEST_P(EndToEnd, DownloadVerifyReadBackAndMoveTheBootNodeId) {
     Tool({"SetIdPUC", "12", "0x21"}, 0,
          "InitExtendedInfoUpdate: DONE\nWrite enable DONE\nFlashExtInfoBlk: DONE\nStatus: OK\n");
     Tool({"ToApp", "12"}, 0, "Jump to application DONE\n");
-    // The application still answers as 12, its boot code now as 0x21.
-    Tool({"ToBoot", "12"}, kExitFailure, "different CAN node ID in BOOT mode!\n");
+    // The application still answers as 12, its boot code now as 0x21; the node is shown before
+    // the wait for its boot loader.
+    const std::string moved =
+        Tool({"ToBoot", "12"}, kExitFailure, "different CAN node ID in BOOT mode!\n");
+    EXPECT_GE(WaitAfter(moved, "BusId: 0"), 2900);
     Tool({"Scan"}, 0, "Detected nodes in BOOT mode:\n0x21 \n");
     EXPECT_EQ(FlashLog(), log) << "only downloads write the log";
 }
@@ -379,8 +382,14 @@ TEST_P(EndToEnd, DownloadAnHtBoardAndWhereRawFramesPassItsListedFirmware) {
     // An HT program lives in page 6, which the sub-block line shows as 0x10000 up.
     const std::string sent = "Subblock starting at 0x10000 ... SENT\n";
     HexWriter().Bytes(0x0000, Program(2048, 0x33)).EndOfFile().Save(dir_.File("ht.hex"));
-    EXPECT_THAT(Tool({"DnlHT", "5", ToolPath(dir_.File("ht.hex"))}, 0, "Download successful!\n"),
-                HasSubstr(sent));
+    const std::string flashed =
+        Tool({"DnlHT", "5", ToolPath(dir_.File("ht.hex"))}, 0, "Download successful!\n");
+    EXPECT_THAT(flashed, HasSubstr(sent));
+    // The boot loader's start, the long programming pause and the board's settling, as the pipe
+    // shows them.
+    for (const auto& [line, pauseMs] :
+         {std::pair{"sleeping...", 6900}, {"sleeping long", 1900}, {"Finalize", 4900}})
+        EXPECT_GE(WaitAfter(flashed, line), pauseMs) << line;
     EXPECT_FALSE(std::filesystem::exists(dir_.File("FLASH.LOG")));
     if (!GetParam().carriesRawFrames)
         return;
