@@ -85,6 +85,8 @@ TEST(CanLinkDescription, ADescriptionThatNamesNoLinkOpensNothingAndSaysWhy) {
         {"SocketCAND::29536/can0", "socketcand: the route names no host (HOST[:PORT][/CHANNEL])"},
         {"socketcand:127.0.0.1:29536/", "socketcand: '' is no channel name"},
         {"socketcand:127.0.0.1/can<0>", "socketcand: 'can<0>' is no channel name"},
+        {"socketcan:", "SocketCAN: '' is no interface name"},
+        {"socketcan:can456789abcdefg", "SocketCAN: 'can456789abcdefg' is no interface name"},
     };
     for (const auto& [description, why] : cases) {
         std::string error;
