@@ -85,6 +85,7 @@ TEST_F(TcpListenTest, WaitsForBytesThatPeekingLeavesInPlaceAndTellsTheEnd) {
     ASSERT_EQ(WaitReadable(server_, kWaitMs), SocketWait::Readable);
     EXPECT_FALSE(BytesWaiting(server_));
     EXPECT_EQ(ReceiveAvailable(server_, &byte, 1), kEnded);
+    EXPECT_FALSE(BytesWaiting(kNoSocket));  // a failing socket, at once
 }
 
 TEST_F(TcpListenTest, ShutdownEndsABlockedReadAndTellsThePeer) {

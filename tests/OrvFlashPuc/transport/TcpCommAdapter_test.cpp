@@ -43,16 +43,6 @@ class TcpCommAdapterTest : public testing::Test {
     CTcpCommAdapter adapter_;
 };
 
-TEST(TcpCommAdapter, ConnectsOnlyWhereAGatewayListens) {
-    int closedPort = 0;
-    {
-        test::TcpSocketPeer gone;
-        closedPort = gone.Port();
-    }
-    CTcpCommAdapter adapter;
-    EXPECT_EQ(adapter.Connect(kLoopback, closedPort), CTcpCommAdapter::Connection::Unreachable);
-}
-
 // Open and Reset pass on the result of a whole reply that echoes their command; a short reply
 // or another command reads as success.
 TEST_F(TcpCommAdapterTest, OpenAndResetPassOnOnlyAWholeEchoedResult) {
