@@ -88,15 +88,17 @@ TEST_F(TcpListenTest, WaitsForBytesThatPeekingLeavesInPlaceAndTellsTheEnd) {
     EXPECT_FALSE(BytesWaiting(kNoSocket));  // a failing socket, at once
 }
 
-TEST_F(TcpListenTest, ShutdownEndsABlockedReadAndTellsThePeer) {
-    auto reader = std::async(std::launch::async, [this] {
+// How the simulator ends a connection whose handler waits for the peer's next bytes.
+TEST_F(TcpListenTest, ShutdownEndsAWaitForBytesAndTellsThePeer) {
+    auto waiting = std::async(std::launch::async, [this] {
+        const SocketWait woken = WaitReadable(server_, 4 * kWaitMs);
         char byte;
-        return ReceiveBlocking(server_, &byte, 1);
+        return std::pair{woken, ReceiveAvailable(server_, &byte, 1)};
     });
-    EXPECT_EQ(reader.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
     ShutdownSocket(server_);
-    ASSERT_EQ(reader.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
-    EXPECT_EQ(reader.get(), kEnded);
+    ASSERT_EQ(waiting.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    EXPECT_EQ(waiting.get(), std::pair(SocketWait::Readable, kEnded));
     ASSERT_TRUE(SetReceiveLimit(client_, kWaitMs));
     char byte;
     EXPECT_EQ(ReceiveBlocking(client_, &byte, 1), kEnded);
