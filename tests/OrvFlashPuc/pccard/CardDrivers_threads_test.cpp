@@ -325,6 +325,10 @@ const Driver kDrivers[] = {
         {"ack=0", "notify 2", 2, {}},
         {"", "write 212 0", 0, {kNoFrame}},
         {"", "write 212 0", CARD_ERR_TIMEOUT, {kNoFrame}},
+        // Opening again forgets a write success seen before.
+        {"", "notify 2", 2, {}},
+        {"", "open", 0, {kConfig, "ncOpenObject CAN0", "ncCreateNotification 5a17,7,ffffffff,null"}},
+        {"", "write 212 0", CARD_ERR_TIMEOUT, {kNoFrame}},
         {"ncReset=0", "reset", 0, {"ncReset CAN0,0"}},
         {"", "hand 192 1 2", 0, {"ncRead 5a17,16"}},
         {"", "close", 0, {"ncAction 5a17,80000003,0", "sleep 300", "ncCloseObject 5a17"}},
