@@ -108,6 +108,50 @@ TEST(E2CAdapter, ReceiveStoreKeepsEveryFrameInOrderAcrossGrowth) {
     }
 }
 
+// A bus on which time runs: each read of the clock comes `stepMs` after the one before and finds
+// one more frame of node 0x55 arrived, read number `awaitedAt` the awaited node's instead.
+class BusyBus : public test::FakeClock {
+  public:
+    BusyBus(uint64_t stepMs, int awaitedAt) : stepMs_(stepMs), awaitedAt_(awaitedAt) {}
+    uint64_t NowMs() override {
+        ++reads_;
+        adapter.PushFrame(Record(reads_ < awaitedAt_ ? 0x55 : kStoreNode, 0).data());
+        return FakeClock::NowMs() + stepMs_ * static_cast<uint64_t>(reads_);
+    }
+    CE2CCommAdapter adapter{std::unique_ptr<CanOpenLibrary::ICanOpenEngine>{}};
+
+  private:
+    const uint64_t stepMs_;
+    const int awaitedAt_;
+    int reads_ = 0;
+};
+
+// Another node's traffic wakes a wait but does not prolong it: a wait of 100 ms is over by the
+// fifth read of the clock, long before the awaited frame comes.
+TEST(E2CAdapter, OtherNodesFramesDoNotProlongAWait) {
+    BusyBus bus(30, 10);
+    uint8_t data[8];
+    EXPECT_EQ(bus.adapter.WaitForFrame(data, kStoreNode, 100), 0);
+}
+
+// Without an engine (the route could not be reached) nothing goes out: Open says so, and a
+// variant-1 sub-block stops at its first segment instead of pacing out all 293.
+TEST(E2CAdapter, WithoutAnEngineOpenFailsAndASubblockStopsAtItsFirstSegment) {
+    BusyBus bus(60000, 1000);
+    EXPECT_EQ(bus.adapter.Open(kNode), 1);
+    EXPECT_EQ(bus.adapter.Reset(), 0);
+    CCcbMessage request, reply;
+    request.SetAll(0, nullptr, CCB_CMD_SELECT_VARIANT_1, 0);
+    bus.adapter.Transact(&request, &reply, 24, 20000);
+    const SubblockDescriptor descriptor{.address = 0x5000, .length = 2048};
+    Bytes payload(sizeof descriptor + 2048, 0x5A);
+    std::memcpy(payload.data(), &descriptor, sizeof descriptor);
+    request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), CCB_CMD_WRITE_SUBBLOCK,
+                   0);
+    bus.adapter.Transact(&request, &reply, 24, 20000);
+    EXPECT_EQ(bus.Sleeps(), (std::vector<uint32_t>{300}));
+}
+
 // The engine is gone before the queue and the event its callback uses, though frames pour in.
 TEST(E2CReceiveThreads, FramesFromTheEnginesThreadAreNeverLostAndDestructionIsClean) {
     constexpr uint16_t kAwaited = 3000;
