@@ -9,11 +9,12 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <vector>
 
+#include "OrvCanSim/bus/SimLog.h"
 #include "canlink/SocketcandText.h"
 #include "os/Clock.h"
 #include "os/Console.h"
-#include "OrvCanSim/bus/SimLog.h"
 #include "support/InertCanOpenEngine.h"
 #include "transport/GatewayCodes.h"
 #include "transport/GatewayRecords.h"
@@ -21,26 +22,15 @@
 namespace orv::fuzz {
 namespace {
 
-// Every command code the gateway knows, reserved ones aside.
-constexpr uint32_t kCommands[] = {CCB_CMD_OPEN,
-                                  CCB_CMD_RESET,
-                                  CCB_CMD_SEND_FRAME,
-                                  CCB_CMD_BOOT_INIT,
-                                  CCB_CMD_WRITE_SUBBLOCK,
-                                  CCB_CMD_ABORT,
-                                  CCB_CMD_WRITE_ENABLE,
-                                  CCB_CMD_READ_CODE,
-                                  CCB_CMD_JUMP_TO_APP,
-                                  CCB_CMD_FINALIZE,
-                                  CCB_CMD_GET_STATUS,
-                                  CCB_CMD_GET_INFO,
-                                  CCB_CMD_VALIDATE,
-                                  CCB_CMD_PROGRAM_SUBBLOCK,
-                                  CCB_CMD_SELECT_VARIANT_1,
-                                  CCB_CMD_SELECT_VARIANT_2,
-                                  CCB_CMD_SEND_DATA,
-                                  CCB_CMD_INIT_EXT_INFO,
-                                  CCB_CMD_CONFIGURE};
+// Every command code the gateway knows, reserved ones aside, in numeric order.
+const std::vector<uint32_t> kCommands = [] {
+    std::vector<uint32_t> codes = {CCB_CMD_OPEN, CCB_CMD_RESET, CCB_CMD_SEND_FRAME};
+    for (uint32_t code = CCB_CMD_BOOT_INIT; code <= CCB_CMD_CONFIGURE; ++code)
+        if (code != CCB_CMD_RESERVED_211 && code != CCB_CMD_RESERVED_214 &&
+            code != CCB_CMD_RESERVED_216)
+            codes.push_back(code);
+    return codes;
+}();
 
 class FuzzClock : public Clock {
   public:
@@ -88,7 +78,7 @@ std::string FuzzInput::Bytes(size_t count) {
 
 void FuzzInput::Request(CCcbMessage& request) {
     const uint8_t choice = Byte();
-    const size_t count = std::size(kCommands);
+    const size_t count = kCommands.size();
     const uint32_t command = choice < 2 * count ? kCommands[choice % count] : U32();
     const std::string data = Bytes(U16() % (CCcbMessage::kMaxData + 1));
     request.Clear();
