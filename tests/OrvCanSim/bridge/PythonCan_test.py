@@ -44,8 +44,11 @@ class PythonCanTest(unittest.TestCase):
             first.shutdown()
             second.shutdown()
             sim.send_signal(signal.SIGTERM)
-            self.assertEqual(sim.wait(timeout=10), 0)
-            sim.stdout.close()
+            try:
+                self.assertEqual(sim.wait(timeout=10), 0)
+            finally:
+                sim.kill()  # one that ignored SIGTERM must not outlive the test
+                sim.stdout.close()
 
 
 if __name__ == "__main__":
