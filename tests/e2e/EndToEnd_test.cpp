@@ -2,6 +2,7 @@
 // Each case starts its own simulator on free ports, so cases run side by side.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <utime.h>
 
 #include <algorithm>
 #include <chrono>
@@ -299,14 +300,16 @@ class EndToEnd : public testing::TestWithParam<Transport> {
         const std::string log = ReadFile(dir_.File("FLASH.LOG"));
         return GetParam().crlfLineEnds ? CrLfAsLineEnd(log) : log;
     }
-    // A PUC program in two sub-blocks, 10 and 36, one in each flash page; a Windows tool gets it
-    // with the CR LF line ends of a Windows editor.
+    // A PUC program in two sub-blocks, 10 and 36, one in each flash page, last written at noon
+    // (UTC) on 4 March 2021; a Windows tool gets it with the CR LF line ends of a Windows editor.
     std::string PucProgram() const {
         HexWriter(GetParam().crlfLineEnds ? "\r\n" : "\n")
             .Bytes(0x5000, Program(2048, 0x11))
             .Bytes(0x12000, Program(2048, 0x22))
             .EndOfFile()
             .Save(dir_.File("app.hex"));
+        const utimbuf noon{1614859200, 1614859200};
+        EXPECT_EQ(utime(dir_.File("app.hex").c_str(), &noon), 0);
         return ToolPath(dir_.File("app.hex"));
     }
     // A file of the case's directory as the tool is to name it.
@@ -336,7 +339,7 @@ TEST_P(EndToEnd, DownloadVerifyReadBackAndMoveTheBootNodeId) {
          {std::pair{"BusId: 0", 1250}, {"ProgramSubblock DONE", 6000}, {"sleeping...", 500}})
         EXPECT_GE(WaitAfter(flashed, line), pauseMs) << line;
     const std::string log = FlashLog();
-    EXPECT_THAT(log, testing::MatchesRegex("app\\.hex [ 0-9A-F]{4} ([0-9]{2}\\.){2}[0-9]{2} "
+    EXPECT_THAT(log, testing::MatchesRegex("app\\.hex [ 0-9A-F]{4} 04\\.03\\.21 "
                                            "([0-9]{2}\\.){2}[0-9]{2}  C        0\n"));
     EXPECT_THAT(Tool({"VerPUC", "12", file}, 0, "Verify successful!\n"),
                 HasSubstr("Uploading subblock starting at 0x5000 Checking... Ok.\n"
