@@ -73,6 +73,12 @@ TEST_F(FlowTest, DispatchRunsTheCommandOfTheModeOrRefusesIt) {
         EXPECT_TRUE(out.starts_with(opening) && out.ends_with(ending)) << out;
         EXPECT_EQ(gateway.calls.empty(), opening == refused);
     }
+    // A scan that cannot take the bus finds nobody and fails.
+    gateway = NodeGateway();
+    gateway.faults = {TransportFault(CCB_CMD_SELECT_VARIANT_1)};
+    RunSettings scan = Settings(MODE_PUC, CMD_SCAN);
+    EXPECT_EQ(DispatchCommand(scan, gateway), kExitFailure);
+    EXPECT_TRUE(console.Take().ends_with("Error in TCP/IP communication\nScanning failed!"));
 }
 
 // The named node is searched in boot mode first; a download that fails is cancelled and logged
