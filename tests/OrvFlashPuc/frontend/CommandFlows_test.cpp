@@ -184,16 +184,17 @@ TEST(FindFirmwareFile, ReadsTheList) {
 // The firmware sits in the list's folder; a list named from the root or from nowhere names it
 // alone, and a path too long for the settings is cut.
 TEST(SetFirmwarePath, PutsTheFirmwareBesideTheList) {
-    const std::string longFolder(250, 'd');
+    const std::string longFolder(255, 'd');
     const std::pair<std::string, std::string> cases[] = {
         {"lists/hw.lst", "lists/fw.hex"},
         {"C:\\hw\\x\\hw.lst", "C:\\hw\\x\\fw.hex"},
         {"hw.lst", "fw.hex"},
         {"/hw.lst", "fw.hex"},
-        {longFolder + "/hw.lst", (longFolder + "/fw.hex").substr(0, 259)},
+        {longFolder + "/l", (longFolder + "/fw.hex").substr(0, 259)},
     };
     for (const auto& [list, firmware] : cases) {
         RunSettings settings;
+        settings.mode = MODE_HT_PDO;  // the field after the name: a cut name must end before it
         std::strcpy(settings.hexFileName, list.c_str());
         SetFirmwarePath(settings, L"fw.hex");
         EXPECT_EQ(settings.hexFileName, firmware);
