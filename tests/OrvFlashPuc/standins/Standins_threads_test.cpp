@@ -56,4 +56,24 @@ TEST(CanOpenEngine, DeliversStandardFramesAndReportsALostLink) {
               "CAN link lost while talking to node 18 (0 frames sent, 2 received)");
 }
 
+// Node 0 passes the command line, so it is named too; before any node is chosen none is.
+TEST(CanOpenEngine, ALostLinkNamesTheChosenNodeEvenZero) {
+    for (const bool chooseZero : {false, true}) {
+        auto wire = std::make_shared<orv::test::MemoryCanLink::Wire>();
+        auto engine = CanOpenLibrary::CreateCanOpenEngine();
+        ASSERT_EQ(engine->Attach(std::make_unique<orv::test::MemoryCanLink>(wire)), 0);
+        const uint8_t zero = 0;
+        const uint32_t on = 1;
+        if (chooseZero)
+            engine->SetNodeState(&zero, &on);
+        ASSERT_EQ(engine->Start(), 0);
+        wire->HangUp();
+        ASSERT_TRUE(Eventually([&] { return !engine->IsRunning(); }));
+        engine->Join();
+        EXPECT_EQ(engine->LastError(), std::string("CAN link lost") +
+                                           (chooseZero ? " while talking to node 0" : "") +
+                                           " (0 frames sent, 0 received)");
+    }
+}
+
 }  // namespace
