@@ -49,7 +49,6 @@ std::vector<LoadCase> LoadCases() {
         {"no end record, last line with line end", kData + "\n", kRead, "line 2: " + kNoEnd},
         {"CR LF line ends", Ela(1) + "\r\n" + kData + "\r\n" + kEof + "\r\n", "", "", {{0x15001, 2}}},
         {"blank line between records", kData + "\n\n" + kEof + "\n", kRead, "line 2: a record must start with ':'"},
-        {"type 02 ends the load", HexRecord(0x02, 0, {0x10, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
         {"type 03 ends the load", HexRecord(0x03, 0, {0, 0, 0, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
         {"type 05 ends the load", HexRecord(0x05, 0, {0, 0, 0, 0}) + "\n" + Rec(0x5000, {0x77}), "", "", {{0x5000, 0xFF}}},
         {"trailing blank after a record", kData + " \n" + kEof + "\n", kRead},
