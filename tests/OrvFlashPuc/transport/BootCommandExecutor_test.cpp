@@ -243,6 +243,9 @@ std::vector<Case> WriteCases(const Transport& t) {
          Join({header2, Segments(t, 10, 1, 0)}), 100, kIdle, 3},
         {"WriteVariant2RefusesTheSameAddress", {kConfigure, kVariant2, kBlock}, kBlock, {kIdle},
          {}, 102},
+        // No address is the last one before the first write, not even 0.
+        {"WriteVariant2FirstAtAddressZero", kV2, {CCB_CMD_WRITE_SUBBLOCK, Subblock(0, 10)}, {kIdle},
+         Join({{F("10010000000abeef")}, Poll(t), Segments(t, 10, 1)}), 100, kIdle},
         {"WriteVariant2BootInitForgetsTheAddress", {kConfigure, kVariant2, kBlock, kBootInit},
          kBlock, Answers(4, kIdle), Join({header2, Segments(t, 10, 1)}), 100, kIdle},
     };
