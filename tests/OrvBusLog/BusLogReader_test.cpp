@@ -6,11 +6,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <initializer_list>
-#include <optional>
 #include <string>
 #include <vector>
-
-#include "OrvBusLog/reader/CandumpLine.h"
 
 namespace orv::buslog {
 namespace {
@@ -263,38 +260,6 @@ TEST(BusLogReader, TellsEachStepOfTheConversation) {
             EXPECT_EQ(reading.badLines, logCase.badLines) << logCase.name;
             EXPECT_EQ(reading.firstBadLine, logCase.firstBadLine) << logCase.name;
             EXPECT_EQ(reading.otherFrames, logCase.otherFrames) << logCase.name;
-        }
-    }
-}
-
-TEST(BusLogReader, ReadsEveryFrameFormOfALine) {
-    struct Form {
-        const char* line;
-        int64_t micros;
-        FrameKind kind;
-        bool extended;
-        uint32_t id;
-        uint8_t length;
-        uint8_t lastByte;
-    };
-    const Form forms[] = {
-        {"(1700000000.123456) can0 123#11223344", 1700000000123456, FrameKind::Data, false, 0x123,
-         4, 0x44},
-        {"(1.5) can1 1F334455#R", 1500000, FrameKind::Remote, true, 0x1F334455, 0, 0},
-        {"(0.0000019) any 7FF#", 1, FrameKind::Data, false, 0x7FF, 0, 0},
-        {"(2.000000) can0 20C##3AABB", 2000000, FrameKind::FlexibleData, false, 0x20C, 0, 0},
-        {"(3.000000)\tcan0\t000#8000 \r", 3000000, FrameKind::Data, false, 0, 2, 0x00},
-    };
-    for (const Form& form : forms) {
-        const std::optional<LoggedFrame> logged = ParseCandumpLine(form.line);
-        ASSERT_TRUE(logged.has_value()) << form.line;
-        EXPECT_EQ(logged->micros, form.micros) << form.line;
-        EXPECT_EQ(logged->kind, form.kind) << form.line;
-        EXPECT_EQ(logged->extended, form.extended) << form.line;
-        EXPECT_EQ(logged->frame.id, form.id) << form.line;
-        EXPECT_EQ(logged->frame.length, form.length) << form.line;
-        if (form.length > 0) {
-            EXPECT_EQ(logged->frame.data[form.length - 1], form.lastByte) << form.line;
         }
     }
 }

@@ -82,7 +82,6 @@ TEST(ParseArguments, HelpTransportAndBusId) {
             {{"UsbLight", "0", "scan"}, "", "card1=CAN1 PUC cmd=8"},
             {{"hpcright", "0", "scan"}, "", "192.168.100.40:17706 PUC cmd=8"},
             {{"HPCLEFT", "0", "scan"}, "", "192.168.100.41:17806 PUC cmd=8"},
-            {{"HPCLEFTX", "0", "scan"}, "Error: First input argument not good\n", ""},
             {{"10.0.0.1:15106", "0", "scan"}, "", "10.0.0.1:15106 PUC cmd=8"},
             {{"10.0.0.1:15000", "0", "scan"},
              "Assuming CAN socket number = 15006\n",

@@ -95,20 +95,6 @@ TEST_F(DownloadPucTest, AFailingStepEndsTheDownloadThere) {
     }
 }
 
-TEST_F(DownloadPucTest, ConnectPausesAndABadImageIsNeverSent) {
-    PreparePuc("3.10");
-    EXPECT_TRUE(protocol->ConnectForDownload());
-    EXPECT_EQ(gateway.Steps(), "open 5, 212, sleep 2000");
-    EXPECT_EQ(console.Take(), "sleeping...\n");
-    gateway.trace.clear();
-    WriteFile(dir.File("bad.hex"), ":0000000G\n");
-    CProgramImage bad(1, 5, dir.File("bad.hex").c_str(), MODE_PUC, 0);
-    console.Take();
-    EXPECT_FALSE(CPucDownloadProtocol(&gateway, &bad, 5, MODE_PUC).DownloadPuc(-1));
-    EXPECT_EQ(console.Take(), "Error: Bad program file\n");
-    EXPECT_EQ(gateway.Steps(), "open 5");
-}
-
 TEST_F(NodeGatewayTest, DownloadHtPausesLongEveryFifthSubblock) {
     gateway.AddNode(5);
     WithImage(MODE_HT, {{0, 0x11}, {1, 0x22}, {5, 0x33}});

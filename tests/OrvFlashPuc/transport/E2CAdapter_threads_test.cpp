@@ -3,13 +3,11 @@
 
 #include <atomic>
 #include <cstring>
-#include <deque>
 #include <numeric>
 #include <thread>
 #include <tuple>
 
 #include "support/FakeClock.h"
-#include "support/InertCanOpenEngine.h"
 #include "support/MemoryCanLink.h"
 #include "transport/E2CCommAdapter.h"
 #include "transport/GatewayCodes.h"
@@ -20,60 +18,8 @@ namespace orv {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Answers = std::vector<std::pair<uint16_t, Bytes>>;  // from id (0: the addressed node)
 constexpr uint8_t kNode = 0x12;
 constexpr uint8_t kStoreNode = 0;  // id 0 answers it: so would an empty record left behind
-
-// Each frame sent gets the next queued answers at once.
-class ScriptedEngine : public test::InertCanOpenEngine {
-  public:
-    std::deque<Answers> script;
-    int SendCanFrame(const uint16_t* id, const uint8_t*, const uint8_t*, uint8_t*) override {
-        for (const auto& [from, answer] : script.empty() ? Answers{} : script.front()) {
-            CanOpenLibrary::FrameRecord record{.id = from != 0 ? from
-                                                               : uint16_t(0x180 | (*id & 0x7F))};
-            std::memcpy(record.data, answer.data(), answer.size());
-            frameCallback(reinterpret_cast<const unsigned char*>(&record));
-        }
-        if (!script.empty())
-            script.pop_front();
-        return 0;
-    }
-};
-
-const Bytes kIdle{0x00, 0x00, 0x5A};
-const Bytes kAnswer{0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7, 0xA8};
-
-// A wait skips the frames of other nodes; a poll's answer is one that came after it; nothing
-// that answered the boot-loader entry is left for the next wait.
-TEST(E2CEngine, WaitsPickTheNodesFreshReplies) {
-    test::FakeClock clock;
-    auto* engine = new ScriptedEngine;
-    CE2CCommAdapter adapter{std::unique_ptr<CanOpenLibrary::ICanOpenEngine>(engine)};
-    CCcbMessage request, reply;
-    const auto run = [&](uint32_t command, const Bytes& payload = {}) {
-        request.SetAll(static_cast<uint32_t>(payload.size()), payload.data(), command, 0);
-        EXPECT_EQ(adapter.Transact(&request, &reply, 24, 20000), 0);
-        return reply.status;
-    };
-    const auto data = [&] { return Bytes(reply.data, reply.data + reply.dataLength); };
-    const BootInitParams params{.nodeId = kNode, .replyTimeoutMs = 20};
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&params);
-    run(CCB_CMD_CONFIGURE, {bytes, bytes + sizeof params});
-    engine->script = {{{0x193, kIdle}, {0, kAnswer}},
-                      {{0, kIdle}},
-                      {{0, kAnswer}},
-                      {{0, kAnswer}, {0, kIdle}, {0, kAnswer}}};
-    EXPECT_EQ(run(CCB_CMD_READ_CODE, Bytes(8)), CCB_STATUS_OK);
-    EXPECT_EQ(data(), kAnswer);
-    run(CCB_CMD_JUMP_TO_APP);
-    EXPECT_EQ(run(CCB_CMD_GET_STATUS), CCB_STATUS_OK);
-    EXPECT_EQ(data(), kAnswer);
-
-    run(CCB_CMD_SELECT_VARIANT_1);
-    EXPECT_EQ(run(CCB_CMD_BOOT_INIT, Bytes(sizeof(BootInitParams))), CCB_STATUS_OK);
-    EXPECT_EQ(run(CCB_CMD_GET_INFO), CCB_STATUS_NO_REPLY);
-}
 
 Bytes Record(uint16_t id, uint16_t sequence) {
     CanOpenLibrary::FrameRecord record{.id = id};

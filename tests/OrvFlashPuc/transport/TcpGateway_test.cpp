@@ -180,19 +180,5 @@ TEST_F(TcpCommAdapterTest, OpenAndResetPassOnOnlyAWholeEchoedResult) {
     }
 }
 
-// A request goes out with exactly the bytes its length field names, whatever the room behind.
-TEST_F(TcpCommAdapterTest, TransactSendsTheMessageLengthAndNoMore) {
-    CCcbMessage request;
-    const Bytes subblock(2059, 0x5A);
-    request.SetAll(static_cast<uint32_t>(subblock.size()), subblock.data(), CCB_CMD_WRITE_SUBBLOCK,
-                   0);
-    auto gateway = Answer(request.length, Reply({CCB_CMD_WRITE_SUBBLOCK, CCB_STATUS_OK, 0}));
-    CCcbMessage reply;
-    EXPECT_EQ(adapter_.Transact(&request, &reply, sizeof reply, 1000), 0);
-    EXPECT_EQ(gateway.get().size(), 2075u);
-    EXPECT_EQ(reply.status, CCB_STATUS_OK);
-    EXPECT_TRUE(peer_.Read(1, 100).empty());
-}
-
 }  // namespace
 }  // namespace orv
