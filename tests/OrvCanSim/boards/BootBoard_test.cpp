@@ -9,8 +9,6 @@
 #include "OrvCanSim/boards/BoardConfig.h"
 #include "OrvCanSim/boards/BootBoard.h"
 #include "OrvCanSim/bus/VirtualBus.h"
-#include "support/HexWriter.h"
-#include "support/TestFiles.h"
 
 namespace orv::sim::test {
 namespace {
@@ -56,15 +54,6 @@ std::string Feed(BootBoard& board, const std::string& frames) {
 // Options starting with 1 are a PUC's, others an HT's. Sub-blocks carry the 14 bytes 01..0E
 // (two segments, checksum 0x69).
 TEST(BootBoard, AnswersEveryRequestAsTheToolExpects) {
-    orv::test::TempDir dir;
-    // Segment 0x0400 is 0x4000; start records are skipped; nothing counts after the end of file.
-    orv::test::HexWriter("\r\n")
-        .Record(0x02, 0, {0x04, 0x00})
-        .Data(0x0034, {0x22})
-        .Record(0x05, 0, {0, 0, 0, 0})
-        .EndOfFile()
-        .Data(0x0034, {0x33})
-        .Save(dir.File("soft.hex"));
     const std::string seg = " 2701020304050607 2F08090A0B0C0D0E ", program = " AA55 30 50 50 50 ";
     const std::string init = "000000200E006900 ", header = "100000500E006900 ",
                       poll = " 50 50 FF 50";
@@ -78,7 +67,6 @@ TEST(BootBoard, AnswersEveryRequestAsTheToolExpects) {
         // An HT board answers with its identification text, or like a PUC when it has none.
         {"30,mode=boot,ident=HT-77", "70", "19E:48542D3737"},
         {"30,mode=boot,ident=,hwid=9", "70", "19E:0032313030000009"},
-        {"12,boot=20,mode=boot,hex=" + dir.File("soft.hex"), "70", "1A2:0033313030"},
         // Variant one: nothing is written before programming.
         {"12,mode=boot",
          "000000201C00D200 100000500E006900" + seg + "100600200E006900" + seg +

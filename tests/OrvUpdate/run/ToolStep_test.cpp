@@ -35,14 +35,5 @@ TEST(ToolStep, LogsEachRunAfterItsCommandLineAndKeepsItsStatusAndOutput) {
     EXPECT_EQ(ReadFile(dir.File("pump.err.log")), "no CAN link\nno CAN link\n");
 }
 
-TEST(ToolStep, TellsWhyAToolDidNotStart) {
-    orv::test::TempDir dir;
-    const ToolStepper stepper(dir.File("missing-tool"), dir.File("pump.log"));
-    const StepRecord record = stepper.Run({"CCB0", "0", "ToBoot", "12"});
-    EXPECT_EQ(record.exitStatus, -1);
-    EXPECT_EQ(CurrentActivity(dir.File("pump.log")), "ToBoot");
-    EXPECT_NE(ReadFile(dir.File("pump.err.log")).find("missing-tool"), std::string::npos);
-}
-
 }  // namespace
 }  // namespace orv::update

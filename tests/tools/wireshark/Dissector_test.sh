@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # The Wireshark dissector reads what a download really puts on the wire: the gateway protocol of
 # a DnlPUC through the simulator's gateway (captured on loopback), and the simulator's own bus
-# capture of a DnlPUC over the Ethernet-to-CAN route and of a DnlHT (whose boot loader takes its
-# header fields high byte first). A hostile capture decodes with its faults marked and tshark
-# still succeeds. The three downloads run side by side, about 30 s in all.
+# capture of a DnlPUC over the Ethernet-to-CAN route. A hostile capture decodes with its faults
+# marked and tshark still succeeds. The two downloads run side by side, about 30 s in all.
 set -u
 [ "$(id -u)" -eq 0 ] || { echo "capturing on loopback needs root: skipped"; exit 77; }
 for program in tshark dumpcap; do
@@ -15,9 +14,9 @@ tool="$ORV_BINARY_DIR/OrvFlashPuc"
 sim="$ORV_BINARY_DIR/OrvCanSim"
 
 work=$(mktemp -d /tmp/orvdissector-XXXXXX)
-gateway_sim="" bus_sim="" ht_sim="" capture=""
+gateway_sim="" bus_sim="" capture=""
 finish() {
-    for pid in $capture $gateway_sim $bus_sim $ht_sim; do kill "$pid" 2>/dev/null; done
+    for pid in $capture $gateway_sim $bus_sim; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
     rm -rf "$work"
 }
@@ -47,16 +46,13 @@ open(sys.argv[1], "w").write("\n".join(lines + [record(0, 1, b"")]) + "\n")
 EOF
 subblocks="0x5000 0x5800 0x7800"
 
-mkdir -p "$work/gateway" "$work/bus" "$work/ht"
+mkdir -p "$work/gateway" "$work/bus"
 start_sim "$sim" "$work/gateway" --puc 12 --gateway 0:0 || exit 1
 gateway_sim=$sim_pid
 port=$gateway_port
 start_sim "$sim" "$work/bus" --puc 12 --gateway 0:0 --bridge 0 --pcap "$work/bus.pcapng" || exit 1
 bus_sim=$sim_pid
 bridge=$bridge_port
-start_sim "$sim" "$work/ht" --ht 30 --gateway 0:0 --pcap "$work/ht.pcapng" || exit 1
-ht_sim=$sim_pid
-ht_port=$gateway_port
 
 dumpcap -i lo -f "tcp port $port" -w "$work/gateway.pcapng" 2>"$work/dumpcap.log" &
 capture=$!
@@ -71,11 +67,8 @@ gateway_run=$!
 (cd "$work/bus" && timeout 45 "$tool" "Ethernet2CAN:127.0.0.1:$bridge/can0" 0 DnlPUC 12 ../small.hex \
     >tool.out 2>&1) &
 bus_run=$!
-(cd "$work/ht" && timeout 60 "$tool" "127.0.0.1:$ht_port" 0 DnlHT 30 ../small.hex >tool.out 2>&1) &
-ht_run=$!
 wait $gateway_run || fail "DnlPUC through the gateway exited $?: $(cat "$work/gateway/tool.out")"
 wait $bus_run || fail "DnlPUC over Ethernet-to-CAN exited $?: $(cat "$work/bus/tool.out")"
-wait $ht_run || fail "DnlHT exited $?: $(cat "$work/ht/tool.out")"
 sleep 2  # the capture hands packets over in blocks: let the last ones reach the file
 kill -INT $capture
 wait $capture
@@ -113,13 +106,6 @@ expect "frames of node 12 by kind" "$(printf '%s\n' \
 segments=$(decode "$work/bus.pcapng" -Y 'orvboot.subblock == 0x5800 && orvboot.kind == "sub-block data"' \
     -T fields -e orvboot.segment | sed -n '1p;$p' | xargs)
 expect "data segments of sub-block 0x5800" "1 293" "$segments"
-headers=$(decode "$work/ht.pcapng" -Y 'orvboot.high_byte_first == 1' -T fields -e orvboot.kind \
-    -e orvboot.subblock | tr '\t' : | xargs)
-expect "HT initialisation and headers, high byte first" "download initialisation: \
-sub-block header:0x5000 sub-block header:0x5800 sub-block header:0x7800" "$headers"
-expect "HT busy answers" "3 erasing 6 programming" "$(decode "$work/ht.pcapng" \
-    -Y 'orvboot.status == 6' -T fields -e orvboot.busy.erasing -e orvboot.busy.programming |
-    awk '$1 == 1 { e++ } $2 == 1 { p++ } END { print e " erasing " p " programming" }')"
 
 # (c) A hostile capture on the gateway's well-known port: garbage between messages, byte counts
 # of 0 and 2^31, a message split over three segments, a reply with a failed status, and a message
