@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The slow second stage of a mutants.py run over OrvFlashPuc/, Windows files included:
-#   mutants.py --sources OrvFlashPuc --build DIR --test "$PWD/scripts/mutants-slow-tests.sh" ...
+#   mutants.py --sources OrvFlashPuc --build DIR --test "$PWD/scripts/mutation-second-stage.sh" ...
 # mutants.py runs it in DIR/build, once on the unmutated copy and then for every mutant that the
 # fast tests let pass. The first run keeps the copy's OrvFlashPuc/ as DIR/pristine (remove it
 # before running a changed tree), to tell which file a mutant changed. A mutant of an os/windows/ file, which the Linux build never compiles, is
